@@ -1,0 +1,20 @@
+// Burn injury: the Arrhenius damage integral Omega of one node and the
+// evaluation of Omega over the nodes with the depth at which it equals 1.
+#pragma once
+
+// Omega of node OUTNODE from NodeHistory records 1..TIMESTEPS, with record 0
+// laid from the node's initial temperature. Below 1e-6 it is exactly 0.
+double BurnInjury();
+
+// The scaled damage rate at time t (the integrator's derivative callback):
+// dydx[1] = exp(BurnRefExponent - EOverR / T(t)).
+void BurnRate(double t, const double* y, double* dydx);
+
+// The node's temperature at time t from NodeHistory: exact at the records,
+// linear between them, the last record's beyond the last.
+double HistoryTemperature(double t);
+
+// After the time march: Omega of the output node or of every node, and the
+// depth where Omega = 1. Returns 0 when the run must stop with status 1
+// (reported); two outcomes end the process itself with status 0.
+int BurnEvaluation();

@@ -1,0 +1,276 @@
+// GetData: the parameter file DATA.DAT front to back, twenty run-parameter
+// entries and then eight distribution blocks.
+//
+// The file is a stream of white-space-separated words after a "#" comment
+// header and one title line. Each entry skips a fixed number of free label
+// words, takes its value word and for some entries skips one unit word:
+// only the number of words matters, not the lines they stand on.
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "input/blocks.h"
+#include "input/input.h"
+#include "model/console.h"
+
+namespace {
+
+constexpr const char* kDataFile = "DATA.DAT";
+constexpr const char* kEntriesEnded = "all twenty run-parameter entries were read";
+constexpr const char* kBlocksEnded = "all eight distribution blocks were read";
+
+// The wording of each block, by the letter that selects it.
+const BlockKind kBlocks[] = {
+    {'I', &Model::InitTempTable, "INITTEMP.DAT", "GetData() Error: %s",
+     "\r\n INITTEMP.DAT could not be found... \r\n",
+     "Initial Temperature Distribution Error: \r\n%s%s\r\n",
+     "Initial Temperature Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+    {'C', &Model::ConductTable, "CONDUCT.DAT", "GetData Error: %s",
+     "\r\n CONDUCT.DAT could not be found... \r\n",
+     "Conductivity Distribution Error:  \r\n%s%s\r\n",
+     "Conductivity Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+    {'H', &Model::HeatCapTable, "HEATCAP.DAT", "%s",
+     "\r\n HEATCAP.DAT could not be found... \r\n",
+     "Heat Capacity Distribution Error:  \r\n%s%s\r\n",
+     "Heat Capacity Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+    {'D', &Model::DensityTable, "DENSITY.DAT", "GetData() Error: %s",
+     "\r\n DENSITY.DAT could not be found... \r\n",
+     "Density Distribution Error:  \r\n%s%s\r\n",
+     "Density Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+    {'L', &Model::LeftBCTable, "LEFTBC.DAT", "GetData() Error: %s",
+     "\r\n LEFTBC.DAT could not be found... \r\n",
+     "Left Boundary Condition Distribution Error:  \r\n%s%s\r\n",
+     "Left Boundary Condition Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+    {'O', &Model::LeftAmbTable, "LEFTAMB.DAT", "GetData() Error: %s",
+     "\r\n LEFTAMB.DAT could not be found... \r\n",
+     "Left-side Ambient Temperature Distribution Error:  \r\n%s%s\r\n",
+     "Left-side Ambient Temperature Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+    {'R', &Model::RightBCTable, "RIGHTBC.DAT", "GetData() Error: %s",
+     "\r\n RIGHTBC.DAT could not be found... \r\n",
+     "Right Boundary Condition Distribution Error:  \r\n%s%s\r\n",
+     "Right Boundary Condition Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+    {'A', &Model::RightAmbTable, "RIGHTAMB.DAT", "GetData() Error: %s",
+     "\r\n RIGHTAMB.DAT could not be found... \r\n",
+     "Right-side Ambient Temperature Distribution Error:  \r\n%s%s\r\n",
+     "Right-side Ambient Temperature Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+};
+
+const BlockKind* KindOf(char letter) {
+  for (const BlockKind& kind : kBlocks) {
+    if (kind.letter == letter && letter != 'I') return &kind;
+  }
+  return nullptr;
+}
+
+// --- The run-parameter entries -------------------------------------------
+
+bool Entry(TextSource& data, int before, std::string_view& value, int after) {
+  return TakeWord(data, before, value, after, kDataFile, kEntriesEnded);
+}
+
+bool RealEntry(TextSource& data, int before, double& target, int after) {
+  std::string_view word;
+  if (!Entry(data, before, word, after)) return false;
+  target = ParseReal(word);
+  return true;
+}
+
+bool IntEntry(TextSource& data, int before, int& target, int after) {
+  std::string_view word;
+  if (!Entry(data, before, word, after)) return false;
+  target = ParseInt(word);
+  return true;
+}
+
+bool TextEntry(TextSource& data, int before, std::string& target) {
+  std::string_view word;
+  if (!Entry(data, before, word, 0)) return false;
+  target.assign(word.substr(0, word.find('\0')));  // a C string ends at NUL
+  return true;
+}
+
+bool ReadEntries(TextSource& data) {
+  if (!RealEntry(data, 7, M.OUTTIME, 1) || !IntEntry(data, 6, M.OUTNODE, 1) ||
+      !IntEntry(data, 5, M.VERBOSE, 0) || !IntEntry(data, 2, M.PRINTAMATRIX, 0) ||
+      !IntEntry(data, 2, M.PRINTINITTEMP, 0) || !IntEntry(data, 6, M.BURNDEPTH, 0) ||
+      !IntEntry(data, 2, M.BATCH, 0) || !IntEntry(data, 2, M.TRIAL, 0) ||
+      !TextEntry(data, 3, M.EXECDATE) || !TextEntry(data, 3, M.EXECBY) ||
+      !RealEntry(data, 3, M.FREQFACTOR, 0)) {
+    return false;
+  }
+  if (M.FREQFACTOR == 0) {
+    // The standard skin constants; the file then leaves out the exponent.
+    M.FREQFACTOR = 3.442707;
+    M.FREQEXP = 94;
+  } else {
+    std::string_view word;
+    if (!Entry(data, 1, word, 0)) return false;
+    if (word.size() <= 3) {
+      DataError("DATA.DAT Line 12 input must be longer than three characters, as in 10^94.");
+      return false;
+    }
+    M.FREQEXP = ParseInt(word.substr(3));  // "10^94" gives 94
+  }
+  if (!RealEntry(data, 1, M.ACTENERGY, 0) || !RealEntry(data, 1, M.GASCONST, 0)) return false;
+  if (M.ACTENERGY == 0) M.ACTENERGY = 623580.0;
+  if (M.GASCONST == 0) M.GASCONST = 8.31439;
+  return TextEntry(data, 2, M.LBC) && TextEntry(data, 1, M.RBC) &&
+         IntEntry(data, 2, M.TIMESTEPS, 0) && RealEntry(data, 1, M.DELTAT, 1) &&
+         RealEntry(data, 1, M.DELTAX, 1) && IntEntry(data, 1, M.NODES, 0);
+}
+
+bool Positive(double value) { return value > 0 && std::isfinite(value); }
+
+bool FaceNeedsNeighbour(const std::string& face) {
+  return !face.empty() && (face[0] == 'C' || face[0] == 'F');
+}
+
+// The checks in their order; the first that fails is the one reported.
+const char* FirstFailedCheck() {
+  const auto flag = [](int value) { return value != 0 && value != 1; };
+  if (!(M.OUTTIME >= 0 && M.OUTTIME <= M.TIMESTEPS * M.DELTAT)) {
+    return "DATA.DAT Line 1 input must be greater than zero and less than \n(Time Steps*delta-t).";
+  }
+  if (M.OUTNODE < 0 || M.OUTNODE > M.NODES) return "DATA.DAT Line 2 input must be between 1 and NODES.";
+  if (flag(M.VERBOSE)) return "DATA.DAT Line 3 input must be set to either 1 or 0.";
+  if (flag(M.PRINTAMATRIX)) return "DATA.DAT Line 4 input must be set to either 1 or 0.";
+  if (flag(M.PRINTINITTEMP)) return "DATA.DAT Line 5 input must be set to either 1 or 0.";
+  if (flag(M.BURNDEPTH)) return "DATA.DAT Line 6 input must be set to either 1 or 0.";
+  if (flag(M.BATCH)) return "DATA.DAT Line 7 input must be set to either 1 or 0.";
+  if (M.BURNDEPTH == 1 && M.OUTTIME != 0) return "DATA.DAT Line 1 must be set to 0 if Line 6 is set to 1.";
+  // Past these bounds the tables would overflow or the solver divide by zero.
+  if (M.TIMESTEPS < 0 || M.TIMESTEPS > kMaxTimeSteps) {
+    return "DATA.DAT Line 17 input must be between 0 and 29999.";
+  }
+  if (!Positive(M.DELTAT)) return "DATA.DAT Line 18 input must be greater than zero.";
+  if (!Positive(M.DELTAX)) return "DATA.DAT Line 19 input must be greater than zero.";
+  if (M.NODES < 1 || M.NODES > kMaxNodes) return "DATA.DAT Line 20 input must be between 1 and 30000.";
+  if (M.NODES == 1 && (FaceNeedsNeighbour(M.LBC) || FaceNeedsNeighbour(M.RBC))) {
+    return "DATA.DAT Line 20 input must be at least 2 with a CONVECTION or FLUX boundary.";
+  }
+  return nullptr;
+}
+
+// --- The distribution blocks ---------------------------------------------
+
+// The word that must follow an external data file call in DATA.DAT.
+bool ExpectMarker(TextSource& data, const BlockKind& kind) {
+  std::string_view word;
+  if (!TakeWord(data, 0, word, 0, kDataFile, kBlocksEnded)) return false;
+  if (word[0] != '!') RowsOfDataError(kind.rows_format);
+  return true;
+}
+
+// The block's pairs from its separate data file (count code 0).
+bool ReadDataFile(TextSource& data, const BlockKind& kind, int& count) {
+  TextSource file;
+  if (!file.Load(M.DataDir + kind.file)) {
+    console::Printf(kind.missing_format, kind.missing_text);
+    return false;
+  }
+  if (!SkipHeader(file)) {
+    FileError(kind.file, "ended before its count entry");
+    return false;
+  }
+  std::string_view word;
+  if (!TakeWord(file, 2, word, 0, kind.file, "its count entry")) return false;
+  const int specified = ParseInt(word);
+  int read = 0;
+  if (ReadPairs(file, M.*kind.table, false, kind.file, read) == ListEnd::kFailed) return false;
+  if (!ExpectMarker(data, kind)) return false;
+  count = specified;
+  // After LEFTBC.DAT the file's count is handed on unchanged.
+  if (kind.letter != 'L' && count > 0 && read != count) {
+    count = CompareCount(kind.compare_format, read, count, true);
+  }
+  return true;
+}
+
+// Reads one recognised block after its count and hands it to Interp.
+bool ReadBlock(TextSource& data, const BlockKind& kind, std::string_view name, int count) {
+  if (kind.letter == 'L' && count == -1) {
+    if (!ReadLeftImp(data, count)) return false;
+  } else if (count == 0) {
+    if (!ReadDataFile(data, kind, count)) return false;
+  } else {
+    int read = 0;
+    if (ReadPairs(data, M.*kind.table, true, kDataFile, read) == ListEnd::kFailed) return false;
+    if (count > 0 && read != count) count = CompareCount(kind.compare_format, read, count, true);
+  }
+  if (kind.letter == 'O' && M.JetInUse == 1) M.HBARDURATION = M.LeftAmbTable[2].x;
+  Interp(name, count);
+  return true;
+}
+
+bool TakeName(TextSource& data, int before, std::string& name) {
+  std::string_view word;
+  if (!TakeWord(data, before, word, 0, kDataFile, kBlocksEnded)) return false;
+  if (word.size() > static_cast<std::size_t>(kNameMax)) {
+    DataError("The distribution name " + std::string(word) + " is longer than 23 characters.");
+    return false;
+  }
+  name.assign(word);
+  return true;
+}
+
+bool TakeCount(TextSource& data, int& count) {
+  std::string_view word;
+  if (!TakeWord(data, 0, word, 1, kDataFile, kBlocksEnded)) return false;
+  count = ParseInt(word);
+  return true;
+}
+
+bool ReadBlocks(TextSource& data) {
+  std::string name;
+  int count = 0;
+  // The first block is the initial temperatures, whatever its name says.
+  if (!TakeName(data, 1, name) || !TakeCount(data, count)) return false;
+  if (count < 0) {
+    console::Blank(23);
+    console::Printf("DATA.DAT Error: %s",
+                    "The number of Initial Node Temperature data-pairs must be greater than or equal to zero.\r\n");
+    return false;
+  }
+  if (!ReadBlock(data, kBlocks[0], name, count)) return false;
+
+  for (int place = 2; place <= 8; ++place) {
+    if (!TakeName(data, 0, name) || !TakeCount(data, count)) return false;
+    if (count < -1) {
+      console::Blank(23);
+      console::Printf("DATA.DAT '%s' Error: %s", name.c_str(),
+                      "The number of data pairs must be -1, 0, or a positive integer.\r\n");
+      return false;
+    }
+    // The ambient blocks are told apart by a letter at a fixed position:
+    // LEFT_AMBIENT against LEFT_BC, RIGHT_AMBIENT against RIGHT_BC.
+    if (name.size() >= 6 && name[0] == 'L' && name[5] == 'A') {
+      name = "O";
+    } else if (name.size() >= 7 && name[0] == 'R' && name[6] == 'A') {
+      name = "A";
+    }
+    const BlockKind* kind = KindOf(name[0]);
+    if (!kind) continue;  // an unknown block still uses up its place
+    if (!ReadBlock(data, *kind, name, count)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int GetData() {
+  TextSource data;
+  if (!data.Load(M.DataDir + kDataFile)) {
+    console::Printf("GetData() Error: %s", "\r\n DATA.DAT could not be found... \r\n");
+    return 0;
+  }
+  if (!SkipHeader(data)) {
+    DataError(std::string("DATA.DAT ended before ") + kEntriesEnded + ".");
+    return 0;
+  }
+  if (!ReadEntries(data)) return 0;
+  if (const char* failed = FirstFailedCheck()) {
+    DataError(failed);
+    return 0;
+  }
+  return ReadBlocks(data) ? 1 : 0;
+}

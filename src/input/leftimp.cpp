@@ -1,0 +1,77 @@
+// The jet impingement file LEFTIMP.DAT: the jet's five values, the left
+// boundary list (a value of exactly 1.0 selects the jet correlation for that
+// time) and the gas velocity list.
+#include <cmath>
+
+#include "input/blocks.h"
+#include "model/console.h"
+
+namespace {
+
+constexpr const char* kFile = "LEFTIMP.DAT";
+
+bool Value(TextSource& file, int before, double& target) {
+  std::string_view word;
+  if (!TakeWord(file, before, word, 0, kFile, "its five jet values")) return false;
+  target = ParseReal(word);
+  return true;
+}
+
+}  // namespace
+
+bool ReadLeftImp(TextSource& data, int& count) {
+  M.JetInUse = 1;  // set first: it stays set even when the file is missing
+  TextSource file;
+  if (!file.Load(M.DataDir + kFile)) {
+    console::Printf("GetData() Error: %s", "\r\n LEFTIMP.DAT could not be found... \r\n");
+    return false;
+  }
+  if (!SkipHeader(file)) {
+    FileError(kFile, "ended before its five jet values");
+    return false;
+  }
+  double offaxis_spacing = 0;  // m
+  double standoff = 0;         // m, nozzle to skin
+  std::string_view word;
+  if (!Value(file, 3, M.JETOPTION) || !Value(file, 2, M.JETREYNOLDS) ||
+      !Value(file, 2, M.NOZZLEDIAM) || !Value(file, 2, offaxis_spacing) ||
+      !Value(file, 2, standoff) ||
+      !TakeWord(file, 2, word, 1, kFile, "its boundary pair count")) {
+    return false;
+  }
+  int specified = ParseInt(word);
+  int read = 0;
+  if (ReadPairs(file, M.LeftBCTable, false, kFile, read) == ListEnd::kFailed) return false;
+  if (read != specified) {
+    specified = CompareCount("Left Boundary Condition Distribution (LEFTIMP.DAT): %s (%d)\n%s (%d)\r\n",
+                             read, specified, true);
+  }
+  // The word that ended the first list began the gas velocity header.
+  if (!TakeWord(file, 1, word, 1, kFile, "its gas velocity count")) return false;
+  const int velocity_count = ParseInt(word);
+  int velocities = 0;
+  if (ReadPairs(file, M.GasVelocityTable, false, kFile, velocities) == ListEnd::kFailed) return false;
+  if (velocities != velocity_count) {
+    CompareCount("Gas Velocity Distribution (LEFTIMP.DAT): %s (%d)\n%s (%d)\r\n", velocities,
+                 velocity_count, false);
+  }
+  M.GasVelocityPairs = velocities;
+
+  // Both ratios divide by the nozzle diameter.
+  if (!(M.NOZZLEDIAM > 0) || !std::isfinite(M.NOZZLEDIAM)) {
+    console::Printf("\r\nGetData() Error:  %s", "The nozzle diameter must be greater than zero.\r\n");
+    return false;
+  }
+  M.STANDOFFRATIO = standoff / M.NOZZLEDIAM;
+  M.OFFAXISRATIO = offaxis_spacing / 2 / M.NOZZLEDIAM;
+  if (M.OFFAXISRATIO < 0) {
+    console::Printf("\r\nGetData() Error:  %s", "Offaxis Spacing is limited to the values greater than zero.\r\n");
+    console::Printf("%s", "If this is correct press the <Enter> key to continue or <Ctrl>-C to quit");
+    return false;
+  }
+  count = specified;
+
+  if (!TakeWord(data, 0, word, 0, "DATA.DAT", "all eight distribution blocks were read")) return false;
+  if (word[0] != '!') RowsOfDataError("Left Boundary Condition Distribution Error:  \r\n%s%s\r\n");
+  return true;
+}

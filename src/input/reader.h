@@ -1,0 +1,45 @@
+// Readers shared by every input file: the "#" comment header, the stream of
+// white-space-separated words, and the lenient number conversions.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// One input file, read whole into memory once and then taken apart from
+// there: a file is opened, read in one go and closed at once.
+class TextSource {
+ public:
+  // Reads the file `path` (binary, so CR of CR LF is plain white space).
+  // False when it cannot be opened or read.
+  bool Load(const std::string& path);
+  void Assign(std::string_view contents);  // in-memory input
+
+  // One line as a C stream reads it into an 80-character buffer: at most 79
+  // characters, through the line feed if it comes first. False at the end.
+  bool ReadLine(std::string_view& line);
+
+  enum class Word { kOk, kEnd, kTooLong };
+  // The next run of non-white-space characters. kTooLong for a word over
+  // 79 characters (it is consumed).
+  Word Next(std::string_view& word);
+
+ private:
+  std::string text_;
+  std::size_t pos_ = 0;
+};
+
+// Skips the lines beginning with '#' and the one line after them (title).
+// False when the file ends before that title line.
+bool SkipHeader(TextSource& source);
+
+// The longest leading decimal number of `word`: optional sign, digits with
+// an optional decimal point (at least one digit), optional exponent with at
+// least one digit. Anything else, "inf", "nan" and "0x10" included, gives 0.
+double ParseReal(std::string_view word);
+
+// An optional sign and the leading digits, saturating at the int limits;
+// no digits gives 0.
+int ParseInt(std::string_view word);
+
+// A pair list goes on while its words begin with a digit or a full stop.
+bool StartsNumber(std::string_view word);

@@ -1,0 +1,96 @@
+// The console layer over standard output, standard error and standard input.
+#include "model/console.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+namespace console {
+namespace {
+
+std::string* captured_out = nullptr;  // non-null while a test captures
+std::string* captured_err = nullptr;
+std::string captured_in;
+std::size_t captured_in_pos = 0;
+void (*exit_hook)(int) = nullptr;
+
+}  // namespace
+
+void Print(std::string_view text) {
+  if (captured_out) {
+    captured_out->append(text);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void Printf(const char* format, ...) {
+  char local[512];
+  std::va_list args;
+  va_start(args, format);
+  std::va_list again;
+  va_copy(again, args);
+  int length = std::vsnprintf(local, sizeof local, format, args);
+  va_end(args);
+  if (length < 0) {
+    va_end(again);
+    return;
+  }
+  if (static_cast<std::size_t>(length) < sizeof local) {
+    Print(std::string_view(local, static_cast<std::size_t>(length)));
+  } else {
+    std::string big(static_cast<std::size_t>(length) + 1, '\0');
+    std::vsnprintf(big.data(), big.size(), format, again);
+    big.pop_back();
+    Print(big);
+  }
+  va_end(again);
+}
+
+void Blank(int count) {
+  for (int i = 0; i < count; ++i) Print("\r\n");
+}
+
+void ErrorPrint(std::string_view text) {
+  if (captured_err) {
+    captured_err->append(text);
+    return;
+  }
+  std::fflush(stdout);  // keep the order the user sees on a shared terminal
+  std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+void Wait() {
+  if (captured_out) {
+    if (captured_in_pos < captured_in.size()) ++captured_in_pos;
+    return;
+  }
+  std::fflush(stdout);  // the prompt must be visible before we block
+  (void)std::getchar();
+}
+
+void EndProcess(int status) {
+  if (exit_hook) {
+    exit_hook(status);
+  }
+  std::fflush(stdout);
+  std::exit(status);
+}
+
+void Capture(std::string* out, std::string* err, std::string_view input) {
+  captured_out = out;
+  captured_err = err;
+  captured_in.assign(input);
+  captured_in_pos = 0;
+}
+
+void Restore() {
+  captured_out = nullptr;
+  captured_err = nullptr;
+  captured_in.clear();
+  captured_in_pos = 0;
+}
+
+void SetExitHook(void (*hook)(int status)) { exit_hook = hook; }
+
+}  // namespace console

@@ -1,0 +1,32 @@
+// The console: every byte the program shows or reads goes through here, so
+// that a test can run any stage in process, feed its waits and read what it
+// printed. Standard output carries messages and listings, standard error the
+// fatal numerical errors, standard input only the waits.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace console {
+
+void Print(std::string_view text);  // to standard output
+void Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Blank(int count);              // `count` times "\r\n", to scroll a phase away
+void ErrorPrint(std::string_view text);  // to standard error
+
+// Reads and discards one character (Enter at an interactive console).
+// At the end of the input it returns at once, so an unattended run never hangs.
+void Wait();
+
+// Ends the process with `status`, flushing what was printed.
+[[noreturn]] void EndProcess(int status);
+
+// Test seam: route output into strings and take waits from `input`.
+// `Restore` returns to the real streams.
+void Capture(std::string* out, std::string* err, std::string_view input);
+void Restore();
+// Test seam: called instead of ending the process; it must not return
+// (a test throws from it).
+void SetExitHook(void (*hook)(int status));
+
+}  // namespace console

@@ -1,0 +1,65 @@
+// Fixed-step classical fourth-order Runge-Kutta integration, recording the
+// whole path in M.RkTimes and M.RkPath.
+#include "model/model.h"
+#include "numeric/numeric.h"
+
+void rk_step(const double* y, const double* dydx, int n, double x, double h,
+             double* yout, Derivs derivs) {
+  // The burn integral has one component and takes millions of steps: small
+  // systems use scratch on the stack instead of three allocations a step.
+  constexpr int kSmall = 4;
+  double small[3][kSmall + 1] = {};
+  const bool heap = n > kSmall;
+  double* yt = heap ? vector(1, n) : small[0];
+  double* dyt = heap ? vector(1, n) : small[1];
+  double* dym = heap ? vector(1, n) : small[2];
+  const double hh = h * 0.5;
+  const double h6 = h / 6.0;
+  const double xh = x + hh;
+  for (int i = 1; i <= n; ++i) yt[i] = y[i] + hh * dydx[i];
+  derivs(xh, yt, dyt);
+  for (int i = 1; i <= n; ++i) yt[i] = y[i] + hh * dyt[i];
+  derivs(xh, yt, dym);
+  for (int i = 1; i <= n; ++i) {
+    yt[i] = y[i] + h * dym[i];
+    dym[i] += dyt[i];
+  }
+  derivs(x + h, yt, dyt);
+  for (int i = 1; i <= n; ++i) yout[i] = y[i] + h6 * (dydx[i] + dyt[i] + 2.0 * dym[i]);
+  if (heap) {
+    release_vector(dym, 1, n);
+    release_vector(dyt, 1, n);
+    release_vector(yt, 1, n);
+  }
+}
+
+void rkdumb(const double* vstart, int nvar, double x1, double x2, int nstep,
+            Derivs derivs) {
+  // With no step at all there is no exposure to integrate over: the same
+  // stop as a step too small to advance x.
+  if (nstep < 1) run_error("Step size too small in routine rkdumb");
+  double* v = vector(1, nvar);
+  double* vout = vector(1, nvar);
+  double* dv = vector(1, nvar);
+  for (int i = 1; i <= nvar; ++i) {
+    v[i] = vstart[i];
+    M.RkPath[i][1] = v[i];
+  }
+  M.RkTimes[1] = x1;
+  double x = x1;
+  const double h = (x2 - x1) / nstep;
+  for (int k = 1; k <= nstep; ++k) {
+    derivs(x, v, dv);
+    rk_step(v, dv, nvar, x, h, vout, derivs);
+    if (x + h == x) run_error("Step size too small in routine rkdumb");
+    x += h;  // repeated addition: the last x may differ from x2 by rounding
+    M.RkTimes[k + 1] = x;
+    for (int i = 1; i <= nvar; ++i) {
+      v[i] = vout[i];
+      M.RkPath[i][k + 1] = v[i];
+    }
+  }
+  release_vector(dv, 1, nvar);
+  release_vector(vout, 1, nvar);
+  release_vector(v, 1, nvar);
+}

@@ -1,0 +1,47 @@
+// Fourier numbers and the interior rows of the A-matrix.
+//
+// The skin is a row of NODES nodes DELTAX apart. Each step solves, fully
+// implicit in time (backward Euler), with second-order central differences
+// in space,
+//   (1 + wW Fo_i + wE Fo_i) T_i - wW Fo_i T_(i-1) - wE Fo_i T_(i+1) = T_i(old),
+// where Fo_i = k_i dt / (rho_i c_i dx^2) and the weights wW, wE turn k_i into
+// the harmonic mean of the conductivities of node i and its neighbour. The
+// face nodes own half a cell; their rows are set per step by the boundary
+// routines. The groupings of the arithmetic below are fixed so that every
+// build gives the same bits.
+#include <cmath>
+
+#include "model/model.h"
+#include "thermal/thermal.h"
+
+namespace {
+
+bool Usable(double property) { return property > 0 && std::isfinite(property); }
+
+}  // namespace
+
+int Fourier() {
+  for (int i = 1; i <= M.NODES; ++i) {
+    const double k = M.ConductTable[i].y;
+    const double rho = M.DensityTable[i].y;
+    const double c = M.HeatCapTable[i].y;
+    if (!Usable(k) || !Usable(rho) || !Usable(c)) return 0;
+    M.FourierNumber[i] = (k * M.DELTAT) / ((rho * M.DELTAX) * (c * M.DELTAX));
+  }
+  return 1;
+}
+
+int InterNodes() {
+  for (int i = 2; i <= M.NODES - 1; ++i) {
+    const double k = M.ConductTable[i].y;
+    const double k_west = M.ConductTable[i - 1].y;
+    const double k_east = M.ConductTable[i + 1].y;
+    const double west = 2 * k_west / (k + k_west);
+    const double east = 2 * k_east / (k + k_east);
+    const double fo = M.FourierNumber[i];
+    M.ALower[i] = -west * fo;
+    M.AMiddle[i] = west * fo + 1 + east * fo;
+    M.AUpper[i] = -east * fo;
+  }
+  return 1;
+}

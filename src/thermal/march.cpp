@@ -1,0 +1,61 @@
+// The time loop: one backward Euler step at a time from the initial
+// distribution to the end of the exposure. Each step completes the
+// tridiagonal system with the boundary rows of that step, solves it straight
+// into its row of TempMatrix, reports it and refreshes the jet coefficient
+// for the next step.
+#include "driver/driver.h"
+#include "model/console.h"
+#include "model/model.h"
+#include "numeric/numeric.h"
+#include "thermal/thermal.h"
+
+namespace {
+
+char FaceType(const std::string& word) { return word.empty() ? '\0' : word[0]; }
+
+// The row of one face for step j; false for a type word that names none.
+bool FaceRow(char side, int j) {
+  const char type = FaceType(side == 'L' ? M.LBC : M.RBC);
+  if (type == 'C') {
+    Convection(side, j);
+  } else if (type == 'F') {
+    Flux(side, j);
+  } else if (type == 'T') {
+    // The prescribed temperature at the end of the step.
+    const int n = side == 'L' ? 1 : M.NODES;
+    M.AMiddle[n] = 1.0;
+    (side == 'L' ? M.AUpper[1] : M.ALower[n]) = 0.0;
+    M.RHS[n] = (side == 'L' ? M.LeftBCTable : M.RightBCTable)[j + 1].y;
+  } else {
+    if (side == 'L') {
+      console::Printf("Main() Error: %s %s", "No Left Boundary Condition was found.\r\n",
+                      "LBC: line-input in DATA.DAT should be CONVECTION, FLUX, OR TEMPERATURE.  Hit <Enter> to exit...");
+    } else {
+      console::Printf("Main() Error: %s %s", "No Right Boundary Condition was found.\r\n",
+                      "RBC: line-input in DATA.DAT should be CONVECTION, FLUX, OR TEMPERATURE.  Hit <Enter> to exit...");
+    }
+    console::Print("\r\n");
+    console::Wait();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int TimeMarch() {
+  const int n = M.NODES;
+  for (int j = 1; j <= M.TIMESTEPS; ++j) {
+    if (!FaceRow('L', j) || !FaceRow('R', j)) return 0;
+    for (int i = 2; i <= n - 1; ++i) M.RHS[i] = M.InitTempTable[i].y;
+    // The solver only reads the diagonals and the right-hand side, so it
+    // works on them in place and writes the solution into row j.
+    double* u = M.TempRows[j];
+    tridag(M.ALower.data(), M.AMiddle.data(), M.AUpper.data(), M.RHS.data(), u,
+           static_cast<unsigned>(n));
+    if (M.OUTTIME == 0 && M.OUTNODE != 0) M.NodeHistory[j] = {j * M.DELTAT, u[M.OUTNODE]};
+    if (!StepReport(j, u)) return 0;
+    if (M.JetInUse != 0) M.HbarTable[j + 1].y = JetConvection(j, u[1], M.LeftAmbTable[j + 1].y);
+  }
+  return 1;
+}

@@ -1,0 +1,24 @@
+// Heat conduction solver: Fourier numbers and the tridiagonal conduction
+// matrix, the boundary rows, the impinging-jet heat-transfer coefficient
+// and the time loop.
+#pragma once
+
+// Fourier number of every node. 0 when a node's conductivity, density or
+// heat capacity is not positive and finite (the A-matrix would divide by it).
+int Fourier();
+
+// Interior rows 2..NODES-1 of the A-matrix; always 1.
+int InterNodes();
+
+// Boundary rows of step j for side 'L' (row 1) or 'R' (row NODES).
+void Convection(char side, int j);
+void Flux(char side, int j);
+
+// Jet heat-transfer coefficient (W/(m^2 K)) at the time j DELTAT for the
+// skin surface temperature `surface` and the gas temperature `gas`; 0 after
+// a failure it has reported.
+double JetConvection(int j, double surface, double gas);
+
+// Steps 1..TIMESTEPS, each solved, stored in TempMatrix and reported.
+// Returns 0 when the run must stop (it has reported why), 1 otherwise.
+int TimeMarch();

@@ -1,0 +1,157 @@
+// Test helpers.
+#include "support/support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "model/console.h"
+#include "model/model.h"
+
+namespace testing_support {
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "skinburn-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern + "/";
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // A test may have made files unreadable or read-only directories.
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(path_, ignored);
+}
+
+void TempDir::Write(const std::string& name, std::string_view contents) const {
+  std::ofstream file(path_ + name, std::ios::binary);
+  file.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+}
+
+std::string TempDir::Read(const std::string& name) const {
+  std::ifstream file(path_ + name, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+bool TempDir::Exists(const std::string& name) const { return fs::exists(path_ + name); }
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+[[noreturn]] void ThrowEnded(int status) { throw ProcessEnded{status}; }
+
+}  // namespace
+
+RunResult RunBinary(const std::string& args, std::string_view input, const std::string& cwd) {
+  TempDir io;
+  io.Write("stdin", input);
+  const std::string command = "cd '" + cwd + "' && '" SKINBURN_BINARY "' " + args + " < '" + io.path() +
+                              "stdin' > '" + io.path() + "stdout' 2> '" + io.path() + "stderr'";
+  const int raw = std::system(command.c_str());
+  RunResult result;
+  result.out = Slurp(io.path() + "stdout");
+  result.err = Slurp(io.path() + "stderr");
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return result;
+}
+
+RunResult RunOn(const TempDir& dir, std::string_view input) {
+  return RunBinary("'" + dir.path() + "'", input);
+}
+
+InProcess::InProcess(std::string_view input) {
+  ResetModel();
+  console::Capture(&out, &err, input);
+  console::SetExitHook(ThrowEnded);
+}
+
+InProcess::~InProcess() {
+  console::SetExitHook(nullptr);
+  console::Restore();
+}
+
+std::string DataDat(const std::map<int, std::string>& entries, const std::string& blocks) {
+  std::map<int, std::string> v = {
+      {1, "0.0"},   {2, "1"},     {3, "1"},          {4, "0"},          {5, "0"},
+      {6, "0"},     {7, "1"},     {8, "7"},          {9, "12/07/26"},   {10, "TST"},
+      {11, "0"},    {12, "10^94"}, {13, "0"},        {14, "0"},         {15, "CONVECTION"},
+      {16, "CONVECTION"}, {17, "100"}, {18, "0.01"}, {19, "0.0001"},     {20, "41"}};
+  for (const auto& [entry, value] : entries) v[entry] = value;
+  std::string text =
+      "# test parameter file\n"
+      "Title line of the test\n"
+      "Listing time for the full temperature profile: " + v[1] + " sec\n"
+      "Node for the history and Omega: " + v[2] + " node\n"
+      "Results to file (VERBOSE flag): " + v[3] + "\n"
+      "List A-matrix: " + v[4] + "\n"
+      "List T-initial: " + v[5] + "\n"
+      "Omega at every node (burn depth): " + v[6] + "\n"
+      "No pauses: " + v[7] + "\n"
+      "Trial number: " + v[8] + "\n"
+      "Date of execution: " + v[9] + "\n"
+      "Name of operator: " + v[10] + "\n"
+      "Frequency factor mantissa: " + v[11] + "\n";
+  if (v[11] != "0") text += "Exponent: " + v[12] + "\n";
+  text +=
+      "Activation-energy: " + v[13] + "\n"
+      "Gas-constant: " + v[14] + "\n"
+      "Left BC: " + v[15] + "\n"
+      "RBC: " + v[16] + "\n"
+      "Time steps: " + v[17] + "\n"
+      "delta-t: " + v[18] + " sec\n"
+      "delta-x: " + v[19] + " m\n"
+      "NODES: " + v[20] + "\n";
+  text += blocks.empty() ? UniformBlocks() : blocks;
+  return text;
+}
+
+std::string UniformBlocks(double depth, double time) {
+  char d[64];
+  char t[64];
+  std::snprintf(d, sizeof d, "%.17g", depth);
+  std::snprintf(t, sizeof t, "%.17g", time);
+  const std::string D(d);
+  const std::string T(t);
+  return "Distribution: INITIAL_TEMPERATURE\n2 pairs\n0.0 310.0\n" + D + " 310.0\n"
+         "! CONDUCTIVITY\n2 pairs\n0.0 0.5\n" + D + " 0.5\n"
+         "! DENSITY\n2 pairs\n0.0 1000.0\n" + D + " 1000.0\n"
+         "! HEAT_CAPACITY\n2 pairs\n0.0 4000.0\n" + D + " 4000.0\n"
+         "! LEFT_BC\n2 pairs\n0.0 1000.0\n" + T + " 1000.0\n"
+         "! LEFT_AMBIENT\n2 pairs\n0.0 400.0\n" + T + " 400.0\n"
+         "! RIGHT_BC\n2 pairs\n0.0 10.0\n" + T + " 10.0\n"
+         "! RIGHT_AMBIENT\n2 pairs\n0.0 310.0\n" + T + " 310.0\n"
+         "!\n";
+}
+
+std::string Banner() {
+  std::string b;
+  for (int i = 0; i < 5; ++i) b += "\r\n";
+  b += "\t\t\t  VORAN Airbag Skin Pellimar\r\n";
+  b += "\t\t\t\t  Release 9809\r\n";
+  for (int i = 0; i < 3; ++i) b += "\r\n";
+  b += "\t\t\t\t Programmed by:\r\n\r\n";
+  b += "\t\t\t  The skinburn developers\n";
+  b += "\t\t\t  Implicit conduction through the skin,\n";
+  b += "\t\t\t  impinging-jet convection on the exposed face\n";
+  b += "\t\t\t  and the Arrhenius burn damage integral\n";
+  b += "\t\t\t  for airbag safety studies\n";
+  for (int i = 0; i < 9; ++i) b += "\r\n";
+  return b;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds skinburn twice, plainly (warnings as errors) and with AddressSanitizer
+# + UndefinedBehaviorSanitizer, and runs the whole test suite on both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/deps.sh
+jobs="$(nproc)"
+for preset in default asan-ubsan; do
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+  ctest --preset "$preset" -j"$jobs"
+done

@@ -3,7 +3,7 @@
 # + UndefinedBehaviorSanitizer, and runs the whole test suite on both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/deps.sh
+tools/deps.sh python3-matplotlib parallel
 jobs="$(nproc)"
 for preset in default asan-ubsan; do
   echo "== $preset"

@@ -2,14 +2,14 @@
 #include "model/model.h"
 
 #include <cstdlib>
-#include <memory>
 
 Model M;
 
 void ResetModel() {
   std::free(M.TempMatrix);
   std::free(M.TempRows);
-  // The tables are several megabytes: build the fresh state on the heap.
-  auto fresh = std::make_unique<Model>();
-  M = *fresh;
+  // The tables are several megabytes: the fresh state is built once, on the
+  // heap, and copied from there.
+  static const Model* const pristine = new Model();
+  M = *pristine;
 }

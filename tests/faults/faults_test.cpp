@@ -1,0 +1,143 @@
+// Hostile and damaged input: whatever a hand-edited data directory holds,
+// the program ends with a clear message or a defined result, never a crash,
+// a hang or a success status over a failure.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "input/input.h"
+#include "model/model.h"
+#include "support/support.h"
+#include "thermal/thermal.h"
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+namespace {
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// GetData over `dir` in process: 1 = read, 0 = refused with a message,
+// or the status the input stage ended the process with.
+int ReadInput(const TempDir& dir, std::string* printed) {
+  InProcess run;
+  M.DataDir = dir.path();
+  int result;
+  try {
+    result = GetData();
+    if (result == 0 && run.out.empty()) result = -1;  // a refusal must say why
+  } catch (const ProcessEnded& ended) {
+    result = ended.status == 1 ? 2 : -2;  // the input stage only ends after an error
+  }
+  *printed = run.out;
+  return result;
+}
+
+// Every example input file cut at every byte: each cut ends in a clear
+// message or a run of what was read, never undefined values or a crash.
+TEST(DamagedInput, EveryExampleFileCutAtEveryByte) {
+  const fs::path examples = fs::path(SKINBURN_SOURCE_DIR) / "examples";
+  for (const char* example : {"airbag-jet", "convection"}) {
+    for (const char* file : {"DATA.DAT", "LEFTIMP.DAT", "CONDUCT.DAT"}) {
+      if (!fs::exists(examples / example / file)) continue;
+      TempDir dir;
+      for (const auto& entry : fs::directory_iterator(examples / example)) {
+        if (entry.is_regular_file()) dir.Write(entry.path().filename().string(), Slurp(entry.path()));
+      }
+      const std::string whole = Slurp(examples / example / file);
+      for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+        dir.Write(file, whole.substr(0, cut));
+        std::string printed;
+        const int result = ReadInput(dir, &printed);
+        ASSERT_GE(result, 0) << example << "/" << file << " cut at " << cut << ":\n" << printed;
+      }
+    }
+  }
+}
+
+TEST(DamagedInput, GasPropertiesCutAtEveryByteGiveACoefficientOrZero) {
+  const std::string whole = Slurp(fs::path(SKINBURN_SOURCE_DIR) / "examples/airbag-jet/GASPROP.DAT");
+  TempDir dir;
+  for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+    dir.Write("GASPROP.DAT", whole.substr(0, cut));
+    InProcess run;
+    M.DataDir = dir.path();
+    M.NOZZLEDIAM = 0.01;
+    M.STANDOFFRATIO = 5;
+    M.JETREYNOLDS = 10000;
+    const double hbar = JetConvection(0, 310, 1000);
+    ASSERT_TRUE(hbar == 0 ? !run.out.empty() : std::isfinite(hbar) && hbar > 0) << "cut at " << cut;
+  }
+}
+
+// Each numeric entry of DATA.DAT given a hostile word: a normal run or a
+// clear error, with the status that says which.
+TEST(HostileValues, EveryNumericEntryEndsCleanly) {
+  const int numeric[] = {1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 14, 17, 18, 19, 20};
+  const std::string words[] = {"nan", "inf", "1e999", "-0", std::string(200, '9'), ".", "-", "e5",
+                               "-1e999", "1e-999"};
+  for (int entry : numeric) {
+    for (const std::string& word : words) {
+      std::map<int, std::string> entries = {{17, "20"}, {entry, word}};
+      if (entry == 12) entries[11] = "3.1";
+      TempDir dir;
+      dir.Write("DATA.DAT", DataDat(entries, UniformBlocks(0.01, 1.0)));
+      const RunResult r = RunOn(dir);
+      ASSERT_TRUE(r.status == 0 || r.status == 1) << "entry " << entry << " = " << word << "\n" << r.out;
+      if (r.status == 1) {
+        EXPECT_NE(r.out.find("Error"), std::string::npos) << "entry " << entry << " = " << word;
+      }
+      EXPECT_EQ(r.err.find("runtime error"), std::string::npos) << r.err;  // no sanitizer report
+    }
+  }
+}
+
+TEST(HostileValues, CapacityLimitsOfNodesAndSteps) {
+  struct Case {
+    const char* nodes;
+    const char* steps;
+    bool accepted;
+  } cases[] = {{"30000", "0", true}, {"30001", "0", false}, {"2", "29999", true}, {"2", "30000", false}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    dir.Write("DATA.DAT", DataDat({{2, "0"}, {6, "0"}, {20, c.nodes}, {17, c.steps}, {18, "0.0001"}},
+                                  UniformBlocks(4.0, 4.0)));
+    const RunResult r = RunOn(dir);
+    const bool refused = r.out.find("DATA.DAT Error: DATA.DAT Line") != std::string::npos;
+    EXPECT_EQ(refused, !c.accepted) << c.nodes << " x " << c.steps << "\n" << r.out.substr(r.out.size() > 400 ? r.out.size() - 400 : 0);
+    EXPECT_EQ(r.status, c.accepted && std::string(c.steps) != "0" ? 0 : 1) << c.nodes << " x " << c.steps;
+  }
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// With the address space limited, a large history reaches the memory
+// messages and status 1 instead of a crash.
+TEST(MemoryExhaustion, TemperatureMatrixTooLargeForTheAddressSpace) {
+  TempDir dir;
+  dir.Write("DATA.DAT", DataDat({{20, "30000"}, {17, "29999"}, {18, "0.0001"}, {19, "0.0000001"}},
+                                UniformBlocks(1.0, 10.0)));
+  // The limit applies to the child alone.
+  TempDir io;
+  const std::string command = "bash -c 'ulimit -v 400000; exec \"" SKINBURN_BINARY "\" \"" + dir.path() +
+                              "\"' > '" + io.path() + "out' 2>&1 < /dev/null";
+  const int raw = std::system(command.c_str());
+  const std::string out = io.Read("out");
+  EXPECT_EQ(WEXITSTATUS(raw), 1) << out;
+  EXPECT_NE(out.find("Memory Error: \nThere is not enough memory in your PC\n to store the full temperature "
+                     "distribution matrix.\r\nMemory Error: \nTo remedy this, reduce the number of nodes, time "
+                     "steps or both.\r\n"),
+            std::string::npos)
+      << out;
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,151 @@
+"""Tests of the OUTPUT.TXT reader (standard library only) and of the figures
+(matplotlib), on the golden outputs of examples/."""
+
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+EXAMPLES = os.path.join(HERE, "..", "..", "examples")
+sys.path.insert(0, HERE)
+from output_parser import parse_output  # noqa: E402
+
+
+def golden(name):
+    with open(os.path.join(EXAMPLES, name, "expected", "OUTPUT.TXT"), "rb") as stream:
+        return stream.read().decode("latin-1")
+
+
+# What each example's DATA.DAT asks for: TRIAL, layout, nodes, steps,
+# Omega lines, and the figures that follow from them.
+EXPECTED = {
+    "airbag-jet": (1, "every-step", 41, 1000, [], [0.0001], {"profiles", "map"}),
+    "convection": (2, "history", 41, 200, [(1, 29.399810720837)], [0.000197], {"history"}),
+    "flux-cooling": (3, "profile", 101, 0, [], [0.000149], {"profiles"}),
+    "hot-liquid": (4, "history", 0, 100, [(2, 2.451622800173)], [0.000284], {"history"}),
+}
+
+
+class ParserTest(unittest.TestCase):
+    def test_golden_outputs(self):
+        for name, (number, layout, nodes, steps, omegas, depths, _) in EXPECTED.items():
+            with self.subTest(example=name):
+                trials = parse_output(golden(name))
+                self.assertEqual(len(trials), 1)
+                t = trials[0]
+                self.assertEqual((t.index, t.number, t.date, t.executed_by), (1, number, "12/07/26", "SKB"))
+                self.assertEqual((t.layout, t.node_count, t.step_count), (layout, nodes, steps))
+                self.assertEqual(t.omega_nodes, omegas)
+                self.assertEqual(t.omega_depths, depths)
+
+    def test_every_step_profiles_are_whole_and_in_order(self):
+        t = parse_output(golden("airbag-jet"))[0]
+        self.assertEqual(t.hbar_duration, 0.06)
+        self.assertEqual(t.initial.temperatures, [310.0] * 41)
+        for step, profile in enumerate(t.profiles, start=1):
+            self.assertAlmostEqual(profile.time, step * 0.0001, places=9)
+            self.assertEqual(profile.nodes, list(range(1, 42)))
+        self.assertAlmostEqual(t.profiles[-1].depths[-1], 0.0008)
+        times, depths, rows = t.temperature_grid()
+        self.assertEqual((len(times), len(depths), len(rows[0])), (1000, 41, 41))
+        self.assertEqual(rows[-1][-1], 310.0)  # node 41 is held at 310 K
+        self.assertGreater(rows[-1][0], rows[0][0])  # the jet heats the face
+
+    def test_history_and_amatrix(self):
+        t = parse_output(golden("convection"))[0]
+        h = t.history
+        self.assertEqual((h.node, h.depth, h.steps[0], h.steps[-1]), (1, 0.0, 1, 200))
+        self.assertEqual((h.times[0], h.times[-1]), (0.01, 2.0))
+        self.assertEqual((h.temperatures[0], h.temperatures[-1]), (311.8, 352.8))
+        a = t.amatrix
+        self.assertEqual(len(a.lower), 41)
+        self.assertEqual((a.lower[0], a.upper[-1]), (None, None))  # rows 1 and NODES
+        self.assertEqual((a.lower[1], a.middle[1], a.upper[1]), (-0.102777777778, 1.205555555556, -0.102777777778))
+        self.assertEqual(parse_output(golden("hot-liquid"))[0].history.depth, 0.0001)
+
+    def test_single_profile(self):
+        t = parse_output(golden("flux-cooling"))[0]
+        (p,) = t.profiles
+        self.assertEqual((p.time, p.nodes[-1], p.depths[-1]), (3.0, 101, 0.002))
+        self.assertEqual((p.temperatures[0], t.initial.temperatures[0]), (360.9, 306.0))
+
+    def test_concatenated_trials_and_line_ends(self):
+        # A run stopped by an error leaves its header alone in the file.
+        stopped = "\r\n\r\nTRIAL:    9    Execution Date: 01/01/26    Executed By:    ABC\r\n"
+        text = golden("hot-liquid") + stopped + golden("convection")
+        trials = parse_output(text)
+        self.assertEqual([(t.index, t.number, t.layout) for t in trials],
+                         [(1, 4, "history"), (2, 9, None), (3, 2, "history")])
+        self.assertEqual(trials[1].step_count, 0)
+        self.assertEqual(trials[2].omega_nodes, [(1, 29.399810720837)])
+        self.assertEqual(trials[0].omega_depths, [0.000284])  # not carried over
+        lf_only = parse_output(text.replace("\r\n", "\n"))
+        self.assertEqual(lf_only, trials)
+
+    def test_lines_the_examples_lack(self):
+        self.assertEqual(parse_output("Omega = 1 at depth   0.000100 (m)\r\n"), [])  # no trial
+        text = ("\r\n\r\nTRIAL:   12    Execution Date: 06/01/98    Executed By:    ABC\r\n"
+                "\nNode    Depth           T(K) @ time    0.50000 sec\n"
+                "  1     0.0000000         -nan\r\n  2     0.0001000        inf\r\n"
+                "Omega at node 3 =       0.500000000000\r\nOmega = 1 at depth 0.000350 (m)\r\n")
+        (t,) = parse_output(text)
+        self.assertEqual((t.layout, t.node_count, t.profiles[0].time), ("profile", 2, 0.5))
+        self.assertNotEqual(t.profiles[0].temperatures[0], t.profiles[0].temperatures[0])  # NaN
+        self.assertEqual((t.omega_nodes, t.omega_depths), ([(3, 0.5)], [0.00035]))
+
+
+def png_size(path):
+    """(width, height) from the IHDR chunk of a PNG, or None."""
+    with open(path, "rb") as stream:
+        head = stream.read(24)
+    if head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
+        return None
+    return struct.unpack(">II", head[16:24])
+
+
+class RenderTest(unittest.TestCase):
+    def plot(self, output_txt, outdir):
+        script = os.path.join(HERE, "plot_output.py")
+        run = subprocess.run([sys.executable, script, output_txt, "-o", outdir],
+                             capture_output=True, text=True, timeout=300)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        return run.stdout.split()
+
+    def check_png(self, path):
+        self.assertGreater(os.path.getsize(path), 5000, path)
+        size = png_size(path)
+        self.assertIsNotNone(size, path)
+        self.assertTrue(300 <= size[0] <= 4000 and 200 <= size[1] <= 4000, (path, size))
+
+    def test_each_example(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            for name, expected in EXPECTED.items():
+                with self.subTest(example=name):
+                    outdir = os.path.join(tmp, name)
+                    written = self.plot(os.path.join(EXAMPLES, name, "expected", "OUTPUT.TXT"), outdir)
+                    prefix = "01-trial%d-" % expected[0]
+                    kinds = {os.path.basename(p)[len(prefix):-4] for p in written}
+                    self.assertEqual(kinds, expected[-1])
+                    self.assertEqual(sorted(written), sorted(os.path.join(outdir, f) for f in os.listdir(outdir)))
+                    for path in written:
+                        self.check_png(path)
+
+    def test_two_trials_and_an_unreadable_file(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            both = os.path.join(tmp, "OUTPUT.TXT")
+            with open(both, "w", newline="") as stream:
+                stream.write(golden("hot-liquid") + golden("flux-cooling"))
+            written = [os.path.basename(p) for p in self.plot(both, os.path.join(tmp, "out"))]
+            self.assertEqual(written, ["01-trial4-history.png", "02-trial3-profiles.png"])
+            script = os.path.join(HERE, "plot_output.py")
+            run = subprocess.run([sys.executable, script, os.path.join(tmp, "none.txt"), "-o", tmp],
+                                 capture_output=True, text=True, timeout=60)
+            self.assertEqual(run.returncode, 1)
+            self.assertIn("cannot read", run.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()

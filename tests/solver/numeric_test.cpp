@@ -1,0 +1,213 @@
+// Numerical support and the burn damage integral: index-offset arrays, the
+// tridiagonal solver, the Runge-Kutta integrator, and Omega of one node with
+// its temperature lookup.
+#include "numeric/numeric.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "burn/burn.h"
+#include "input/input.h"
+#include "model/model.h"
+#include "support/support.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace {
+
+// Runs `stage` to its stop through run_error: three lines on standard error
+// and status 1. The real program exits there holding its scratch arrays, so
+// they are not counted as leaks.
+template <typename Stage>
+void ExpectRunError(Stage stage, const std::string& message) {
+  testing_support::InProcess guard("\n");
+#if defined(__SANITIZE_ADDRESS__)
+  __lsan::ScopedDisabler keep_scratch;
+#endif
+  int status = -1;
+  try {
+    stage();
+  } catch (const testing_support::ProcessEnded& ended) {
+    status = ended.status;
+  }
+  EXPECT_EQ(status, 1) << message;
+  EXPECT_EQ(guard.err,
+            "Numerical Recipes run-time error...\n" + message +
+                "\nCheck that all input files and data are available...now exiting to system...\n");
+}
+
+TEST(Arrays, OffsetIndexingAndExhaustion) {
+  double* v = vector(1, 1);
+  v[1] = 2.5;
+  EXPECT_EQ(v[1], 2.5);
+  release_vector(v, 1, 1);
+  double** m = matrix(1, 3, 1, 4);
+  EXPECT_EQ(&m[2][1], &m[1][4] + 1);
+  EXPECT_EQ(&m[3][4], &m[1][1] + 11);  // one block, rows back to back
+  release_matrix(m, 1, 3, 1, 4);
+  ExpectRunError([] { vector(5, 1); },
+                 "Allocation failure in vector(): check input data file for correct format.");
+  ExpectRunError([] { matrix(1, 0, 1, 4); }, "allocation failure 1 in matrix()");
+  ExpectRunError([] { matrix(1, 3, 1, 0); }, "allocation failure 2 in matrix()");
+}
+
+TEST(Tridag, SolvesIntoNodeTemperatures) {
+  testing_support::InProcess guard;
+  M.NODES = 3;  // a[1] and c[3] are never read
+  const double a[] = {0, 99, -1, -1}, b[] = {0, 2, 2, 2}, c[] = {0, -1, -1, 99}, r[] = {0, 1, 0, 1};
+  double u[4] = {};
+  tridag(a, b, c, r, u, 3);
+  for (int i = 1; i <= 3; ++i) {
+    EXPECT_DOUBLE_EQ(u[i], 1.0) << i;
+    EXPECT_EQ(M.InitTempTable[i].y, u[i]) << i;
+  }
+  M.NODES = 1;
+  const double b1[] = {0, 4}, r1[] = {0, 2};
+  tridag(a, b1, c, r1, u, 1);
+  EXPECT_EQ(u[1], 0.5);
+  EXPECT_EQ(M.InitTempTable[1].y, 0.5);
+}
+
+TEST(Tridag, ZeroPivotIsFatal) {
+  // b[1] = 1 gives the second pivot 1 - 1 * (1 / 1), exactly zero.
+  for (double b1 : {0.0, 1.0}) {
+    ExpectRunError(
+        [b1] {
+          M.NODES = 2;
+          const double a[] = {0, 0, 1}, b[] = {0, b1, 1}, c[] = {0, 1, 0};
+          double u[3];
+          tridag(a, b, c, c, u, 2);
+        },
+        b1 == 0 ? "tridag() Error: b[1] = 0.00" : "tridag() Error: bet = 0.00");
+  }
+}
+
+int calls = 0;
+double times[6], path[6];
+double* path_rows[] = {nullptr, path};
+
+// rkdumb over one component from 0, into a path record of up to 5 points.
+void Integrate(double x1, double x2, int nstep, Derivs derivs) {
+  M.RkTimes = times;
+  M.RkPath = path_rows;
+  const double start[] = {0, 0.0};
+  calls = 0;
+  rkdumb(start, 1, x1, x2, nstep, derivs);
+}
+
+TEST(RungeKutta, RecordedPaths) {
+  Integrate(0, 2, 4, [](double, const double*, double* d) { d[1] = 1.0; });
+  for (int k = 1; k <= 5; ++k) {
+    EXPECT_EQ(M.RkTimes[k], 0.5 * (k - 1));
+    EXPECT_EQ(M.RkPath[1][k], 0.5 * (k - 1));
+  }
+  Integrate(0, 1, 1, [](double x, const double*, double* d) { ++calls, d[1] = x; });  // Simpson's rule
+  EXPECT_EQ(M.RkPath[1][2], 0.5);
+  EXPECT_EQ(calls, 4);
+  // dy/dx = y: one step multiplies y by 1 + h + h^2/2 + h^3/6 + h^4/24.
+  const double y[] = {0, 1.0}, dydx[] = {0, 1.0};
+  double out[2];
+  rk_step(y, dydx, 1, 0.0, 0.5, out, [](double, const double* v, double* d) { d[1] = v[1]; });
+  EXPECT_DOUBLE_EQ(out[1], 1.6484375);
+}
+
+TEST(RungeKutta, ZeroLengthIntervalIsFatal) {
+  ExpectRunError([] { Integrate(1.0, 1.0, 1, [](double, const double*, double* d) { d[1] = 1.0; }); },
+                 "Step size too small in routine rkdumb");
+}
+
+TEST(BurnInjury, ConstantTemperature) {
+  // Against P exp(-E / (R T)) t; the skin constants give about 0.545 at 340 K
+  // for 10 s, 1.33 at 345 K for 1 s, and 9e-14 at 300 K, which is cut to 0.
+  const double R = 8.31439, E = 623580.0;
+  for (const auto& [factor, exponent, activation, T, seconds] :
+       {std::tuple{1.0, 0, 300 * R, 300.0, 1.0}, std::tuple{3.442707, 94, E, 340.0, 10.0},
+        std::tuple{3.442707, 94, E, 340.0, 20.0}, std::tuple{3.442707, 94, E, 345.0, 1.0},
+        std::tuple{3.442707, 94, E, 300.0, 10.0}}) {
+    testing_support::InProcess guard;
+    M.FREQFACTOR = factor;
+    M.FREQEXP = exponent;
+    M.ACTENERGY = activation;
+    M.GASCONST = R;
+    M.TIMESTEPS = static_cast<int>(4 * seconds);  // records 0.25 s apart
+    M.OUTNODE = 1;
+    M.InitialTemps[1] = T;
+    for (int j = 1; j <= M.TIMESTEPS; ++j) M.NodeHistory[j] = {j * 0.25, T};
+    double expected = factor * std::pow(10.0, exponent) * std::exp(-activation / (R * T)) * seconds;
+    if (expected < 1e-6) expected = 0;
+    const double omega = BurnInjury();
+    EXPECT_NEAR(omega, expected, 1e-10 * expected) << T << ' ' << seconds;
+    EXPECT_EQ(M.Omega, omega);
+  }
+}
+
+TEST(BurnInjury, StartsFromInitialTemperatureOfTheNode) {
+  // T(t) = 300 (1 + t) over one second, P = 1, E / R = 300 K:
+  // Omega = integral of exp(-1 / (1 + t)) dt = 0.5047922...
+  testing_support::InProcess guard;
+  M.FREQFACTOR = 1;
+  M.GASCONST = 8.31439;
+  M.ACTENERGY = 300 * M.GASCONST;
+  M.TIMESTEPS = 4;
+  M.OUTNODE = 3;
+  M.InitialTemps[1] = 600;  // another node's
+  M.InitialTemps[3] = 300;
+  M.NodeHistory[0] = {0.0, 600};
+  for (int j = 1; j <= 4; ++j) M.NodeHistory[j] = {0.25 * j, 300 * (1 + 0.25 * j)};
+  EXPECT_NEAR(BurnInjury(), 0.5047922178731842, 1e-5);
+  EXPECT_EQ(M.NodeHistory[0].y, 300);
+}
+
+// The lookup read straight off its rules, scanning every record afresh.
+double ScanLookup(double t) {
+  const PairTable& h = M.NodeHistory;
+  const int n = M.TIMESTEPS;
+  if (t == 0.0) return h[0].y;
+  for (int i = 1; i <= n; ++i) {
+    if (t == h[i].x) return h[i].y;
+    if (h[i - 1].x < t && t < h[i].x) return LinearInterp(h[i].x, t, h[i - 1].x, h[i].y, h[i - 1].y);
+    if (i < n && h[i].x < t && t < h[i + 1].x) return LinearInterp(h[i + 1].x, t, h[i].x, h[i + 1].y, h[i].y);
+  }
+  return h[n].y;  // past the last record
+}
+
+TEST(HistoryTemperature, SameBitsAsFullScan) {
+  testing_support::InProcess guard;
+  const int n = 37;
+  M.TIMESTEPS = n;
+  M.NodeHistory[0] = {0.0, 305};
+  for (int j = 1; j <= n; ++j) M.NodeHistory[j] = {j * 0.1, 300 * std::exp(1.5 * std::sin(j))};
+  const double end = M.NodeHistory[n].x;
+  std::vector<double> times = {0.0, end + 1e-12, std::nextafter(end, 1e9), 2 * end};
+  for (int j = 1; j <= n; ++j) {
+    times.push_back(M.NodeHistory[j].x);
+    times.push_back((M.NodeHistory[j - 1].x + M.NodeHistory[j].x) / 2);
+  }
+  // The integrator's own times: x, x + h/2 and x + h, x advanced by addition.
+  const double h = end / n;
+  double x = 0;
+  for (int k = 1; k <= n; ++k, x += h) {
+    for (double t : {x, x + h * 0.5, x + h}) times.push_back(t);
+  }
+  std::vector<double> reversed(times.rbegin(), times.rend()), shuffled = times;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+  for (const std::vector<double>* order : {&times, &reversed, &shuffled}) {
+    for (double t : *order) {
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(HistoryTemperature(t)),
+                std::bit_cast<std::uint64_t>(ScanLookup(t)))
+          << "t = " << t;
+    }
+  }
+}
+
+}  // namespace

@@ -64,7 +64,9 @@ void Interp(std::string_view name, int n) {
                          ? "Make sure to supply enough data to characterize at least the total depth of the model."
                          : "Make sure to supply enough data to characterize at least the total time of the model.";
 
-  if (n < 1 || reach > table[static_cast<std::size_t>(n)].x) {
+  // A count beyond the table (LEFTBC.DAT's count entry is handed on as
+  // written) names pairs that cannot have been read: no coverage either.
+  if (n < 1 || n > kMaxPairs || reach > table[static_cast<std::size_t>(n)].x) {
     GridError(*grid, std::string(" are not specified for the ") + extent + " of the model.", hint);
   }
   // Grid entries from the second on must each fall on or between pairs:

@@ -1,9 +1,14 @@
 // Test helpers.
 #include "support/support.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -74,6 +79,73 @@ RunResult RunOn(const TempDir& dir, std::string_view input) {
   return RunBinary("'" + dir.path() + "'", input);
 }
 
+namespace {
+
+// True while `pid` sleeps in read(0, ...): waiting for the user.
+bool WaitsForInput(pid_t pid) {
+  const std::string proc = "/proc/" + std::to_string(pid);
+  const std::string stat = Slurp(proc + "/stat");
+  const std::size_t paren = stat.rfind(')');
+  if (paren == std::string::npos || stat.compare(paren, 3, ") S") != 0) return false;
+  std::istringstream call(Slurp(proc + "/syscall"));
+  long number = -1;
+  std::string fd;
+  if (!(call >> number >> fd)) return true;  // no system call shown: the sleep is the wait
+  return number == SYS_read && fd == "0x0";
+}
+
+}  // namespace
+
+std::string Dialogue::out() const {
+  std::string all;
+  for (const std::string& page : pages) all += page;
+  return all;
+}
+
+Dialogue Converse(const TempDir& dir) {
+  TempDir io;
+  const std::string out_path = io.path() + "stdout";
+  const std::string err_path = io.path() + "stderr";
+  int feed[2];
+  if (pipe(feed) != 0) throw std::runtime_error("pipe failed");
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(feed[0], 0);
+    close(feed[0]);
+    close(feed[1]);
+    dup2(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+    dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    execl(SKINBURN_BINARY, SKINBURN_BINARY, dir.path().c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::vector<std::size_t> waits;
+  int raw = 0;
+  while (waitpid(pid, &raw, WNOHANG) != pid) {
+    int pending = 0;
+    ioctl(feed[0], FIONREAD, &pending);
+    if (pending == 0 && WaitsForInput(pid)) {
+      waits.push_back(fs::file_size(out_path));  // the wait flushed standard output
+      if (waits.size() > 10000 || write(feed[1], "\n", 1) != 1) kill(pid, SIGKILL);
+    } else {
+      usleep(50);
+    }
+  }
+  close(feed[0]);
+  close(feed[1]);
+  Dialogue result;
+  const std::string out = Slurp(out_path);
+  std::size_t from = 0;
+  for (const std::size_t at : waits) {
+    result.pages.push_back(out.substr(from, at - from));
+    from = at;
+  }
+  result.pages.push_back(out.substr(from));
+  result.err = Slurp(err_path);
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return result;
+}
+
 InProcess::InProcess(std::string_view input) {
   ResetModel();
   console::Capture(&out, &err, input);
@@ -136,6 +208,45 @@ std::string UniformBlocks(double depth, double time) {
          "! RIGHT_BC\n2 pairs\n0.0 10.0\n" + T + " 10.0\n"
          "! RIGHT_AMBIENT\n2 pairs\n0.0 310.0\n" + T + " 310.0\n"
          "!\n";
+}
+
+std::string Block(const std::string& name, const std::string& count, const std::string& pairs) {
+  return "! " + name + "\n" + count + " pairs\n" + pairs + "\n";
+}
+
+std::vector<std::string> StillBlocks() {
+  std::vector<std::string> blocks;
+  for (const auto& [name, value] : {std::pair{"INITIAL_TEMPERATURE", "310.0"},
+                                    {"CONDUCTIVITY", "0.5"},
+                                    {"DENSITY", "1000.0"},
+                                    {"HEAT_CAPACITY", "4000.0"}}) {
+    blocks.push_back(Block(name, "2", std::string("0.0 ") + value + " 0.01 " + value));
+  }
+  for (const char* name : {"LEFT_BC", "LEFT_AMBIENT", "RIGHT_BC", "RIGHT_AMBIENT"}) {
+    blocks.push_back(Block(name, "2", "0.0 310.0 10.0 310.0"));
+  }
+  return blocks;
+}
+
+std::string Join(const std::vector<std::string>& blocks) {
+  std::string text;
+  for (const std::string& block : blocks) text += block;
+  return text + "!\n";
+}
+
+std::string Format(const char* format, ...) {
+  char text[1024];
+  std::va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+std::string Blank(int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += "\r\n";
+  return text;
 }
 
 std::string Banner() {

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testing_support {
 
@@ -38,6 +39,19 @@ RunResult RunBinary(const std::string& args, std::string_view input = "",
 // The same with the data directory `dir` as the one argument.
 RunResult RunOn(const TempDir& dir, std::string_view input = "");
 
+// A run of the built skinburn on `dir` as a user at the console would have
+// it: each time the program blocks reading standard input, one Enter is
+// typed. pages[k] is what it printed before its wait k + 1; the last page is
+// what it printed after its last wait, so pages.size() is the number of
+// waits plus one.
+struct Dialogue {
+  std::vector<std::string> pages;
+  std::string err;
+  int status = -1;
+  std::string out() const;  // every page, joined
+};
+Dialogue Converse(const TempDir& dir);
+
 // Thrown by the exit hook in process: the stage ended the process.
 struct ProcessEnded {
   int status;
@@ -65,6 +79,22 @@ std::string DataDat(const std::map<int, std::string>& entries = {}, const std::s
 // k 0.5, rho 1000, c 4000, left h 1000 with ambient 400 K, right h 10 with
 // ambient 310 K.
 std::string UniformBlocks(double depth = 0.01, double time = 10.0);
+
+// One distribution block as written in DATA.DAT: the "!" marker, the name,
+// the count word with one free word, then the pairs as given.
+std::string Block(const std::string& name, const std::string& count, const std::string& pairs);
+
+// The eight blocks of a slab in which nothing heats: 310 K throughout, k 0.5,
+// rho 1000, c 4000 to 0.01 m, and every face value and ambient 310 to 10 s
+// (neutral for CONVECTION, FLUX or TEMPERATURE). Edit them, then Join.
+std::vector<std::string> StillBlocks();
+std::string Join(const std::vector<std::string>& blocks);  // adds the closing "!"
+
+// printf into a string: the expected report lines, from their formats.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// `count` times "\r\n".
+std::string Blank(int count);
 
 // The banner the program prints first.
 std::string Banner();

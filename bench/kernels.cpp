@@ -1,1 +1,620 @@
-int main(){}
+// Kernels of a model run, each measured beside its floor in the same run:
+//
+//   step solve        tridag over the A-matrix as the time loop hands it
+//                     (interior right-hand side from the node temperatures,
+//                     solution into a TempMatrix row, node temperatures
+//                     rewritten), and the whole TimeMarch loop without report
+//                     or jet, against a bare Thomas loop over the same system;
+//   jet coefficient   JetConvection per call, GASPROP.DAT read included,
+//                     against a bare open/read/close of that file;
+//   step append       the per-step open/append/close of OUTPUT.TXT (node
+//                     history line) against a bare fopen/fwrite/fclose;
+//   burn rate         BurnRate per call made directly (outside an
+//                     integration: one full evaluation each), and BurnInjury
+//                     per rate call of its integration, against a bare loop
+//                     of the same exp calls; and the all-nodes evaluation's
+//                     laying of the node histories from TempMatrix against
+//                     laying one from a contiguous column;
+//   report lines      LineBuffer building "%3d     %9.7f  %10.1f\r\n" lines
+//                     and StepReport's full listing, against fprintf of the
+//                     same lines to a file;
+//   history store     first touch of a fresh block as large as a TempMatrix.
+//
+// Every benchmark sets the counter "unit" to the number of units (node-steps,
+// calls, lines, bytes) one iteration does; the summary after the run prints
+// CPU nanoseconds per unit (the best of --benchmark_repetitions) and the
+// ratio of each kernel to its floor, and --floors=FILE writes the floors for
+// bench/run.sh.
+#include <benchmark/benchmark.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "burn/burn.h"
+#include "burn/history.h"
+#include "driver/driver.h"
+#include "driver/lineformat.h"
+#include "model/model.h"
+#include "numeric/numeric.h"
+#include "thermal/thermal.h"
+
+#ifndef SKINBURN_SOURCE_DIR
+#error "SKINBURN_SOURCE_DIR must name the source tree"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A data directory of our own, removed at exit.
+const std::string& Scratch() {
+  static const std::string dir = [] {
+    std::string pattern = (fs::temp_directory_path() / "skinburn-kernels.XXXXXX").string();
+    if (!mkdtemp(pattern.data())) std::abort();
+    fs::copy_file(fs::path(SKINBURN_SOURCE_DIR) / "examples/airbag-jet/GASPROP.DAT",
+                  fs::path(pattern) / "GASPROP.DAT");
+    std::atexit([] { fs::remove_all(Scratch()); });
+    return pattern + "/";
+  }();
+  return dir;
+}
+
+void SetUnit(benchmark::State& state, double units) { state.counters["unit"] = units; }
+
+// ------------------------------------------------------------ conduction
+
+constexpr int kRing = 64;  // TempMatrix rows the solve cycles through
+
+// A uniform slab of n nodes (skin: k 0.37, rho 1000, c 3600), 1 um and 10 us
+// steps as in the fine grid case, both faces held: 400 K left, 310 K right.
+void Slab(int n, int steps) {
+  ResetModel();
+  M.NODES = n;
+  M.TIMESTEPS = steps;
+  M.DELTAT = 1e-5;
+  M.DELTAX = 3e-3 / n;
+  M.LBC = "TEMPERATURE";
+  M.RBC = "TEMPERATURE";
+  for (int i = 1; i <= n; ++i) {
+    M.ConductTable[i] = {(i - 1) * M.DELTAX, 0.37};
+    M.DensityTable[i] = {(i - 1) * M.DELTAX, 1000.0};
+    M.HeatCapTable[i] = {(i - 1) * M.DELTAX, 3600.0};
+    M.InitTempTable[i] = {(i - 1) * M.DELTAX, 310.0};
+    M.InitialTemps[i] = 310.0;
+  }
+  for (int k = 1; k <= steps + 1; ++k) {
+    M.LeftBCTable[k] = {(k - 1) * M.DELTAT, 400.0};
+    M.RightBCTable[k] = {(k - 1) * M.DELTAT, 310.0};
+  }
+  Fourier();
+  InterNodes();
+  M.AMiddle[1] = 1.0;
+  M.AUpper[1] = 0.0;
+  M.RHS[1] = 400.0;
+  M.AMiddle[n] = 1.0;
+  M.ALower[n] = 0.0;
+  M.RHS[n] = 310.0;
+}
+
+// One step as the time loop makes it: interior right-hand side from the node
+// temperatures, then tridag straight into a TempMatrix row.
+void BM_StepSolve(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  Slab(n, 1);
+  std::vector<double> rows(static_cast<std::size_t>(kRing) * (n + 1));
+  int row = 0;
+  for (auto _ : state) {
+    for (int i = 2; i <= n - 1; ++i) M.RHS[i] = M.InitTempTable[i].y;
+    double* u = rows.data() + static_cast<std::size_t>(row) * (n + 1);
+    tridag(M.ALower.data(), M.AMiddle.data(), M.AUpper.data(), M.RHS.data(), u,
+           static_cast<unsigned>(n));
+    benchmark::DoNotOptimize(u);
+    row = (row + 1) % kRing;
+  }
+  SetUnit(state, n);
+}
+
+// The time loop itself, without report (VERBOSE 0, no listing time reached)
+// and without jet, over a pre-touched TempMatrix.
+void BM_TimeMarch(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int steps = static_cast<int>(state.range(1));
+  Slab(n, steps);
+  M.VERBOSE = 0;
+  M.OUTTIME = -1.0;  // a time no step reaches: nothing is reported
+  const std::size_t columns = static_cast<std::size_t>(n) + 1;
+  std::vector<double> block((static_cast<std::size_t>(steps) + 2) * columns, 0.0);
+  std::vector<double*> rows(static_cast<std::size_t>(steps) + 2);
+  for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = block.data() + r * columns;
+  M.TempMatrix = nullptr;  // ours, not to be freed by ResetModel
+  M.TempRows = rows.data();
+  for (auto _ : state) {
+    if (!TimeMarch()) state.SkipWithError("TimeMarch stopped");
+    benchmark::DoNotOptimize(block.data());
+  }
+  M.TempRows = nullptr;
+  SetUnit(state, static_cast<double>(n) * steps);
+}
+
+// Floor: the Thomas algorithm over the same system, plain arrays, no pivot
+// test, the previous solution as the next right-hand side.
+void BM_BareThomas(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  Slab(n, 1);
+  std::vector<double> a(M.ALower.begin(), M.ALower.begin() + n + 1);
+  std::vector<double> b(M.AMiddle.begin(), M.AMiddle.begin() + n + 1);
+  std::vector<double> c(M.AUpper.begin(), M.AUpper.begin() + n + 1);
+  std::vector<double> r(n + 1), gam(n + 1), rows(static_cast<std::size_t>(kRing) * (n + 1), 310.0);
+  r[1] = 400.0;
+  r[n] = 310.0;
+  int row = 0;
+  for (auto _ : state) {
+    const double* previous = rows.data() + static_cast<std::size_t>((row + kRing - 1) % kRing) * (n + 1);
+    double* u = rows.data() + static_cast<std::size_t>(row) * (n + 1);
+    for (int i = 2; i <= n - 1; ++i) r[i] = previous[i];
+    double bet = b[1];
+    u[1] = r[1] / bet;
+    for (int j = 2; j <= n; ++j) {
+      gam[j] = c[j - 1] / bet;
+      bet = b[j] - a[j] * gam[j];
+      u[j] = (r[j] - a[j] * u[j - 1]) / bet;
+    }
+    for (int j = n - 1; j >= 1; --j) u[j] -= gam[j + 1] * u[j + 1];
+    benchmark::DoNotOptimize(u);
+    row = (row + 1) % kRing;
+  }
+  SetUnit(state, n);
+}
+
+// Floor of the history store: writing a fresh block (page faults and the
+// kernel's zeroing included), 64 MiB per iteration.
+void BM_FirstTouch(benchmark::State& state) {
+  const std::size_t bytes = std::size_t{64} << 20;
+  const bool huge = state.range(0) != 0;
+  for (auto _ : state) {
+    void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) {
+      state.SkipWithError("mmap failed");
+      break;
+    }
+#ifdef MADV_HUGEPAGE
+    if (huge) madvise(block, bytes, MADV_HUGEPAGE);
+#endif
+    double* d = static_cast<double*>(block);
+    for (std::size_t i = 0; i < bytes / sizeof(double); ++i) d[i] = 310.0;
+    benchmark::DoNotOptimize(d);
+    state.PauseTiming();
+    munmap(block, bytes);
+    state.ResumeTiming();
+  }
+  SetUnit(state, static_cast<double>(bytes));
+}
+
+// ------------------------------------------------------------ jet
+
+// The jet of the typical run (LEFTIMP.DAT of examples/airbag-jet).
+void Jet(double offaxis) {
+  ResetModel();
+  M.DataDir = Scratch();
+  M.DELTAT = 1e-4;
+  M.JetInUse = 1;
+  M.JETOPTION = 1.0;
+  M.JETREYNOLDS = 0.0;
+  M.NOZZLEDIAM = 0.01;
+  M.OFFAXISRATIO = offaxis;
+  M.STANDOFFRATIO = 5.0;
+  M.GasVelocityTable[1] = {0.0, 120.0};
+  M.GasVelocityTable[2] = {0.06, 120.0};
+  M.GasVelocityTable[3] = {0.2, 20.0};
+  M.GasVelocityPairs = 3;
+}
+
+void BM_JetConvection(benchmark::State& state) {
+  Jet(static_cast<double>(state.range(0)));
+  int j = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(JetConvection(j, 330.0 + j * 0.01, 1000.0));
+    j = (j + 1) % 1000;
+  }
+  SetUnit(state, 1);
+}
+
+// Floor: the file's bytes, opened, read and closed.
+void BM_BareFileRead(benchmark::State& state) {
+  const std::string name = Scratch() + "GASPROP.DAT";
+  char buffer[4096];
+  for (auto _ : state) {
+    std::FILE* file = std::fopen(name.c_str(), "rb");
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
+    std::fclose(file);
+    benchmark::DoNotOptimize(got);
+    benchmark::DoNotOptimize(buffer);
+  }
+  SetUnit(state, 1);
+}
+
+// ------------------------------------------------------------ step append
+
+void RemoveOutput() { fs::remove(Scratch() + "OUTPUT.TXT"); }
+
+// Every so many iterations the report file is emptied, outside the timing.
+template <typename Body>
+void WithOutputFile(benchmark::State& state, int every, Body body) {
+  RemoveOutput();
+  int count = 0;
+  for (auto _ : state) {
+    body();
+    if (++count == every) {
+      state.PauseTiming();
+      RemoveOutput();
+      count = 0;
+      state.ResumeTiming();
+    }
+  }
+  RemoveOutput();
+}
+
+// StepReport of the node-history layout: one line per step, the file opened
+// for appending and closed again.
+void BM_StepReportHistory(benchmark::State& state) {
+  ResetModel();
+  M.DataDir = Scratch();
+  M.VERBOSE = 1;
+  M.BATCH = 1;
+  M.OUTNODE = 1;
+  M.NODES = 1;
+  M.DELTAX = 1e-6;
+  M.DELTAT = 1e-5;
+  M.TIMESTEPS = 1 << 30;
+  double u[2] = {0.0, 442.2};
+  int j = 0;
+  WithOutputFile(state, 4096, [&] {
+    ++j;
+    if (!StepReport(j, u)) std::abort();
+  });
+  SetUnit(state, 1);
+}
+
+// Floor: the same line appended with a bare fopen/fwrite/fclose.
+void BM_BareAppend(benchmark::State& state) {
+  const std::string name = Scratch() + "OUTPUT.TXT";
+  static const char line[] = "  29999      0.0000000    0.29999        442.2\r\n";
+  WithOutputFile(state, 4096, [&] {
+    std::FILE* file = std::fopen(name.c_str(), "ab");
+    std::fwrite(line, 1, sizeof line - 1, file);
+    std::fclose(file);
+  });
+  SetUnit(state, 1);
+}
+
+// ------------------------------------------------------------ burn
+
+constexpr int kBurnSteps = 1000;
+
+// A node history of the fine grid case's surface: 310 K rising to 440 K.
+void BurnHistory(int steps) {
+  ResetModel();
+  M.TIMESTEPS = steps;
+  M.DELTAT = 1e-5;
+  M.OUTNODE = 1;
+  M.NODES = 1;
+  M.ACTENERGY = 623580.0;
+  M.GASCONST = 8.31439;
+  M.FREQFACTOR = 3.442707;
+  M.FREQEXP = 94;
+  M.InitialTemps[1] = 310.0;
+  for (int s = 1; s <= steps; ++s) {
+    M.NodeHistory[s] = {s * M.DELTAT, 440.0 - 130.0 * std::exp(-8.0 * s / steps)};
+  }
+  M.NodeHistory[0] = {0.0, 310.0};
+  M.BurnRefTemp = (M.NodeHistory[1].y + M.NodeHistory[steps].y) / 2.0;
+  M.EOverR = M.ACTENERGY / M.GASCONST;
+  M.BurnRefExponent = M.EOverR / M.BurnRefTemp;
+}
+
+// The times at which the integrator asks for the rate: start, midpoint
+// twice, end of every step, with x advanced by repeated addition. Called
+// directly, outside BurnInjury, every call is one full evaluation.
+std::vector<double> RateTimes(int steps) {
+  std::vector<double> times;
+  const double h = M.NodeHistory[steps].x / steps;
+  double x = 0.0;
+  for (int k = 1; k <= steps; ++k) {
+    const double xh = x + h * 0.5;
+    times.insert(times.end(), {x, xh, xh, x + h});
+    x += h;
+  }
+  return times;
+}
+
+void BM_BurnRate(benchmark::State& state) {
+  BurnHistory(kBurnSteps);
+  const std::vector<double> times = RateTimes(kBurnSteps);
+  double y[2] = {0.0, 0.0};
+  double dydx[2] = {0.0, 0.0};
+  for (auto _ : state) {
+    for (double t : times) {
+      BurnRate(t, y, dydx);
+      benchmark::DoNotOptimize(dydx[1]);
+    }
+  }
+  SetUnit(state, static_cast<double>(times.size()));
+}
+
+// BurnInjury of one node, per rate call (4 per step).
+void BM_BurnInjury(benchmark::State& state) {
+  const int steps = static_cast<int>(state.range(0));
+  BurnHistory(steps);
+  for (auto _ : state) benchmark::DoNotOptimize(BurnInjury());
+  SetUnit(state, 4.0 * steps);
+}
+
+// Floor: the same exp calls over the temperatures the rate calls see.
+void BM_BareExp(benchmark::State& state) {
+  BurnHistory(kBurnSteps);
+  const std::vector<double> times = RateTimes(kBurnSteps);
+  std::vector<double> temperatures;
+  for (double t : times) temperatures.push_back(HistoryTemperature(t));
+  const double exponent = M.BurnRefExponent;
+  const double eoverr = M.EOverR;
+  for (auto _ : state) {
+    double sum = 0.0;
+    for (double T : temperatures) sum += std::exp(exponent - eoverr / T);
+    benchmark::DoNotOptimize(sum);
+  }
+  SetUnit(state, static_cast<double>(temperatures.size()));
+}
+
+// The all-nodes burn evaluation of a fine grid (3000 nodes) over a matrix of
+// `steps` rows, without the integration: each node's history laid into
+// NodeHistory as BurnEvaluation lays it, per history record.
+void BM_HistoryGather(benchmark::State& state) {
+  const int nodes = 3000;
+  const int steps = static_cast<int>(state.range(0));
+  ResetModel();
+  M.NODES = nodes;
+  M.TIMESTEPS = steps;
+  M.DELTAT = 1e-5;
+  const std::size_t columns = static_cast<std::size_t>(nodes) + 1;
+  std::vector<double> block((static_cast<std::size_t>(steps) + 2) * columns);
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = 310.0 + static_cast<double>(i % 977);
+  std::vector<double*> rows(static_cast<std::size_t>(steps) + 2);
+  for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = block.data() + r * columns;
+  M.TempRows = rows.data();
+  double sum = 0;
+  HistoryBands histories;  // one buffer for the run, as in BurnEvaluation
+  for (auto _ : state) {
+    for (int k = 1; k <= nodes; ++k) {
+      histories.Lay(k);
+      sum += M.NodeHistory[steps].y;
+    }
+  }
+  benchmark::DoNotOptimize(sum);
+  M.TempRows = nullptr;
+  SetUnit(state, static_cast<double>(nodes) * steps);
+}
+
+// Floor: the same records laid from a contiguous copy of one history.
+void BM_BareHistoryCopy(benchmark::State& state) {
+  const int steps = static_cast<int>(state.range(0));
+  std::vector<double> column(static_cast<std::size_t>(steps), 330.0);
+  M.DELTAT = 1e-5;
+  for (auto _ : state) {
+    for (int k = 0; k < 3000; ++k) {
+      for (int s = 1; s <= steps; ++s) M.NodeHistory[s] = {s * M.DELTAT, column[s - 1]};
+      benchmark::DoNotOptimize(M.NodeHistory[steps].y);
+    }
+  }
+  SetUnit(state, 3000.0 * steps);
+}
+
+// ------------------------------------------------------------ report lines
+
+constexpr int kListing = 1000;  // lines of one profile, as in the full listing case
+
+double ListingTemperature(int i) { return 310.0 + 130.0 * std::exp(-i / 40.0); }
+
+// LineBuffer formatting every field of every line, then one fwrite.
+void BM_LineBuffer(benchmark::State& state) {
+  const std::string name = Scratch() + "OUTPUT.TXT";
+  const double dx = 4e-6;
+  LineBuffer lines;
+  WithOutputFile(state, 256, [&] {
+    lines.clear();
+    for (int i = 1; i <= kListing; ++i) {
+      lines.Int(i, 3);
+      lines.Text("     ");
+      lines.Fixed(i * dx - dx, 9, 7);
+      lines.Text("  ");
+      lines.Fixed(ListingTemperature(i), 10, 1);
+      lines.Text("\r\n");
+    }
+    std::FILE* file = std::fopen(name.c_str(), "ab");
+    std::fwrite(lines.str().data(), 1, lines.str().size(), file);
+    std::fclose(file);
+  });
+  SetUnit(state, kListing);
+}
+
+// The full listing step as the run makes it (the node prefixes cached).
+void BM_StepReportListing(benchmark::State& state) {
+  ResetModel();
+  M.DataDir = Scratch();
+  M.VERBOSE = 1;
+  M.BATCH = 1;
+  M.NODES = kListing;
+  M.DELTAX = 4e-6;
+  M.DELTAT = 1e-5;
+  M.TIMESTEPS = 1 << 30;
+  std::vector<double> u(kListing + 1);
+  for (int i = 1; i <= kListing; ++i) u[i] = ListingTemperature(i);
+  int j = 0;
+  WithOutputFile(state, 256, [&] {
+    ++j;
+    if (!StepReport(j, u.data())) std::abort();
+  });
+  SetUnit(state, kListing);
+}
+
+// The reference: fprintf of the same lines to the file.
+void BM_Fprintf(benchmark::State& state) {
+  const std::string name = Scratch() + "OUTPUT.TXT";
+  const double dx = 4e-6;
+  WithOutputFile(state, 256, [&] {
+    std::FILE* file = std::fopen(name.c_str(), "ab");
+    for (int i = 1; i <= kListing; ++i) {
+      std::fprintf(file, "%3d     %9.7f  %10.1f\r\n", i, i * dx - dx, ListingTemperature(i));
+    }
+    std::fclose(file);
+  });
+  SetUnit(state, kListing);
+}
+
+// Floor of the bytes alone: the same listing, already formatted, written.
+void BM_BareWrite(benchmark::State& state) {
+  const std::string name = Scratch() + "OUTPUT.TXT";
+  std::string text;
+  char line[64];
+  for (int i = 1; i <= kListing; ++i) {
+    std::snprintf(line, sizeof line, "%3d     %9.7f  %10.1f\r\n", i, i * 4e-6 - 4e-6, ListingTemperature(i));
+    text += line;
+  }
+  WithOutputFile(state, 256, [&] {
+    std::FILE* file = std::fopen(name.c_str(), "ab");
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+  });
+  SetUnit(state, kListing);
+}
+
+BENCHMARK(BM_StepSolve)->Arg(41)->Arg(1000)->Arg(3000)->Arg(30000);
+BENCHMARK(BM_TimeMarch)->Args({41, 1000})->Args({1000, 200})->Args({3000, 100})->Args({30000, 10});
+BENCHMARK(BM_BareThomas)->Arg(41)->Arg(1000)->Arg(3000)->Arg(30000);
+BENCHMARK(BM_FirstTouch)->Arg(0)->Arg(1);
+BENCHMARK(BM_JetConvection)->Arg(0)->Arg(2);
+BENCHMARK(BM_BareFileRead);
+BENCHMARK(BM_StepReportHistory);
+BENCHMARK(BM_BareAppend);
+BENCHMARK(BM_BurnRate);
+BENCHMARK(BM_BurnInjury)->Arg(1000)->Arg(29999);
+BENCHMARK(BM_BareExp);
+BENCHMARK(BM_HistoryGather)->Arg(2000);
+BENCHMARK(BM_BareHistoryCopy)->Arg(2000);
+BENCHMARK(BM_LineBuffer);
+BENCHMARK(BM_StepReportListing);
+BENCHMARK(BM_Fprintf);
+BENCHMARK(BM_BareWrite);
+
+// Nanoseconds per unit of every run, by benchmark name.
+class Collector : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) continue;
+      const auto unit = run.counters.find("unit");
+      const double units = unit == run.counters.end() ? 1.0 : unit->second.value;
+      // CPU time of the benchmark thread (its system time included): on a
+      // shared two-core machine it is far steadier than the wall clock.
+      // With repetitions, the best of them: on a shared machine the others
+      // carry the neighbours' load.
+      const double per_unit = run.cpu_accumulated_time * 1e9 / static_cast<double>(run.iterations) / units;
+      const auto [it, fresh] = ns.emplace(run.benchmark_name(), per_unit);
+      if (!fresh && per_unit < it->second) it->second = per_unit;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> ns;
+};
+
+struct Pairing {
+  const char* what;
+  const char* kernel;
+  const char* floor;
+  const char* unit;
+  const char* target;  // the ratio asked for, as text
+  bool speedup;        // true: floor / kernel (how many times faster)
+};
+
+const Pairing kPairs[] = {
+    {"step solve, 41 nodes", "BM_StepSolve/41", "BM_BareThomas/41", "node-step", "<= 2", false},
+    {"step solve, 1000 nodes", "BM_StepSolve/1000", "BM_BareThomas/1000", "node-step", "<= 2", false},
+    {"step solve, 3000 nodes", "BM_StepSolve/3000", "BM_BareThomas/3000", "node-step", "<= 2", false},
+    {"step solve, 30000 nodes", "BM_StepSolve/30000", "BM_BareThomas/30000", "node-step", "<= 2", false},
+    {"TimeMarch, 41 nodes", "BM_TimeMarch/41/1000", "BM_BareThomas/41", "node-step", "<= 2", false},
+    {"TimeMarch, 1000 nodes", "BM_TimeMarch/1000/200", "BM_BareThomas/1000", "node-step", "<= 2", false},
+    {"TimeMarch, 3000 nodes", "BM_TimeMarch/3000/100", "BM_BareThomas/3000", "node-step", "<= 2", false},
+    {"TimeMarch, 30000 nodes", "BM_TimeMarch/30000/10", "BM_BareThomas/30000", "node-step", "<= 2", false},
+    {"JetConvection on axis", "BM_JetConvection/0", "BM_BareFileRead", "call", "-", false},
+    {"JetConvection off axis", "BM_JetConvection/2", "BM_BareFileRead", "call", "-", false},
+    {"step append (history line)", "BM_StepReportHistory", "BM_BareAppend", "step", "-", false},
+    {"BurnRate, direct call", "BM_BurnRate", "BM_BareExp", "call", "-", false},
+    {"BurnInjury, 1000 steps", "BM_BurnInjury/1000", "BM_BareExp", "rate call", "<= 2", false},
+    {"BurnInjury, 29999 steps", "BM_BurnInjury/29999", "BM_BareExp", "rate call", "<= 2", false},
+    {"burn history gather", "BM_HistoryGather/2000", "BM_BareHistoryCopy/2000", "record", "-", false},
+    {"LineBuffer lines vs fprintf", "BM_LineBuffer", "BM_Fprintf", "line", ">= 3 faster", true},
+    {"StepReport listing vs fprintf", "BM_StepReportListing", "BM_Fprintf", "line", ">= 3 faster", true},
+    {"StepReport listing vs bare write", "BM_StepReportListing", "BM_BareWrite", "line", "-", false},
+    {"history store, 4 KiB pages", "BM_FirstTouch/0", "BM_FirstTouch/1", "byte", "-", false},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string floors;
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--floors=", 9) == 0) {
+      floors = argv[i] + 9;
+    } else {
+      args.push_back(argv[i]);
+    }
+  }
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  Collector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  benchmark::Shutdown();
+
+  const auto& ns = collector.ns;
+  std::printf("\n== summary (CPU ns per unit; ratio = kernel / floor, or floor / kernel where faster is asked)\n");
+  std::printf("%-34s %-10s %12s %12s %8s  %s\n", "kernel", "unit", "kernel ns", "floor ns", "ratio", "target");
+  for (const Pairing& p : kPairs) {
+    const auto k = ns.find(p.kernel);
+    const auto f = ns.find(p.floor);
+    if (k == ns.end() || f == ns.end()) continue;
+    const double ratio = p.speedup ? f->second / k->second : k->second / f->second;
+    std::printf("%-34s %-10s %12.3f %12.3f %7.2fx  %s\n", p.what, p.unit, k->second, f->second, ratio, p.target);
+  }
+
+  if (!floors.empty()) {
+    std::ofstream out(floors);
+    const auto put = [&](const char* key, const char* name) {
+      const auto it = ns.find(name);
+      if (it != ns.end()) out << key << ' ' << it->second << '\n';
+    };
+    put("thomas_ns_per_node_41", "BM_BareThomas/41");
+    put("thomas_ns_per_node_1000", "BM_BareThomas/1000");
+    put("thomas_ns_per_node_3000", "BM_BareThomas/3000");
+    put("thomas_ns_per_node_30000", "BM_BareThomas/30000");
+    put("thomas_ns_per_node", "BM_BareThomas/3000");
+    put("jet_ns_per_call", "BM_JetConvection/0");
+    put("append_ns_per_step", "BM_BareAppend");
+    // The better of the two ways of storing the history.
+    const auto t0 = ns.find("BM_FirstTouch/0");
+    const auto t1 = ns.find("BM_FirstTouch/1");
+    if (t0 != ns.end() && t1 != ns.end()) out << "touch_ns_per_byte " << std::min(t0->second, t1->second) << '\n';
+    put("line_ns_per_line", "BM_BareWrite");
+    put("exp_ns_per_call", "BM_BareExp");
+  }
+  return 0;
+}

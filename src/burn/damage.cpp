@@ -8,6 +8,8 @@
 // base-10 mantissa and integer exponent into which the integral is folded
 // before one final product.
 #include <cmath>
+#include <cstddef>
+#include <vector>
 
 #include "burn/burn.h"
 #include "input/input.h"
@@ -20,6 +22,83 @@ namespace {
 // lookup resumes where the last one stopped: record `cursor` is the last
 // whose time lies below the time asked for.
 int cursor = 0;
+
+// The integrator's path record of TIMESTEPS + 1 points. The burn depth
+// evaluation integrates every node with the same number of points, so the
+// record is made once and kept from call to call (grown when a longer one is
+// asked for) instead of being made and released for each node: fresh pages
+// for every node cost more than the integration itself. Each call rewrites
+// every point it reads.
+double* path_times = nullptr;
+double** path_states = nullptr;
+int path_points = 0;
+
+void PathRecord(int points) {
+  // A record of no point is made as before, so that it fails as before.
+  if (points < 1 || points > path_points) {
+    if (path_states) release_matrix(path_states, 1, 1, 1, path_points);
+    if (path_times) release_vector(path_times, 1, path_points);
+    path_times = vector(1, points);
+    path_states = matrix(1, 1, 1, points);
+    path_points = points;
+  }
+  M.RkTimes = path_times;
+  M.RkPath = path_states;
+}
+
+// The rates of one integration, computed ahead. The integrator asks for the
+// rate four times a step, at the start, twice at the midpoint and at the
+// end, and the end of a step is the start of the next: 2 N + 1 different
+// times, all known before it starts, none depending on the damage. Asked for
+// one at a time, every exponential waits for the interpolation and division
+// before it; computed in one pass, in the same order, they overlap. The
+// times are formed exactly as rkdumb and rk_step form them, and every rate
+// is the one the lookup would give at that time (repeating a time leaves the
+// lookup where it was), so each answer is the value a direct evaluation
+// would give. A time that is not the next in the plan is evaluated directly.
+struct RatePlan {
+  std::vector<double> times;
+  std::vector<double> rates;
+  std::size_t at = 0;  // the time served last
+  bool active = false;
+};
+RatePlan plan;
+
+double Rate(double t) { return std::exp(M.BurnRefExponent - M.EOverR / HistoryTemperature(t)); }
+
+void PlanRates(double x1, double x2, int nstep) {
+  plan.times.clear();
+  plan.rates.clear();
+  plan.at = 0;
+  if (nstep < 1) return;
+  const double h = (x2 - x1) / nstep;
+  const double hh = h * 0.5;
+  double x = x1;
+  plan.times.push_back(x);
+  for (int k = 1; k <= nstep; ++k) {
+    plan.times.push_back(x + hh);
+    plan.times.push_back(x + h);
+    x += h;
+  }
+  // The temperatures first, then the exponentials in a loop of their own,
+  // where nothing stands between one and the next.
+  plan.rates.resize(plan.times.size());
+  for (std::size_t i = 0; i < plan.times.size(); ++i) plan.rates[i] = HistoryTemperature(plan.times[i]);
+  const double exponent = M.BurnRefExponent;
+  const double eoverr = M.EOverR;
+  for (double& rate : plan.rates) rate = std::exp(exponent - eoverr / rate);
+}
+
+// The plan serves the rate calls of one rkdumb run, however it is left.
+struct Integration {
+  Integration(double x1, double x2, int nstep) {
+    PlanRates(x1, x2, nstep);
+    plan.active = !plan.times.empty();
+  }
+  ~Integration() { plan.active = false; }
+  Integration(const Integration&) = delete;
+  Integration& operator=(const Integration&) = delete;
+};
 
 }  // namespace
 
@@ -36,7 +115,17 @@ double HistoryTemperature(double t) {
 }
 
 void BurnRate(double t, const double* /*y*/, double* dydx) {
-  dydx[1] = std::exp(M.BurnRefExponent - M.EOverR / HistoryTemperature(t));
+  if (plan.active) {
+    if (t == plan.times[plan.at]) {
+      dydx[1] = plan.rates[plan.at];
+      return;
+    }
+    if (plan.at + 1 < plan.times.size() && t == plan.times[plan.at + 1]) {
+      dydx[1] = plan.rates[++plan.at];
+      return;
+    }
+  }
+  dydx[1] = Rate(t);
 }
 
 double BurnInjury() {
@@ -55,12 +144,14 @@ double BurnInjury() {
   double m = std::pow(10.0, -(X - k)) * M.FREQFACTOR;
   double p = M.FREQEXP - k;
 
-  M.RkTimes = vector(1, n + 1);
-  M.RkPath = matrix(1, 1, 1, n + 1);
+  PathRecord(n + 1);
   v[1] = 0.0;
   M.NodeHistory[0] = {0.0, M.InitialTemps[M.OUTNODE]};
   cursor = 0;
-  rkdumb(v, 1, 0.0, M.NodeHistory[n].x, n, BurnRate);
+  {
+    const Integration integration(0.0, M.NodeHistory[n].x, n);
+    rkdumb(v, 1, 0.0, M.NodeHistory[n].x, n, BurnRate);
+  }
   const double integral = M.RkPath[1][n + 1];
 
   const double g = std::log10(integral);
@@ -70,8 +161,6 @@ double BurnInjury() {
   double omega = std::pow(10.0, p) * m;
   if (omega < 0.000001) omega = 0.0;
 
-  release_matrix(M.RkPath, 1, 1, 1, n + 1);
-  release_vector(M.RkTimes, 1, n + 1);
   M.RkPath = nullptr;
   M.RkTimes = nullptr;
   release_vector(v, 1, 1);

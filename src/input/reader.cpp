@@ -1,6 +1,7 @@
 // Readers shared by every input file.
 #include "input/reader.h"
 
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -22,9 +23,16 @@ bool TextSource::Load(const std::string& path) {
   if (!file) return false;
   text_.clear();
   pos_ = 0;
+  // GASPROP.DAT is read anew at every time step: the stream gets no buffer
+  // of its own (the chunk is the buffer), and a short read is the end of the
+  // file, so that a small file costs one read beyond its open.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   char chunk[16384];
   std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text_.append(chunk, got);
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    text_.append(chunk, got);
+    if (got < sizeof chunk) break;
+  }
   const bool failed = std::ferror(file) != 0;
   std::fclose(file);
   return !failed;
@@ -82,9 +90,18 @@ double ParseReal(std::string_view word) {
       i = j;
     }
   }
-  // The text is now a plain decimal number, which strtod rounds correctly
-  // (out of range: infinity or zero, with the sign).
-  const std::string number(word.substr(0, i));
+  // The text is now a plain decimal number. from_chars and strtod both round
+  // it correctly, so they agree wherever from_chars takes the whole text
+  // (it is several times faster, and GASPROP.DAT is parsed at every step);
+  // a leading '+' it does not take, and out of range it leaves the value to
+  // strtod (infinity or zero, with the sign).
+  const std::string_view text = word.substr(0, i);
+  const std::string_view unsigned_text = text[0] == '+' ? text.substr(1) : text;
+  double value = 0.0;
+  const auto [end, error] =
+      std::from_chars(unsigned_text.data(), unsigned_text.data() + unsigned_text.size(), value);
+  if (error == std::errc() && end == unsigned_text.data() + unsigned_text.size()) return value;
+  const std::string number(text);
   return std::strtod(number.c_str(), nullptr);
 }
 

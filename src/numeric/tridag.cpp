@@ -28,14 +28,23 @@ void tridag(const double* a, const double* b, const double* c, const double* r,
   double* g = Gam(n);
   if (b[1] == 0.0) run_error("tridag() Error: b[1] = 0.00");
   double bet = b[1];
-  u[1] = r[1] / bet;
+  // The solution of the row before (after, going back) is carried in a
+  // register rather than read back from u: the same values, without a
+  // store-to-load round trip in the dependency chain of every row.
+  double previous = r[1] / bet;
+  u[1] = previous;
   for (unsigned j = 2; j <= n; ++j) {
-    g[j] = c[j - 1] / bet;
-    bet = b[j] - a[j] * g[j];
+    const double factor = c[j - 1] / bet;
+    g[j] = factor;
+    bet = b[j] - a[j] * factor;
     if (bet == 0.0) run_error("tridag() Error: bet = 0.00");
-    u[j] = (r[j] - a[j] * u[j - 1]) / bet;
+    previous = (r[j] - a[j] * previous) / bet;
+    u[j] = previous;
   }
-  for (unsigned j = n - 1; j >= 1; --j) u[j] -= g[j + 1] * u[j + 1];
+  for (unsigned j = n - 1; j >= 1; --j) {
+    previous = u[j] - g[j + 1] * previous;
+    u[j] = previous;
+  }
   // Each step starts from the previous one's solution.
   for (int i = 1; i <= M.NODES; ++i) M.InitTempTable[i].y = u[i];
 }

@@ -12,16 +12,10 @@
 
 namespace fs = std::filesystem;
 using testing_support::RunOn;
+using testing_support::Slurp;
 using testing_support::TempDir;
 
 namespace {
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> Examples() {
   std::vector<std::string> names;
@@ -39,7 +33,7 @@ TEST_P(Example, ReproducesItsGoldenOutput) {
   TempDir dir;
   for (const auto& entry : fs::directory_iterator(source)) {
     if (entry.is_regular_file() && entry.path().filename() != "OUTPUT.TXT") {
-      dir.Write(entry.path().filename().string(), Slurp(entry.path()));
+      dir.Write(entry.path().filename().string(), Slurp(entry.path().string()));
     }
   }
   const auto result = RunOn(dir);
@@ -48,10 +42,10 @@ TEST_P(Example, ReproducesItsGoldenOutput) {
   // differs from run to run, is taken out.
   std::string out = result.out;
   for (std::size_t at; (at = out.find(dir.path())) != std::string::npos;) out.replace(at, dir.path().size(), "<dir>/");
-  EXPECT_EQ(std::to_string(result.status) + "\n", Slurp(expected / "status"));
-  EXPECT_EQ(result.err, Slurp(expected / "stderr.txt"));
-  EXPECT_EQ(out, Slurp(expected / "stdout.txt"));
-  EXPECT_EQ(dir.Read("OUTPUT.TXT"), Slurp(expected / "OUTPUT.TXT"));
+  EXPECT_EQ(std::to_string(result.status) + "\n", Slurp((expected / "status").string()));
+  EXPECT_EQ(result.err, Slurp((expected / "stderr.txt").string()));
+  EXPECT_EQ(out, Slurp((expected / "stdout.txt").string()));
+  EXPECT_EQ(dir.Read("OUTPUT.TXT"), Slurp((expected / "OUTPUT.TXT").string()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, Example, ::testing::ValuesIn(Examples()),

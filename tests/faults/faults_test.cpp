@@ -19,13 +19,6 @@ using namespace testing_support;
 
 namespace {
 
-std::string Slurp(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 // GetData over `dir` in process: 1 = read, 0 = refused with a message,
 // or the status the input stage ended the process with.
 int ReadInput(const TempDir& dir, std::string* printed) {
@@ -51,9 +44,9 @@ TEST(DamagedInput, EveryExampleFileCutAtEveryByte) {
       if (!fs::exists(examples / example / file)) continue;
       TempDir dir;
       for (const auto& entry : fs::directory_iterator(examples / example)) {
-        if (entry.is_regular_file()) dir.Write(entry.path().filename().string(), Slurp(entry.path()));
+        if (entry.is_regular_file()) dir.Write(entry.path().filename().string(), Slurp(entry.path().string()));
       }
-      const std::string whole = Slurp(examples / example / file);
+      const std::string whole = Slurp((examples / example / file).string());
       for (std::size_t cut = 0; cut < whole.size(); ++cut) {
         dir.Write(file, whole.substr(0, cut));
         std::string printed;
@@ -65,7 +58,7 @@ TEST(DamagedInput, EveryExampleFileCutAtEveryByte) {
 }
 
 TEST(DamagedInput, GasPropertiesCutAtEveryByteGiveACoefficientOrZero) {
-  const std::string whole = Slurp(fs::path(SKINBURN_SOURCE_DIR) / "examples/airbag-jet/GASPROP.DAT");
+  const std::string whole = Slurp((fs::path(SKINBURN_SOURCE_DIR) / "examples/airbag-jet/GASPROP.DAT").string());
   TempDir dir;
   for (std::size_t cut = 0; cut < whole.size(); ++cut) {
     dir.Write("GASPROP.DAT", whole.substr(0, cut));

@@ -49,14 +49,14 @@ std::string TempDir::Read(const std::string& name) const {
 
 bool TempDir::Exists(const std::string& name) const { return fs::exists(path_ + name); }
 
-namespace {
-
 std::string Slurp(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::stringstream text;
   text << file.rdbuf();
   return text.str();
 }
+
+namespace {
 
 [[noreturn]] void ThrowEnded(int status) { throw ProcessEnded{status}; }
 

@@ -26,6 +26,9 @@ class TempDir {
   std::string path_;
 };
 
+// The whole of a file, "" when it cannot be read.
+std::string Slurp(const std::string& path);
+
 struct RunResult {
   std::string out;  // standard output
   std::string err;  // standard error

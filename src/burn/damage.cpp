@@ -23,6 +23,24 @@ namespace {
 // whose time lies below the time asked for.
 int cursor = 0;
 
+// The history lookup from record `at` on, for the lookup's own cursor and
+// for the plan's pass below. On a record the record's value; between two,
+// the straight line; past the last record, which a time formed by repeated
+// addition can be by a rounding, the last record's value. The line is
+// formed even on a record and the record's value then taken in its place
+// (the same value as branching first), because whether a time formed by
+// repeated addition falls on a record follows no pattern a branch
+// predictor can learn.
+inline double TemperatureAt(const Pair* h, int last, int& at, double t) {
+  if (t == 0.0) return h[0].y;
+  if (at > last || !(h[at].x < t)) at = 0;
+  while (at < last && h[at + 1].x < t) ++at;
+  if (at == last) return h[last].y;
+  const Pair& above = h[at + 1];
+  const double line = LinearInterp(above.x, t, h[at].x, above.y, h[at].y);
+  return above.x == t ? above.y : line;
+}
+
 // The integrator's path record of TIMESTEPS + 1 points. The burn depth
 // evaluation integrates every node with the same number of points, so the
 // record is made once and kept from call to call (grown when a longer one is
@@ -83,7 +101,11 @@ void PlanRates(double x1, double x2, int nstep) {
   // The temperatures first, then the exponentials in a loop of their own,
   // where nothing stands between one and the next.
   plan.rates.resize(plan.times.size());
-  for (std::size_t i = 0; i < plan.times.size(); ++i) plan.rates[i] = HistoryTemperature(plan.times[i]);
+  const Pair* history = M.NodeHistory.data();
+  const int last = M.TIMESTEPS;
+  int at = cursor;
+  for (std::size_t i = 0; i < plan.times.size(); ++i) plan.rates[i] = TemperatureAt(history, last, at, plan.times[i]);
+  cursor = at;
   const double exponent = M.BurnRefExponent;
   const double eoverr = M.EOverR;
   for (double& rate : plan.rates) rate = std::exp(exponent - eoverr / rate);
@@ -102,31 +124,23 @@ struct Integration {
 
 }  // namespace
 
-double HistoryTemperature(double t) {
-  const PairTable& h = M.NodeHistory;
-  const int last = M.TIMESTEPS;
-  if (t == 0.0) return h[0].y;
-  if (cursor > last || !(h[cursor].x < t)) cursor = 0;
-  while (cursor < last && h[cursor + 1].x < t) ++cursor;
-  if (cursor == last) return h[last].y;  // past the last record by rounding
-  const Pair& above = h[cursor + 1];
-  if (above.x == t) return above.y;
-  return LinearInterp(above.x, t, h[cursor].x, above.y, h[cursor].y);
+double HistoryTemperature(double t) { return TemperatureAt(M.NodeHistory.data(), M.TIMESTEPS, cursor, t); }
+
+namespace {
+
+// The rate at t: from the plan when t is the time it holds next (or holds
+// again: the midpoint is asked for twice), else evaluated directly.
+inline double PlannedRate(double t) {
+  if (plan.active) {
+    if (t == plan.times[plan.at]) return plan.rates[plan.at];
+    if (plan.at + 1 < plan.times.size() && t == plan.times[plan.at + 1]) return plan.rates[++plan.at];
+  }
+  return Rate(t);
 }
 
-void BurnRate(double t, const double* /*y*/, double* dydx) {
-  if (plan.active) {
-    if (t == plan.times[plan.at]) {
-      dydx[1] = plan.rates[plan.at];
-      return;
-    }
-    if (plan.at + 1 < plan.times.size() && t == plan.times[plan.at + 1]) {
-      dydx[1] = plan.rates[++plan.at];
-      return;
-    }
-  }
-  dydx[1] = Rate(t);
-}
+}  // namespace
+
+void BurnRate(double t, const double* /*y*/, double* dydx) { dydx[1] = PlannedRate(t); }
 
 double BurnInjury() {
   const int n = M.TIMESTEPS;
@@ -150,7 +164,10 @@ double BurnInjury() {
   cursor = 0;
   {
     const Integration integration(0.0, M.NodeHistory[n].x, n);
-    rkdumb(v, 1, 0.0, M.NodeHistory[n].x, n, BurnRate);
+    // BurnRate handed over as itself, not through a pointer, so that the
+    // integrator's four calls a step are in line with it.
+    rkdumb(v, 1, 0.0, M.NodeHistory[n].x, n,
+           [](double t, const double*, double* dydx) { dydx[1] = PlannedRate(t); });
   }
   const double integral = M.RkPath[1][n + 1];
 

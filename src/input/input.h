@@ -15,5 +15,9 @@ int GetData();
 // pairs. Data that do not reach the model's depth or time end the run.
 void Interp(std::string_view name, int n);
 
-// The value at x on the straight line through (x1, y1) and (x2, y2).
-double LinearInterp(double x1, double x, double x2, double y1, double y2);
+// The value at x on the straight line through (x1, y1) and (x2, y2). In the
+// header so that the burn integral's history reads, millions of them, can
+// have it in line.
+inline double LinearInterp(double x1, double x, double x2, double y1, double y2) {
+  return y1 - (x1 - x) * (y1 - y2) / (x1 - x2);
+}

@@ -39,10 +39,6 @@ PairTable scratch;  // the user's pairs while the table is rewritten
 
 }  // namespace
 
-double LinearInterp(double x1, double x, double x2, double y1, double y2) {
-  return y1 - (x1 - x) * (y1 - y2) / (x1 - x2);
-}
-
 void Interp(std::string_view name, int n) {
   const TableGrid* grid = nullptr;
   for (const TableGrid& g : kGrids) {

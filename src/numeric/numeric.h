@@ -22,13 +22,94 @@ void release_matrix(double** m, int nrl, int nrh, int ncl, int nch);
 void tridag(const double* a, const double* b, const double* c, const double* r,
             double* u, unsigned n);
 
-// The derivative callback: fills dydx[1..n] at (x, y).
+// The derivative callback: fills dydx[1..n] at (x, y). The integrator takes
+// any callable of this shape; a function pointer is the usual one. Given the
+// callable itself (a lambda, say) the compiler can put it in line with the
+// step, which for the burn integral's millions of one-component steps is
+// worth more than the arithmetic.
 using Derivs = void (*)(double x, const double* y, double* dydx);
 
 // One classical fourth-order Runge-Kutta step from x to x + h.
+template <class F>
 void rk_step(const double* y, const double* dydx, int n, double x, double h,
-             double* yout, Derivs derivs);
+             double* yout, F&& derivs) {
+  const double hh = h * 0.5;
+  const double h6 = h / 6.0;
+  const double xh = x + hh;
+  if (n == 1) {
+    // The burn integral: one component, millions of steps. The loops below
+    // written out for it, the same operations in the same order.
+    double yt[2] = {0.0, 0.0};
+    double dyt[2] = {0.0, 0.0};
+    double dym[2] = {0.0, 0.0};
+    yt[1] = y[1] + hh * dydx[1];
+    derivs(xh, yt, dyt);
+    yt[1] = y[1] + hh * dyt[1];
+    derivs(xh, yt, dym);
+    yt[1] = y[1] + h * dym[1];
+    dym[1] += dyt[1];
+    derivs(x + h, yt, dyt);
+    yout[1] = y[1] + h6 * (dydx[1] + dyt[1] + 2.0 * dym[1]);
+    return;
+  }
+  // Small systems use scratch on the stack instead of three allocations.
+  constexpr int kSmall = 4;
+  double small[3][kSmall + 1] = {};
+  const bool heap = n > kSmall;
+  double* yt = heap ? vector(1, n) : small[0];
+  double* dyt = heap ? vector(1, n) : small[1];
+  double* dym = heap ? vector(1, n) : small[2];
+  for (int i = 1; i <= n; ++i) yt[i] = y[i] + hh * dydx[i];
+  derivs(xh, yt, dyt);
+  for (int i = 1; i <= n; ++i) yt[i] = y[i] + hh * dyt[i];
+  derivs(xh, yt, dym);
+  for (int i = 1; i <= n; ++i) {
+    yt[i] = y[i] + h * dym[i];
+    dym[i] += dyt[i];
+  }
+  derivs(x + h, yt, dyt);
+  for (int i = 1; i <= n; ++i) yout[i] = y[i] + h6 * (dydx[i] + dyt[i] + 2.0 * dym[i]);
+  if (heap) {
+    release_vector(dym, 1, n);
+    release_vector(dyt, 1, n);
+    release_vector(yt, 1, n);
+  }
+}
+
+// The path record of rkdumb: times[1..nstep+1] and path[i][1..nstep+1].
+double* RkTimesRecord();
+double** RkPathRecord();
 
 // nstep equal steps from x1 to x2, the path into M.RkTimes and M.RkPath.
-void rkdumb(const double* vstart, int nvar, double x1, double x2, int nstep,
-            Derivs derivs);
+template <class F>
+void rkdumb(const double* vstart, int nvar, double x1, double x2, int nstep, F&& derivs) {
+  // With no step at all there is no exposure to integrate over: the same
+  // stop as a step too small to advance x.
+  if (nstep < 1) run_error("Step size too small in routine rkdumb");
+  double* times = RkTimesRecord();
+  double** path = RkPathRecord();
+  double* v = vector(1, nvar);
+  double* vout = vector(1, nvar);
+  double* dv = vector(1, nvar);
+  for (int i = 1; i <= nvar; ++i) {
+    v[i] = vstart[i];
+    path[i][1] = v[i];
+  }
+  times[1] = x1;
+  double x = x1;
+  const double h = (x2 - x1) / nstep;
+  for (int k = 1; k <= nstep; ++k) {
+    derivs(x, v, dv);
+    rk_step(v, dv, nvar, x, h, vout, derivs);
+    if (x + h == x) run_error("Step size too small in routine rkdumb");
+    x += h;  // repeated addition: the last x may differ from x2 by rounding
+    times[k + 1] = x;
+    for (int i = 1; i <= nvar; ++i) {
+      v[i] = vout[i];
+      path[i][k + 1] = v[i];
+    }
+  }
+  release_vector(dv, 1, nvar);
+  release_vector(vout, 1, nvar);
+  release_vector(v, 1, nvar);
+}

@@ -111,6 +111,16 @@ void PlanRates(double x1, double x2, int nstep) {
   for (double& rate : plan.rates) rate = std::exp(exponent - eoverr / rate);
 }
 
+// The rate at t: from the plan when t is the time it holds next (or holds
+// again: the midpoint is asked for twice), else evaluated directly.
+inline double PlannedRate(double t) {
+  if (plan.active) {
+    if (t == plan.times[plan.at]) return plan.rates[plan.at];
+    if (plan.at + 1 < plan.times.size() && t == plan.times[plan.at + 1]) return plan.rates[++plan.at];
+  }
+  return Rate(t);
+}
+
 // The plan serves the rate calls of one rkdumb run, however it is left.
 struct Integration {
   Integration(double x1, double x2, int nstep) {
@@ -125,20 +135,6 @@ struct Integration {
 }  // namespace
 
 double HistoryTemperature(double t) { return TemperatureAt(M.NodeHistory.data(), M.TIMESTEPS, cursor, t); }
-
-namespace {
-
-// The rate at t: from the plan when t is the time it holds next (or holds
-// again: the midpoint is asked for twice), else evaluated directly.
-inline double PlannedRate(double t) {
-  if (plan.active) {
-    if (t == plan.times[plan.at]) return plan.rates[plan.at];
-    if (plan.at + 1 < plan.times.size() && t == plan.times[plan.at + 1]) return plan.rates[++plan.at];
-  }
-  return Rate(t);
-}
-
-}  // namespace
 
 void BurnRate(double t, const double* /*y*/, double* dydx) { dydx[1] = PlannedRate(t); }
 

@@ -3,6 +3,8 @@
 // fourth-order Runge-Kutta integrator.
 #pragma once
 
+#include "model/model.h"
+
 // A vector of doubles addressed v[nl..nh]; one spare element precedes v[nl].
 // Never returns null: an exhausted allocation ends the run through run_error.
 double* vector(int nl, int nh);
@@ -76,18 +78,14 @@ void rk_step(const double* y, const double* dydx, int n, double x, double h,
   }
 }
 
-// The path record of rkdumb: times[1..nstep+1] and path[i][1..nstep+1].
-double* RkTimesRecord();
-double** RkPathRecord();
-
 // nstep equal steps from x1 to x2, the path into M.RkTimes and M.RkPath.
 template <class F>
 void rkdumb(const double* vstart, int nvar, double x1, double x2, int nstep, F&& derivs) {
   // With no step at all there is no exposure to integrate over: the same
   // stop as a step too small to advance x.
   if (nstep < 1) run_error("Step size too small in routine rkdumb");
-  double* times = RkTimesRecord();
-  double** path = RkPathRecord();
+  double* times = M.RkTimes;
+  double** path = M.RkPath;
   double* v = vector(1, nvar);
   double* vout = vector(1, nvar);
   double* dv = vector(1, nvar);

@@ -163,8 +163,9 @@ int Session::RunGetData() {
 
 void Session::RunJetAsDriver() {
   if (M.LBC.empty() || M.LBC[0] != 'C' || M.JetInUse != 1) return;
-  (void)JetConvection(0, M.InitTempTable[1].y, M.LeftAmbTable[1].y);
-  (void)JetConvection(M.TIMESTEPS, M.InitTempTable[1].y, M.LeftAmbTable[M.TIMESTEPS + 1].y);
+  double hbar = 0;
+  (void)JetConvection(0, M.InitTempTable[1].y, M.LeftAmbTable[1].y, hbar);
+  (void)JetConvection(M.TIMESTEPS, M.InitTempTable[1].y, M.LeftAmbTable[M.TIMESTEPS + 1].y, hbar);
 }
 
 }  // namespace fuzz

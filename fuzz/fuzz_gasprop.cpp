@@ -51,7 +51,9 @@ double Evaluate(const Jet& jet) {
   M.NOZZLEDIAM = jet.diameter;
   M.OFFAXISRATIO = jet.offaxis;
   M.STANDOFFRATIO = jet.standoff;
-  return JetConvection(jet.j, jet.surface, jet.gas);
+  double hbar = 0;
+  (void)JetConvection(jet.j, jet.surface, jet.gas, hbar);
+  return hbar;
 }
 
 }  // namespace

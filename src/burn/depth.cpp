@@ -150,6 +150,7 @@ int BurnEvaluation() {
     console::Printf("%s", "Press <Ctrl>-C to quit or <Enter> to proceed....");
     console::Wait();
   }
+  console::Flush();  // what the march printed is seen before the integration
   if (M.OUTNODE != 0 && M.BURNDEPTH == 0) return SingleNode();
   return AllNodes();
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -108,9 +109,11 @@ int Run(int argc, char** argv) {
     console::Wait();
     console::Blank(30);
   }
-  // The jet coefficient that step 1 uses.
-  if (!M.LBC.empty() && M.LBC[0] == 'C' && M.JetInUse == 1) {
-    M.HbarTable[1].y = JetConvection(0, M.InitTempTable[1].y, M.LeftAmbTable[1].y);
+  // The jet coefficient that step 1 uses. A failure stops the run here,
+  // before anything is appended to OUTPUT.TXT.
+  if (!M.LBC.empty() && M.LBC[0] == 'C' && M.JetInUse == 1 &&
+      !JetConvection(0, M.InitTempTable[1].y, M.LeftAmbTable[1].y, M.HbarTable[1].y)) {
+    return 1;
   }
   if (!AllocateTempMatrix()) return 1;
   if (!Fourier()) return StageError("Fourier() Error: %s", "Fourier Numbers could not be generated");
@@ -118,6 +121,7 @@ int Run(int argc, char** argv) {
     return StageError("InterNodes() Error: %s", "A-Matrix interior node values could not be generated");
   }
   if (!PreRunReport()) return 1;
+  console::Flush();  // the announcement stays on screen through the march
   if (!TimeMarch()) return 1;
   if (!BurnEvaluation()) return 1;
   ReleaseTempMatrix();
@@ -126,4 +130,17 @@ int Run(int argc, char** argv) {
     console::Wait();
   }
   return 0;
+}
+
+int RunGuarded(int (*run)(int argc, char** argv), int argc, char** argv) {
+  int status;
+  try {
+    status = run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    console::Printf("Memory Error: %s", "\nThere is not enough memory in your PC to go on with the run.\r\n");
+    console::Printf("Memory Error: %s", "\nTo remedy this, reduce the number of nodes, time steps or both.\r\n");
+    status = 1;
+  }
+  console::Flush();
+  return status;
 }

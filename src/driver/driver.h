@@ -7,6 +7,11 @@
 // One model run from the command line to the burn depth; the exit status.
 int Run(int argc, char** argv);
 
+// `run` with an allocation failure anywhere in it (a std::bad_alloc from the
+// runtime) reported as a "Memory Error: %s" and the status 1, instead of an
+// abort that would lose the console text not yet shown.
+int RunGuarded(int (*run)(int argc, char** argv), int argc, char** argv);
+
 // Pre-run report: trial header and optional listings, to OUTPUT.TXT or the
 // console. 0 when OUTPUT.TXT fails (reported).
 int PreRunReport();

@@ -1,14 +1,21 @@
 // skinburn: heating of skin by the hot gas of an inflating airbag, and the
 // burn that results. One invocation is one trial on one data directory.
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "driver/driver.h"
 #include "model/console.h"
 
 int main(int argc, char** argv) {
-  static char buffer[1 << 16];  // listings are large; waits flush it
-  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-  const int status = Run(argc, argv);
-  std::fflush(stdout);
-  return status;
+  // At a terminal every line is shown as it is written. Into a file or a
+  // pipe the listings go through a large buffer, handed on before every
+  // phase that takes time, every wait and every stop.
+  static char buffer[1 << 16];
+  if (isatty(fileno(stdout))) {
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+  } else {
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  }
+  return RunGuarded(Run, argc, argv);
 }

@@ -90,7 +90,4 @@ void Interp(std::string_view name, int n) {
                                    : LinearInterp(scratch[k - 1].x, z, scratch[k].x, scratch[k - 1].y,
                                                   scratch[k].y);
   }
-  if (grid->letter == 'I') {
-    for (int i = 1; i <= M.NODES; ++i) M.InitialTemps[i] = table[i].y;
-  }
 }

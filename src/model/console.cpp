@@ -13,6 +13,7 @@ std::string* captured_err = nullptr;
 std::string captured_in;
 std::size_t captured_in_pos = 0;
 void (*exit_hook)(int) = nullptr;
+std::vector<std::size_t> flush_points;  // while capturing
 
 }  // namespace
 
@@ -60,20 +61,28 @@ void ErrorPrint(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
+void Flush() {
+  if (captured_out) {
+    flush_points.push_back(captured_out->size());
+    return;
+  }
+  std::fflush(stdout);
+}
+
 void Wait() {
+  Flush();  // the prompt must be visible before we block
   if (captured_out) {
     if (captured_in_pos < captured_in.size()) ++captured_in_pos;
     return;
   }
-  std::fflush(stdout);  // the prompt must be visible before we block
   (void)std::getchar();
 }
 
 void EndProcess(int status) {
+  Flush();
   if (exit_hook) {
     exit_hook(status);
   }
-  std::fflush(stdout);
   std::exit(status);
 }
 
@@ -82,6 +91,7 @@ void Capture(std::string* out, std::string* err, std::string_view input) {
   captured_err = err;
   captured_in.assign(input);
   captured_in_pos = 0;
+  flush_points.clear();
 }
 
 void Restore() {
@@ -92,5 +102,7 @@ void Restore() {
 }
 
 void SetExitHook(void (*hook)(int status)) { exit_hook = hook; }
+
+const std::vector<std::size_t>& FlushPoints() { return flush_points; }
 
 }  // namespace console

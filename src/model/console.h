@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace console {
 
@@ -18,6 +19,10 @@ void ErrorPrint(std::string_view text);  // to standard error
 // At the end of the input it returns at once, so an unattended run never hangs.
 void Wait();
 
+// Hands what was printed so far to the screen, file or pipe. Called before
+// every phase that takes time, so that its announcement is seen while it runs.
+void Flush();
+
 // Ends the process with `status`, flushing what was printed.
 [[noreturn]] void EndProcess(int status);
 
@@ -28,5 +33,8 @@ void Restore();
 // Test seam: called instead of ending the process; it must not return
 // (a test throws from it).
 void SetExitHook(void (*hook)(int status));
+// Test seam: while capturing, the length of the captured standard output at
+// every flush (explicit, before a wait, at the end of the process).
+const std::vector<std::size_t>& FlushPoints();
 
 }  // namespace console

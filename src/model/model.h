@@ -62,8 +62,8 @@ struct Model {
   PairTable HbarTable{};         // record k: jet coefficient W/(m^2 K) of step k
   PairTable NodeHistory{};       // record s: (time, temperature) of the burn node
 
-  // Initial node temperatures as Interp laid them, kept for the burn integral
-  // after the time march has overwritten InitTempTable's value column.
+  // Node temperatures at the start of the time march, kept for the burn
+  // integral after the march has overwritten InitTempTable's value column.
   NodeArray InitialTemps{};
 
   // Jet impingement description.

@@ -7,8 +7,11 @@
 // with the viscosity at the gas temperature and the Prandtl number and the
 // conductivity at the film temperature, all from GASPROP.DAT. The file is
 // read anew at every call, so a change to it takes effect at the next step.
+// Every failure is reported here and stops the run: a coefficient of 0 in
+// its place would march a complete-looking trial that never saw the jet.
 #include <array>
 #include <cmath>
+#include <cstdio>
 
 #include "input/input.h"
 #include "input/reader.h"
@@ -71,35 +74,40 @@ double Property(const GasTable& gas, double GasRow::*field, double x) {
   return NAN;  // only a temperature that is not a number reaches here
 }
 
-// Gas velocity at time t from the pairs of LEFTIMP.DAT (records 1..1000).
-// A time that no pair interval covers holds the nearest covered velocity:
-// the first pair's before it, the last pair's after it.
-double Velocity(double t) {
+// Gas velocity at time t from the pairs of LEFTIMP.DAT (records 1..1000);
+// false after reporting a time that no pair interval covers: no velocity
+// measured for one time can stand in for another's.
+bool Velocity(double t, double& velocity) {
   const int last = M.GasVelocityPairs < 1000 ? M.GasVelocityPairs : 1000;
-  if (last < 1) return 0.0;
   const PairTable& v = M.GasVelocityTable;
   for (int k = 1; k < last; ++k) {
     if (v[k].x <= t && t <= v[k + 1].x) {
-      if (v[k].x == v[k + 1].x) return v[k].y;  // a step: the earlier pair
-      return LinearInterp(v[k + 1].x, t, v[k].x, v[k + 1].y, v[k].y);
+      // A step (two pairs at one time) takes the earlier pair.
+      velocity = v[k].x == v[k + 1].x ? v[k].y : LinearInterp(v[k + 1].x, t, v[k].x, v[k + 1].y, v[k].y);
+      return true;
     }
   }
-  return t < v[1].x ? v[1].y : v[last].y;
+  char text[160];
+  std::snprintf(text, sizeof text, "\r\n LEFTIMP.DAT gas velocities do not cover the time %.6g s... \r\n", t);
+  Fail(text);
+  return false;
 }
 
 }  // namespace
 
-double JetConvection(int j, double surface, double gas_temperature) {
+int JetConvection(int j, double surface, double gas_temperature, double& hbar) {
+  hbar = 0.0;
   GasTable gas{};
-  if (!ReadGasTable(gas)) return 0.0;
+  if (!ReadGasTable(gas)) return 0;
 
   const double D = M.NOZZLEDIAM;
   const double H = M.STANDOFFRATIO;
   const double R = M.OFFAXISRATIO;
   double Re = M.JETREYNOLDS;
   if (Re == 0) {
-    const double t = j * M.DELTAT;
-    Re = Velocity(t) * D / Property(gas, &GasRow::nu, gas_temperature);
+    double velocity;
+    if (!Velocity(j * M.DELTAT, velocity)) return 0;
+    Re = velocity * D / Property(gas, &GasRow::nu, gas_temperature);
   }
   const double film = (gas_temperature + surface) / 2;
   const double Pr = Property(gas, &GasRow::Pr, film);
@@ -115,7 +123,7 @@ double JetConvection(int j, double surface, double gas_temperature) {
   } else {
     console::Printf("\r\n\r\nError JetConvection():  %s", "On-axis Nusselt number could not be calculated.\r\n");
     console::Wait();
-    return 0.0;
+    return 0;
   }
   const double Nu0 = 1.1613 * std::pow(Re, 0.5041) * std::pow(Pr, 0.42) * C;
 
@@ -136,5 +144,6 @@ double JetConvection(int j, double surface, double gas_temperature) {
     }
     Nu = Nu0 * (sum / 100);
   }
-  return Nu * Property(gas, &GasRow::k, film) / D;
+  hbar = Nu * Property(gas, &GasRow::k, film) / D;
+  return 1;
 }

@@ -45,6 +45,9 @@ bool FaceRow(char side, int j) {
 
 int TimeMarch() {
   const int n = M.NODES;
+  // The burn integral starts every node from the temperature the march
+  // starts from, however the first block laid it.
+  for (int i = 1; i <= n; ++i) M.InitialTemps[i] = M.InitTempTable[i].y;
   for (int j = 1; j <= M.TIMESTEPS; ++j) {
     if (!FaceRow('L', j) || !FaceRow('R', j)) return 0;
     for (int i = 2; i <= n - 1; ++i) M.RHS[i] = M.InitTempTable[i].y;
@@ -55,7 +58,7 @@ int TimeMarch() {
            static_cast<unsigned>(n));
     if (M.OUTTIME == 0 && M.OUTNODE != 0) M.NodeHistory[j] = {j * M.DELTAT, u[M.OUTNODE]};
     if (!StepReport(j, u)) return 0;
-    if (M.JetInUse != 0) M.HbarTable[j + 1].y = JetConvection(j, u[1], M.LeftAmbTable[j + 1].y);
+    if (M.JetInUse != 0 && !JetConvection(j, u[1], M.LeftAmbTable[j + 1].y, M.HbarTable[j + 1].y)) return 0;
   }
   return 1;
 }

@@ -14,10 +14,11 @@ int InterNodes();
 void Convection(char side, int j);
 void Flux(char side, int j);
 
-// Jet heat-transfer coefficient (W/(m^2 K)) at the time j DELTAT for the
-// skin surface temperature `surface` and the gas temperature `gas`; 0 after
-// a failure it has reported.
-double JetConvection(int j, double surface, double gas);
+// Jet heat-transfer coefficient `hbar` (W/(m^2 K)) at the time j DELTAT for
+// the skin surface temperature `surface` (K) and the gas temperature `gas`
+// (K). Returns 0 after a failure it has reported (hbar is then 0): the run
+// must stop, since no coefficient can stand in for the jet's.
+int JetConvection(int j, double surface, double gas, double& hbar);
 
 // Steps 1..TIMESTEPS, each solved, stored in TempMatrix and reported.
 // Returns 0 when the run must stop (it has reported why), 1 otherwise.

@@ -205,7 +205,17 @@ class Jet : public ::testing::Test {
     M.STANDOFFRATIO = 4;
     M.OFFAXISRATIO = 2;
   }
-  double Hbar() { return JetConvection(0, 1000, 1000); }
+  // The coefficient, or 0 after a failure (which must also be reported).
+  double Hbar(int j = 0, double surface = 1000) {
+    double hbar = -1;
+    const std::size_t before = guard.out.size();
+    const int ok = JetConvection(j, surface, 1000, hbar);
+    EXPECT_EQ(ok == 0, guard.out.size() > before) << "a failure, and only a failure, is reported";
+    if (!ok) {
+      EXPECT_EQ(hbar, 0.0);
+    }
+    return hbar;
+  }
   testing_support::InProcess guard{"\n\n\n"};
   testing_support::TempDir dir;
 };
@@ -255,7 +265,7 @@ TEST_F(Jet, GasTableReadAtEveryCall) {
 TEST_F(Jet, ReynoldsFromGasVelocity) {
   // Conductivity at the film temperature (300 + 1000) / 2 = 650 K: 0.0325.
   dir.Write("GASPROP.DAT", GasProp(0, 5e-5));
-  const double given = JetConvection(5, 300, 1000);
+  const double given = Hbar(5, 300);
   EXPECT_NEAR(given, 71.7195 * 0.65, 1e-3);
   // V(5 * 0.1 s) = 20 m/s and the viscosity at the gas temperature 1e-5 m^2/s:
   // Re = 20 * 0.01 / 1e-5 = 20000 again.
@@ -264,7 +274,21 @@ TEST_F(Jet, ReynoldsFromGasVelocity) {
   M.GasVelocityTable[1] = {0.0, 10.0};
   M.GasVelocityTable[2] = {1.0, 30.0};
   M.GasVelocityPairs = 2;
-  EXPECT_NEAR(JetConvection(5, 300, 1000), given, 1e-9 * given);
+  EXPECT_NEAR(Hbar(5, 300), given, 1e-9 * given);
+  // Times the velocities cover, to their ends; beyond either end no velocity
+  // is known and the coefficient fails.
+  EXPECT_GT(Hbar(0, 300), 0);
+  EXPECT_GT(Hbar(10, 300), 0);
+  M.GasVelocityTable[1].x = 0.05;
+  guard.out.clear();
+  EXPECT_EQ(Hbar(0, 300), 0.0);
+  EXPECT_EQ(guard.out, "JetConvection() Error: \r\n LEFTIMP.DAT gas velocities do not cover the time 0 s... \r\n");
+  M.GasVelocityTable[1].x = 0.0;
+  guard.out.clear();
+  EXPECT_EQ(Hbar(11, 300), 0.0);
+  EXPECT_EQ(guard.out, "JetConvection() Error: \r\n LEFTIMP.DAT gas velocities do not cover the time 1.1 s... \r\n");
+  M.GasVelocityPairs = 1;  // one pair covers no interval
+  EXPECT_EQ(Hbar(0, 300), 0.0);
 }
 
 }  // namespace

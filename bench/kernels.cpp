@@ -222,7 +222,9 @@ void BM_JetConvection(benchmark::State& state) {
   Jet(static_cast<double>(state.range(0)));
   int j = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(JetConvection(j, 330.0 + j * 0.01, 1000.0));
+    double hbar = 0;
+    benchmark::DoNotOptimize(JetConvection(j, 330.0 + j * 0.01, 1000.0, hbar));
+    benchmark::DoNotOptimize(hbar);
     j = (j + 1) % 1000;
   }
   SetUnit(state, 1);

@@ -172,6 +172,7 @@ double BurnInjury() {
   m = std::pow(10.0, g - j) * m;
   p = p + j;
   double omega = std::pow(10.0, p) * m;
+  M.OmegaUnfloored = omega;
   if (omega < 0.000001) omega = 0.0;
 
   M.RkPath = nullptr;

@@ -25,12 +25,14 @@ void OmegaLine(LineBuffer& line, int node, double omega) {
 
 int SingleNode() {
   const double omega = BurnInjury();
+  M.Reached = Phase::kEnd;
   if (omega == 0 || std::isnan(omega)) {
     console::Printf("Main() Error: %s", "BurnInjury() returned an invalid value of Omega to Main().");
     console::Print("\r\n\r\n");
     console::Wait();
     return 0;
   }
+  M.Result = Outcome::kOmegaAtNode;
   LineBuffer line;
   OmegaLine(line, M.OUTNODE, omega);
   console::Print(line.str());
@@ -92,12 +94,21 @@ int AllNodes() {
     histories.Lay(k);
     M.OUTNODE = k;
     M.OmegaByNode[k] = BurnInjury();
+    M.OmegaUnflooredByNode[k] = M.OmegaUnfloored;
   }
+  M.Reached = Phase::kEnd;
   const double first = M.OmegaByNode[1];
   const double last = M.OmegaByNode[M.NODES];
   // Only the first and the last node decide these two outcomes.
-  if (first > 1 && last > 1) AllNodesOutcome("Omega>1 for all nodes.\r\n\r\n");
-  if (first < 1 && last < 1) AllNodesOutcome("Omega<1 for all nodes.\r\n\r\n");
+  if (first > 1 && last > 1) {
+    M.Result = Outcome::kAllAbove;
+    AllNodesOutcome("Omega>1 for all nodes.\r\n\r\n");
+  }
+  if (first < 1 && last < 1) {
+    M.Result = Outcome::kAllBelow;
+    AllNodesOutcome("Omega<1 for all nodes.\r\n\r\n");
+  }
+  M.Result = Outcome::kBurnDepth;
 
   for (int i = 1; i <= M.NODES - 1; ++i) {
     const double here = M.OmegaByNode[i];
@@ -109,6 +120,7 @@ int AllNodes() {
     const double deep = (i + 1) * M.DELTAX;
     const double depth = falling ? LinearInterp(next, 1.0, here, deep, shallow)
                                  : LinearInterp(here, 1.0, next, shallow, deep);
+    M.Crossings.push_back({i, falling, depth});
     LineBuffer screen;
     const auto depth_line = [&](double at, double omega) {
       screen.Text("Omega at depth ");
@@ -150,6 +162,8 @@ int BurnEvaluation() {
     console::Printf("%s", "Press <Ctrl>-C to quit or <Enter> to proceed....");
     console::Wait();
   }
+  M.Reached = Phase::kBurn;
+  console::Mark();
   console::Flush();  // what the march printed is seen before the integration
   if (M.OUTNODE != 0 && M.BURNDEPTH == 0) return SingleNode();
   return AllNodes();

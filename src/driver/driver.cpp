@@ -6,10 +6,13 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
 
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
+
+#include <nlohmann/json.hpp>
 
 #include "burn/burn.h"
 #include "driver/driver.h"
@@ -88,27 +91,154 @@ int StageError(const char* format, const char* text) {
   return 1;
 }
 
-}  // namespace
+// --- The command line ------------------------------------------------------
 
-int Run(int argc, char** argv) {
-  if (argc < 2) {
-    console::Printf("Main() Error: %s %s", "No data directory was given.\r\n",
-                    "Call the program as: skinburn <data directory>/  (with the trailing separator)\r\n\r\n");
-    return 1;
+constexpr const char* kUsage =
+    "Usage: skinburn [OPTIONS] DATADIR/\n"
+    "Runs one trial on the data directory DATADIR/ (a prefix of every file name).\n"
+    "  --check            read DATADIR/ as a run would, report what was read, and stop\n"
+    "  --check=json       the same as one JSON document (see docs/results.md)\n"
+    "  --results PREFIX   also write PREFIX.json and PREFIX.npy with what the run computed\n"
+    "  --version          print the version and stop\n"
+    "  --help             print this help and stop\n";
+
+struct Options {
+  bool check = false;
+  bool json = false;
+  bool version = false;
+  bool help = false;
+  bool results = false;
+  std::string prefix;          // of the results bundle
+  const char* dir = nullptr;   // the data directory
+};
+
+int UsageError(const std::string& problem) {
+  console::ErrorPrint("skinburn: " + problem + "\n" + kUsage);
+  return 2;
+}
+
+// Options up to the first argument that is not one; that argument is the
+// data directory (later arguments are ignored, as they always were).
+// -1 when the run goes on, otherwise the status to end with.
+int ParseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg.substr(0, 2) != "--") {
+      options.dir = argv[i];
+      return -1;
+    }
+    if (arg == "--check") {
+      options.check = true;
+    } else if (arg == "--check=json") {
+      options.check = options.json = true;
+    } else if (arg == "--version") {
+      options.version = true;
+    } else if (arg == "--help") {
+      options.help = true;
+    } else if (arg == "--results" || arg.substr(0, 10) == "--results=") {
+      if (arg == "--results") {
+        if (i + 1 >= argc) return UsageError("--results needs a PREFIX");
+        options.prefix = argv[++i];
+      } else {
+        options.prefix = std::string(arg.substr(10));
+      }
+      if (options.prefix.empty()) return UsageError("--results needs a PREFIX");
+      options.results = true;
+    } else {
+      return UsageError("unknown option " + std::string(arg));
+    }
   }
-  if (std::strlen(argv[1]) > static_cast<std::size_t>(kDataDirMax)) {
-    console::Printf("Main() Error: %s %s", "The data directory name is longer than 63 characters.\r\n",
-                    "Move the data directory to a shorter path or call the program from nearer to it.\r\n\r\n");
-    return 1;
+  return -1;
+}
+
+// Thrown by the end hook of a check: a stage that would end the process.
+struct InputStop {
+  int status;
+};
+
+std::string Trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of("\r\n");
+  if (first == std::string::npos) return "";
+  const std::size_t last = text.find_last_not_of("\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+// Reads the data directory as a run would, up to the march, and reports it.
+// Nothing is shown while it reads, no wait reads standard input, and
+// OUTPUT.TXT is never opened.
+int CheckInput(bool as_json) {
+  M.Record.on = true;
+  console::KeepSinceMark(true);
+  console::SetSilent(true);
+  console::SetWaitsReturn(true);
+  console::SetEndHook([](int status) { throw InputStop{status}; });
+  bool start = true;
+  std::size_t from = 0;
+  const auto failed = [&] { start = false; };
+  try {
+    if (!GetData()) {
+      StageError("GetData() Error: %s", "Exiting Pellimar");
+      failed();
+    }
+    if (start && !M.LBC.empty() && M.LBC[0] == 'C' && M.JetInUse == 1) {
+      from = console::SinceMark().size();
+      if (!JetConvection(0, M.InitTempTable[1].y, M.LeftAmbTable[1].y, M.HbarTable[1].y)) failed();
+    }
+    if (start) {
+      from = console::SinceMark().size();
+      if (!Fourier()) {
+        StageError("Fourier() Error: %s", "Fourier Numbers could not be generated");
+        failed();
+      }
+    }
+    if (start) {
+      from = console::SinceMark().size();
+      if (!InterNodes()) {
+        StageError("InterNodes() Error: %s", "A-Matrix interior node values could not be generated");
+        failed();
+      } else if (!FacesNamed()) {
+        failed();
+      }
+    }
+  } catch (const InputStop&) {
+    failed();
   }
-  M.DataDir = argv[1];
+  const std::string printed = console::SinceMark();
+  console::SetEndHook(nullptr);
+  console::SetWaitsReturn(false);
+  console::SetSilent(false);
+  console::KeepSinceMark(false);
+
+  nlohmann::json document = nlohmann::json::object();
+  document["program"] = "skinburn";
+  document["version"] = SKINBURN_VERSION;
+  document["kind"] = "check";
+  SetText(document, "data_dir", M.DataDir);
+  document["would_start"] = start;
+  document["status"] = start ? 0 : 1;
+  document["error"] = nullptr;
+  if (!start) SetText(document, "error", Trimmed(printed.substr(std::min(from, printed.size()))));
+  SetText(document, "printed", printed);
+  document.update(InputDocument());
+  if (as_json) {
+    console::Print(document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+  } else {
+    PrintCheckReport(document);
+  }
+  return start ? 0 : 1;
+}
+
+int Trial() {
   Banner();
+  console::Mark();
   if (!GetData()) return StageError("GetData() Error: %s", "Exiting Pellimar");
+  M.Reached = Phase::kStart;
   if (M.BATCH != 1) {
     console::Printf("%s", "Press <Ctrl>-C to quit or <Enter> to proceed....");
     console::Wait();
     console::Blank(30);
   }
+  console::Mark();
   // The jet coefficient that step 1 uses. A failure stops the run here,
   // before anything is appended to OUTPUT.TXT.
   if (!M.LBC.empty() && M.LBC[0] == 'C' && M.JetInUse == 1 &&
@@ -124,12 +254,46 @@ int Run(int argc, char** argv) {
   console::Flush();  // the announcement stays on screen through the march
   if (!TimeMarch()) return 1;
   if (!BurnEvaluation()) return 1;
-  ReleaseTempMatrix();
+  // The results bundle is written from the matrix at the end.
+  if (!ResultsActive()) ReleaseTempMatrix();
   if (M.BATCH != 1) {
     console::Printf("%s", "The program is complete.  ");
     console::Wait();
   }
   return 0;
+}
+
+}  // namespace
+
+int Run(int argc, char** argv) {
+  if (argc < 2) {
+    console::Printf("Main() Error: %s %s", "No data directory was given.\r\n",
+                    "Call the program as: skinburn <data directory>/  (with the trailing separator)\r\n\r\n");
+    return 1;
+  }
+  Options options;
+  if (const int status = ParseOptions(argc, argv, options); status >= 0) return status;
+  if (options.help) {
+    console::Print(kUsage);
+    return 0;
+  }
+  if (options.version) {
+    console::Print("skinburn " SKINBURN_VERSION "\n");
+    return 0;
+  }
+  if (!options.dir) return UsageError("no data directory was given");
+  if (std::strlen(options.dir) > static_cast<std::size_t>(kDataDirMax)) {
+    console::Printf("Main() Error: %s %s", "The data directory name is longer than 63 characters.\r\n",
+                    "Move the data directory to a shorter path or call the program from nearer to it.\r\n\r\n");
+    return 1;
+  }
+  M.DataDir = options.dir;
+  if (options.check) return CheckInput(options.json);
+  if (options.results) {
+    BeginResults(options.prefix);
+    if (!ResultsActive()) return UsageError("cannot write the results to " + options.prefix + ".json");
+  }
+  return Trial();
 }
 
 int RunGuarded(int (*run)(int argc, char** argv), int argc, char** argv) {
@@ -141,6 +305,7 @@ int RunGuarded(int (*run)(int argc, char** argv), int argc, char** argv) {
     console::Printf("Memory Error: %s", "\nTo remedy this, reduce the number of nodes, time steps or both.\r\n");
     status = 1;
   }
+  if (ResultsActive()) WriteResults(status);
   console::Flush();
   return status;
 }

@@ -2,7 +2,10 @@
 // temperature matrix, and the output report.
 #pragma once
 
+#include <string>
 #include <string_view>
+
+#include <nlohmann/json_fwd.hpp>
 
 // One model run from the command line to the burn depth; the exit status.
 int Run(int argc, char** argv);
@@ -24,3 +27,25 @@ int StepReport(int j, const double* u);
 // that a stop never loses what was written. On failure prints the
 // "Main() Error: %s" report and returns false.
 bool AppendOutput(std::string_view text);
+
+// --- What was read, and what was computed ---------------------------------
+
+// The facts of what the input stage read (entries, blocks, jet, grid,
+// warnings) from the record kept while reading, as one JSON object.
+nlohmann::json InputDocument();
+
+// `bytes` as a JSON text field `key`: as it stands when it is valid UTF-8;
+// otherwise with each invalid byte shown as U+FFFD and the exact bytes in
+// hexadecimal beside it, in `key` + "_hex".
+void SetText(nlohmann::json& object, const std::string& key, std::string_view bytes);
+bool ValidUtf8(std::string_view text);
+
+// The check's report for a person, from its JSON document.
+void PrintCheckReport(const nlohmann::json& document);
+
+// The results bundle: after BeginResults the run keeps what it needs, and
+// WriteResults (called at every end of the run) writes PREFIX.json and
+// PREFIX.npy.
+void BeginResults(const std::string& prefix);
+void WriteResults(int status);
+bool ResultsActive();

@@ -64,59 +64,92 @@ const BlockKind* KindOf(char letter) {
 
 // --- The run-parameter entries -------------------------------------------
 
-bool Entry(TextSource& data, int before, std::string_view& value, int after) {
-  return TakeWord(data, before, value, after, kDataFile, kEntriesEnded);
+// Takes entry `number`'s value word; with the record on, keeps the word and
+// the labels around it.
+bool Entry(TextSource& data, int number, int before, std::string_view& value, int after) {
+  if (!TakeWord(data, before, value, after, kDataFile, kEntriesEnded)) return false;
+  InputRecord& record = M.Record;
+  if (record.on) {
+    EntryRead entry;
+    entry.number = number;
+    entry.value = record.taken;
+    entry.before = record.skipped_before;
+    entry.after = record.skipped_after;
+    record.entries.push_back(std::move(entry));
+  }
+  return true;
 }
 
-bool RealEntry(TextSource& data, int before, double& target, int after) {
+bool RealEntry(TextSource& data, int number, int before, double& target, int after) {
   std::string_view word;
-  if (!Entry(data, before, word, after)) return false;
+  if (!Entry(data, number, before, word, after)) return false;
   target = ParseReal(word);
   return true;
 }
 
-bool IntEntry(TextSource& data, int before, int& target, int after) {
+bool IntEntry(TextSource& data, int number, int before, int& target, int after) {
   std::string_view word;
-  if (!Entry(data, before, word, after)) return false;
+  if (!Entry(data, number, before, word, after)) return false;
   target = ParseInt(word);
   return true;
 }
 
-bool TextEntry(TextSource& data, int before, std::string& target) {
+bool TextEntry(TextSource& data, int number, int before, std::string& target) {
   std::string_view word;
-  if (!Entry(data, before, word, 0)) return false;
+  if (!Entry(data, number, before, word, 0)) return false;
   target.assign(word.substr(0, word.find('\0')));  // a C string ends at NUL
   return true;
 }
 
+// Marks entry `number` as replaced by its standard constant.
+void Defaulted(int number) {
+  for (EntryRead& entry : M.Record.entries) {
+    if (entry.number == number) entry.defaulted = true;
+  }
+}
+
 bool ReadEntries(TextSource& data) {
-  if (!RealEntry(data, 7, M.OUTTIME, 1) || !IntEntry(data, 6, M.OUTNODE, 1) ||
-      !IntEntry(data, 5, M.VERBOSE, 0) || !IntEntry(data, 2, M.PRINTAMATRIX, 0) ||
-      !IntEntry(data, 2, M.PRINTINITTEMP, 0) || !IntEntry(data, 6, M.BURNDEPTH, 0) ||
-      !IntEntry(data, 2, M.BATCH, 0) || !IntEntry(data, 2, M.TRIAL, 0) ||
-      !TextEntry(data, 3, M.EXECDATE) || !TextEntry(data, 3, M.EXECBY) ||
-      !RealEntry(data, 3, M.FREQFACTOR, 0)) {
+  if (!RealEntry(data, 1, 7, M.OUTTIME, 1) || !IntEntry(data, 2, 6, M.OUTNODE, 1) ||
+      !IntEntry(data, 3, 5, M.VERBOSE, 0) || !IntEntry(data, 4, 2, M.PRINTAMATRIX, 0) ||
+      !IntEntry(data, 5, 2, M.PRINTINITTEMP, 0) || !IntEntry(data, 6, 6, M.BURNDEPTH, 0) ||
+      !IntEntry(data, 7, 2, M.BATCH, 0) || !IntEntry(data, 8, 2, M.TRIAL, 0) ||
+      !TextEntry(data, 9, 3, M.EXECDATE) || !TextEntry(data, 10, 3, M.EXECBY) ||
+      !RealEntry(data, 11, 3, M.FREQFACTOR, 0)) {
     return false;
   }
   if (M.FREQFACTOR == 0) {
     // The standard skin constants; the file then leaves out the exponent.
+    Defaulted(11);
     M.FREQFACTOR = 3.442707;
     M.FREQEXP = 94;
+    if (M.Record.on) {
+      EntryRead absent;
+      absent.number = 12;
+      absent.absent = true;
+      absent.defaulted = true;
+      M.Record.entries.push_back(std::move(absent));
+    }
   } else {
     std::string_view word;
-    if (!Entry(data, 1, word, 0)) return false;
+    if (!Entry(data, 12, 1, word, 0)) return false;
     if (word.size() <= 3) {
       DataError("DATA.DAT Line 12 input must be longer than three characters, as in 10^94.");
       return false;
     }
     M.FREQEXP = ParseInt(word.substr(3));  // "10^94" gives 94
   }
-  if (!RealEntry(data, 1, M.ACTENERGY, 0) || !RealEntry(data, 1, M.GASCONST, 0)) return false;
-  if (M.ACTENERGY == 0) M.ACTENERGY = 623580.0;
-  if (M.GASCONST == 0) M.GASCONST = 8.31439;
-  return TextEntry(data, 2, M.LBC) && TextEntry(data, 1, M.RBC) &&
-         IntEntry(data, 2, M.TIMESTEPS, 0) && RealEntry(data, 1, M.DELTAT, 1) &&
-         RealEntry(data, 1, M.DELTAX, 1) && IntEntry(data, 1, M.NODES, 0);
+  if (!RealEntry(data, 13, 1, M.ACTENERGY, 0) || !RealEntry(data, 14, 1, M.GASCONST, 0)) return false;
+  if (M.ACTENERGY == 0) {
+    Defaulted(13);
+    M.ACTENERGY = 623580.0;
+  }
+  if (M.GASCONST == 0) {
+    Defaulted(14);
+    M.GASCONST = 8.31439;
+  }
+  return TextEntry(data, 15, 2, M.LBC) && TextEntry(data, 16, 1, M.RBC) &&
+         IntEntry(data, 17, 2, M.TIMESTEPS, 0) && RealEntry(data, 18, 1, M.DELTAT, 1) &&
+         RealEntry(data, 19, 1, M.DELTAX, 1) && IntEntry(data, 20, 1, M.NODES, 0);
 }
 
 bool Positive(double value) { return value > 0 && std::isfinite(value); }
@@ -153,6 +186,19 @@ const char* FirstFailedCheck() {
 
 // --- The distribution blocks ---------------------------------------------
 
+// The block being read, in the record.
+BlockRead* Current() { return M.Record.on && !M.Record.blocks.empty() ? &M.Record.blocks.back() : nullptr; }
+
+// The pairs of the list just read, as read, into the record of the block.
+void KeepPairs(const char* source, const PairTable& table, int read) {
+  BlockRead* block = Current();
+  if (!block) return;
+  block->source = source;
+  block->pairs.assign(table.begin() + 1, table.begin() + 1 + read);
+  block->words = M.Record.list_words;
+  block->notes.insert(block->notes.end(), M.Record.list_notes.begin(), M.Record.list_notes.end());
+}
+
 // The word that must follow an external data file call in DATA.DAT.
 bool ExpectMarker(TextSource& data, const BlockKind& kind) {
   std::string_view word;
@@ -164,6 +210,7 @@ bool ExpectMarker(TextSource& data, const BlockKind& kind) {
 // The block's pairs from its separate data file (count code 0).
 bool ReadDataFile(TextSource& data, const BlockKind& kind, int& count) {
   TextSource file;
+  file.name = kind.file;
   if (!file.Load(M.DataDir + kind.file)) {
     console::Printf(kind.missing_format, kind.missing_text);
     return false;
@@ -177,6 +224,7 @@ bool ReadDataFile(TextSource& data, const BlockKind& kind, int& count) {
   const int specified = ParseInt(word);
   int read = 0;
   if (ReadPairs(file, M.*kind.table, false, kind.file, read) == ListEnd::kFailed) return false;
+  KeepPairs(kind.file, M.*kind.table, read);
   if (!ExpectMarker(data, kind)) return false;
   count = specified;
   // After LEFTBC.DAT the file's count is handed on unchanged.
@@ -195,6 +243,7 @@ bool ReadBlock(TextSource& data, const BlockKind& kind, std::string_view name, i
   } else {
     int read = 0;
     if (ReadPairs(data, M.*kind.table, true, kDataFile, read) == ListEnd::kFailed) return false;
+    KeepPairs(kDataFile, M.*kind.table, read);
     if (count > 0 && read != count) count = CompareCount(kind.compare_format, read, count, true);
   }
   if (kind.letter == 'O' && M.JetInUse == 1) M.HBARDURATION = M.LeftAmbTable[2].x;
@@ -202,9 +251,15 @@ bool ReadBlock(TextSource& data, const BlockKind& kind, std::string_view name, i
   return true;
 }
 
-bool TakeName(TextSource& data, int before, std::string& name) {
+bool TakeName(TextSource& data, int place, int before, std::string& name) {
   std::string_view word;
   if (!TakeWord(data, before, word, 0, kDataFile, kBlocksEnded)) return false;
+  if (M.Record.on) {
+    BlockRead block;
+    block.place = place;
+    block.name = M.Record.taken;
+    M.Record.blocks.push_back(std::move(block));
+  }
   if (word.size() > static_cast<std::size_t>(kNameMax)) {
     DataError("The distribution name " + std::string(word) + " is longer than 23 characters.");
     return false;
@@ -217,6 +272,10 @@ bool TakeCount(TextSource& data, int& count) {
   std::string_view word;
   if (!TakeWord(data, 0, word, 1, kDataFile, kBlocksEnded)) return false;
   count = ParseInt(word);
+  if (BlockRead* block = Current()) {
+    block->count = M.Record.taken;
+    block->count_code = count;
+  }
   return true;
 }
 
@@ -224,17 +283,18 @@ bool ReadBlocks(TextSource& data) {
   std::string name;
   int count = 0;
   // The first block is the initial temperatures, whatever its name says.
-  if (!TakeName(data, 1, name) || !TakeCount(data, count)) return false;
+  if (!TakeName(data, 1, 1, name) || !TakeCount(data, count)) return false;
   if (count < 0) {
     console::Blank(23);
     console::Printf("DATA.DAT Error: %s",
                     "The number of Initial Node Temperature data-pairs must be greater than or equal to zero.\r\n");
     return false;
   }
+  if (BlockRead* block = Current()) block->letter = 'I';
   if (!ReadBlock(data, kBlocks[0], name, count)) return false;
 
   for (int place = 2; place <= 8; ++place) {
-    if (!TakeName(data, 0, name) || !TakeCount(data, count)) return false;
+    if (!TakeName(data, place, 0, name) || !TakeCount(data, count)) return false;
     if (count < -1) {
       console::Blank(23);
       console::Printf("DATA.DAT '%s' Error: %s", name.c_str(),
@@ -250,6 +310,7 @@ bool ReadBlocks(TextSource& data) {
     }
     const BlockKind* kind = KindOf(name[0]);
     if (!kind) continue;  // an unknown block still uses up its place
+    if (BlockRead* block = Current()) block->letter = kind->letter;
     if (!ReadBlock(data, *kind, name, count)) return false;
   }
   return true;
@@ -259,6 +320,7 @@ bool ReadBlocks(TextSource& data) {
 
 int GetData() {
   TextSource data;
+  data.name = kDataFile;
   if (!data.Load(M.DataDir + kDataFile)) {
     console::Printf("GetData() Error: %s", "\r\n DATA.DAT could not be found... \r\n");
     return 0;

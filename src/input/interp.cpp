@@ -90,4 +90,10 @@ void Interp(std::string_view name, int n) {
                                    : LinearInterp(scratch[k - 1].x, z, scratch[k].x, scratch[k - 1].y,
                                                   scratch[k].y);
   }
+  if (M.Record.on && !M.Record.blocks.empty()) {
+    BlockRead& block = M.Record.blocks.back();
+    block.laid = grid->letter;
+    block.laid_values.resize(static_cast<std::size_t>(entries > 0 ? entries : 0));
+    for (int j = 1; j <= entries; ++j) block.laid_values[static_cast<std::size_t>(j - 1)] = table[j].y;
+  }
 }

@@ -10,10 +10,11 @@ namespace {
 
 constexpr const char* kFile = "LEFTIMP.DAT";
 
-bool Value(TextSource& file, int before, double& target) {
+bool Value(TextSource& file, int before, double& target, WordAt JetRead::*kept) {
   std::string_view word;
   if (!TakeWord(file, before, word, 0, kFile, "its five jet values")) return false;
   target = ParseReal(word);
+  if (M.Record.on) M.Record.jet.*kept = M.Record.taken;
   return true;
 }
 
@@ -22,6 +23,7 @@ bool Value(TextSource& file, int before, double& target) {
 bool ReadLeftImp(TextSource& data, int& count) {
   M.JetInUse = 1;  // set first: it stays set even when the file is missing
   TextSource file;
+  file.name = kFile;
   if (!file.Load(M.DataDir + kFile)) {
     console::Printf("GetData() Error: %s", "\r\n LEFTIMP.DAT could not be found... \r\n");
     return false;
@@ -33,15 +35,23 @@ bool ReadLeftImp(TextSource& data, int& count) {
   double offaxis_spacing = 0;  // m
   double standoff = 0;         // m, nozzle to skin
   std::string_view word;
-  if (!Value(file, 3, M.JETOPTION) || !Value(file, 2, M.JETREYNOLDS) ||
-      !Value(file, 2, M.NOZZLEDIAM) || !Value(file, 2, offaxis_spacing) ||
-      !Value(file, 2, standoff) ||
+  if (M.Record.on) M.Record.jet.present = true;
+  if (!Value(file, 3, M.JETOPTION, &JetRead::option) || !Value(file, 2, M.JETREYNOLDS, &JetRead::reynolds) ||
+      !Value(file, 2, M.NOZZLEDIAM, &JetRead::nozzle) || !Value(file, 2, offaxis_spacing, &JetRead::offaxis) ||
+      !Value(file, 2, standoff, &JetRead::standoff) ||
       !TakeWord(file, 2, word, 1, kFile, "its boundary pair count")) {
     return false;
   }
   int specified = ParseInt(word);
   int read = 0;
   if (ReadPairs(file, M.LeftBCTable, false, kFile, read) == ListEnd::kFailed) return false;
+  if (M.Record.on && !M.Record.blocks.empty()) {
+    BlockRead& block = M.Record.blocks.back();
+    block.source = kFile;
+    block.pairs.assign(M.LeftBCTable.begin() + 1, M.LeftBCTable.begin() + 1 + read);
+    block.words = M.Record.list_words;
+    block.notes = M.Record.list_notes;
+  }
   if (read != specified) {
     specified = CompareCount("Left Boundary Condition Distribution (LEFTIMP.DAT): %s (%d)\n%s (%d)\r\n",
                              read, specified, true);
@@ -51,6 +61,12 @@ bool ReadLeftImp(TextSource& data, int& count) {
   const int velocity_count = ParseInt(word);
   int velocities = 0;
   if (ReadPairs(file, M.GasVelocityTable, false, kFile, velocities) == ListEnd::kFailed) return false;
+  if (M.Record.on) {
+    JetRead& jet = M.Record.jet;
+    jet.velocities.assign(M.GasVelocityTable.begin() + 1, M.GasVelocityTable.begin() + 1 + velocities);
+    jet.velocity_words = M.Record.list_words;
+    jet.notes = M.Record.list_notes;
+  }
   if (velocities != velocity_count) {
     CompareCount("Gas Velocity Distribution (LEFTIMP.DAT): %s (%d)\n%s (%d)\r\n", velocities,
                  velocity_count, false);

@@ -33,6 +33,12 @@ void ReportFailure(const char* file, std::string_view text) {
 
 bool TakeWord(TextSource& source, int before, std::string_view& value, int after,
               const char* file, std::string_view ended) {
+  InputRecord& record = M.Record;
+  if (record.on) {
+    record.skipped_before.clear();
+    record.skipped_after.clear();
+    record.taken = WordAt{};
+  }
   std::string_view word;
   for (int i = 0; i <= before + after; ++i) {
     const TextSource::Word got = source.Next(word);
@@ -45,19 +51,58 @@ bool TakeWord(TextSource& source, int before, std::string_view& value, int after
       return false;
     }
     if (i == before) value = word;
+    if (record.on) {
+      if (i < before) {
+        record.skipped_before.push_back(source.At(word));
+      } else if (i == before) {
+        record.taken = source.At(word);
+      } else {
+        record.skipped_after.push_back(source.At(word));
+      }
+    }
   }
   return true;
 }
 
+namespace {
+
+// A word that reads as a number with a sign in front.
+bool Signed(std::string_view word) {
+  return word.size() > 1 && (word[0] == '-' || word[0] == '+') && StartsNumber(word.substr(1));
+}
+
+// Notes on a list's signed words, which the list rules handle silently.
+void NoteSkippedValue(int pair, std::string_view word) {
+  M.Record.list_notes.push_back(
+      {"signed-pair-value", "pair " + std::to_string(pair) + ": the value word '" + std::string(word) +
+                                "' begins with a sign, which DATA.DAT does not take; the pair keeps its earlier value"});
+}
+
+void NoteListEnd(int pairs, std::string_view word) {
+  M.Record.list_notes.push_back(
+      {"signed-pair-value", "the list ended after " + std::to_string(pairs) + " pairs at the signed word '" +
+                                std::string(word) + "': a depth or time cannot be signed, and a signed one ends the list"});
+}
+
+}  // namespace
+
 ListEnd ReadPairs(TextSource& source, PairTable& table, bool inline_rule,
                   const char* file, int& read) {
   read = 0;
+  const bool record = M.Record.on;
+  if (record) {
+    M.Record.list_words.clear();
+    M.Record.list_notes.clear();
+  }
   std::string_view first;
   std::string_view second;
   for (;;) {
     TextSource::Word got = source.Next(first);
     if (got == TextSource::Word::kEnd) return ListEnd::kEnd;
-    if (got == TextSource::Word::kOk && !StartsNumber(first)) return ListEnd::kWord;
+    if (got == TextSource::Word::kOk && !StartsNumber(first)) {
+      if (record && Signed(first)) NoteListEnd(read, first);
+      return ListEnd::kWord;
+    }
     if (got == TextSource::Word::kOk) got = source.Next(second);
     if (got == TextSource::Word::kEnd) return ListEnd::kEnd;  // a half pair is dropped
     if (got == TextSource::Word::kTooLong) {
@@ -74,6 +119,10 @@ ListEnd ReadPairs(TextSource& source, PairTable& table, bool inline_rule,
     // and the pair keeps its earlier value; a data file converts it always.
     if (!inline_rule || StartsNumber(second)) pair.y = ParseReal(second);
     ++read;
+    if (record) {
+      M.Record.list_words.push_back({source.OffsetOf(first), first.size(), source.OffsetOf(second), second.size()});
+      if (inline_rule && Signed(second)) NoteSkippedValue(read, second);
+    }
   }
 }
 

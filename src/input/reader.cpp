@@ -43,6 +43,17 @@ void TextSource::Assign(std::string_view contents) {
   pos_ = 0;
 }
 
+WordAt TextSource::At(std::string_view word) const {
+  WordAt at;
+  at.text.assign(word);
+  at.file = name;
+  at.offset = static_cast<std::size_t>(word.data() - text_.data());
+  at.length = word.size();
+  at.line = 1;
+  for (std::size_t i = 0; i < at.offset; ++i) at.line += text_[i] == '\n';
+  return at;
+}
+
 bool TextSource::ReadLine(std::string_view& line) {
   if (pos_ >= text_.size()) return false;
   constexpr std::size_t kLineRead = 79;  // an 80-character buffer with its terminator

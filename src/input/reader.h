@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "model/model.h"
+
 // One input file, read whole into memory once and then taken apart from
 // there: a file is opened, read in one go and closed at once.
 class TextSource {
@@ -17,6 +19,15 @@ class TextSource {
   // One line as a C stream reads it into an 80-character buffer: at most 79
   // characters, through the line feed if it comes first. False at the end.
   bool ReadLine(std::string_view& line);
+
+  // Where a word returned by Next stands in the file, for the record of
+  // what was read.
+  WordAt At(std::string_view word) const;
+  std::size_t OffsetOf(std::string_view word) const {
+    return static_cast<std::size_t>(word.data() - text_.data());
+  }
+
+  std::string name;  // the file's name in the record ("DATA.DAT")
 
   enum class Word { kOk, kEnd, kTooLong };
   // The next run of non-white-space characters. kTooLong for a word over

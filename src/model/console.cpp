@@ -14,10 +14,28 @@ std::string captured_in;
 std::size_t captured_in_pos = 0;
 void (*exit_hook)(int) = nullptr;
 std::vector<std::size_t> flush_points;  // while capturing
+void (*end_hook)(int) = nullptr;
+bool keeping = false;
+std::string since_mark;
+bool waits_return = false;
+bool silent = false;
+std::string* quiet_sink = nullptr;  // a Quiet's text
+
+void Keep(std::string_view text) {
+  constexpr std::size_t kKept = std::size_t{64} << 10;
+  since_mark.append(text);
+  if (since_mark.size() > 2 * kKept) since_mark.erase(0, since_mark.size() - kKept);
+}
 
 }  // namespace
 
 void Print(std::string_view text) {
+  if (quiet_sink) {
+    quiet_sink->append(text);
+    return;
+  }
+  if (keeping) Keep(text);
+  if (silent) return;
   if (captured_out) {
     captured_out->append(text);
     return;
@@ -53,6 +71,12 @@ void Blank(int count) {
 }
 
 void ErrorPrint(std::string_view text) {
+  if (quiet_sink) {
+    quiet_sink->append(text);
+    return;
+  }
+  if (keeping) Keep(text);
+  if (silent) return;
   if (captured_err) {
     captured_err->append(text);
     return;
@@ -71,6 +95,7 @@ void Flush() {
 
 void Wait() {
   Flush();  // the prompt must be visible before we block
+  if (waits_return) return;
   if (captured_out) {
     if (captured_in_pos < captured_in.size()) ++captured_in_pos;
     return;
@@ -79,6 +104,11 @@ void Wait() {
 }
 
 void EndProcess(int status) {
+  if (end_hook) {
+    void (*hook)(int) = end_hook;
+    end_hook = nullptr;  // once, even if the hook itself ends the process
+    hook(status);
+  }
   Flush();
   if (exit_hook) {
     exit_hook(status);
@@ -99,10 +129,34 @@ void Restore() {
   captured_err = nullptr;
   captured_in.clear();
   captured_in_pos = 0;
+  end_hook = nullptr;
+  keeping = false;
+  since_mark.clear();
+  waits_return = false;
+  silent = false;
 }
 
 void SetExitHook(void (*hook)(int status)) { exit_hook = hook; }
 
 const std::vector<std::size_t>& FlushPoints() { return flush_points; }
+
+void SetEndHook(void (*hook)(int status)) { end_hook = hook; }
+
+void KeepSinceMark(bool on) {
+  keeping = on;
+  since_mark.clear();
+}
+
+void Mark() { since_mark.clear(); }
+
+const std::string& SinceMark() { return since_mark; }
+
+void SetWaitsReturn(bool on) { waits_return = on; }
+
+void SetSilent(bool on) { silent = on; }
+
+Quiet::Quiet() : outer_(quiet_sink) { quiet_sink = &said; }
+
+Quiet::~Quiet() { quiet_sink = outer_; }
 
 }  // namespace console

@@ -23,8 +23,40 @@ void Wait();
 // every phase that takes time, so that its announcement is seen while it runs.
 void Flush();
 
-// Ends the process with `status`, flushing what was printed.
+// Ends the process with `status`, flushing what was printed. The end hook,
+// when set, runs first (the results bundle is written there).
 [[noreturn]] void EndProcess(int status);
+void SetEndHook(void (*hook)(int status));
+
+// While kept, the text printed (to either stream) since the last Mark, so
+// that the message a run stopped with can be recorded. Only the last 64 KiB
+// are kept.
+void KeepSinceMark(bool on);
+void Mark();
+const std::string& SinceMark();
+
+// While silent, nothing reaches standard output or standard error (the text
+// is still kept since the mark when keeping is on).
+void SetSilent(bool on);
+
+// For its lifetime everything printed goes into `said` and nowhere else:
+// for a file read again only to describe it, whose failure messages belong
+// to no one.
+class Quiet {
+ public:
+  Quiet();
+  ~Quiet();
+  Quiet(const Quiet&) = delete;
+  Quiet& operator=(const Quiet&) = delete;
+  std::string said;
+
+ private:
+  std::string* outer_;
+};
+
+// Suspends a run's waits: each returns at once without reading (a check of
+// the input never reads standard input).
+void SetWaitsReturn(bool on);
 
 // Test seam: route output into strings and take waits from `input`.
 // `Restore` returns to the real streams.

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
+#include <vector>
 
 inline constexpr int kTableSize = 30001;    // pairs 1..30000; index 0 unused
 inline constexpr int kMaxPairs = 30000;     // pairs a table can hold
@@ -23,6 +25,87 @@ struct Pair {
 
 using PairTable = std::array<Pair, kTableSize>;
 using NodeArray = std::array<double, kTableSize>;
+
+// --- What the input stage read, where it stood, kept when asked for ---------
+
+// One word of an input file: its text and where it stands.
+struct WordAt {
+  std::string text;
+  std::string file;        // "DATA.DAT", "LEFTIMP.DAT", ...
+  std::size_t offset = 0;  // bytes from the start of the file
+  std::size_t length = 0;  // bytes
+  int line = 0;            // 1-based line of the file
+};
+
+// One run-parameter entry of DATA.DAT.
+struct EntryRead {
+  int number = 0;               // 1..20
+  WordAt value;                 // the word the value came from
+  std::vector<WordAt> before;   // label words skipped before it
+  std::vector<WordAt> after;    // and after it
+  bool defaulted = false;       // a zero replaced by the standard constant
+  bool absent = false;          // entry 12 left out (entry 11 was 0)
+};
+
+// Where the two words of one pair stand.
+struct PairWords {
+  std::size_t x_offset = 0, x_length = 0;
+  std::size_t y_offset = 0, y_length = 0;
+};
+
+// A warning about a list of pairs, found while reading it.
+struct ListNote {
+  std::string code;  // "signed-pair-value"
+  std::string text;
+};
+
+// One distribution block of DATA.DAT.
+struct BlockRead {
+  int place = 0;               // 1..8
+  WordAt name;                 // as written
+  char letter = 0;             // table selected: I C H D L O R A; 0 = skipped
+  WordAt count;                // the count word
+  int count_code = 0;          // -1 jet, 0 file, n pairs
+  std::string source;          // "DATA.DAT", the data file or "LEFTIMP.DAT"
+  std::vector<Pair> pairs;     // as read
+  std::vector<PairWords> words;
+  char laid = 0;               // table Interp laid (by the name's letter); 0 = none
+  std::vector<double> laid_values;  // entries 1..n as laid
+  std::vector<ListNote> notes;
+};
+
+// The jet file's values and where they stand.
+struct JetRead {
+  bool present = false;
+  WordAt option, reynolds, nozzle, offaxis, standoff;
+  std::vector<Pair> velocities;
+  std::vector<PairWords> velocity_words;
+  std::vector<ListNote> notes;
+};
+
+struct InputRecord {
+  bool on = false;  // record while reading (check mode and results bundle)
+  std::vector<EntryRead> entries;
+  std::vector<BlockRead> blocks;
+  JetRead jet;
+  // Scratch of the reader: the words around the value last taken, and the
+  // word locations and notes of the list last read.
+  std::vector<WordAt> skipped_before, skipped_after;
+  WordAt taken;
+  std::vector<PairWords> list_words;
+  std::vector<ListNote> list_notes;
+};
+
+// One pair of neighbouring nodes whose Omega brackets 1.
+struct Crossing {
+  int node = 0;          // the shallower node i of (i, i + 1)
+  bool falling = false;  // Omega above 1 at i, below at i + 1
+  double report_depth = 0;  // m, as the report gives it (node i at i DELTAX)
+};
+
+// How far a run got, for the results bundle.
+enum class Phase { kInput, kStart, kMarch, kBurn, kEnd };
+enum class Outcome { kNone, kBurnDepth, kOmegaAtNode, kAllAbove, kAllBelow };
 
 struct Model {
   std::string DataDir;  // prefix of every file name, used verbatim
@@ -92,9 +175,18 @@ struct Model {
   double EOverR = 0;           // K, ACTENERGY / GASCONST
   double BurnRefExponent = 0;  // EOverR / BurnRefTemp
   double Omega = 0;            // damage of the last node evaluated
+  double OmegaUnfloored = 0;   // the same before values below 1e-6 become 0
   NodeArray OmegaByNode{};     // all-nodes mode: Omega of node i
+  NodeArray OmegaUnflooredByNode{};
+  std::vector<Crossing> Crossings;  // all-nodes mode, in depth order
   double* RkTimes = nullptr;   // path times, 1..nstep+1
   double** RkPath = nullptr;   // path states, [1..nvar][1..nstep+1]
+
+  // Progress and the record of what was read.
+  Phase Reached = Phase::kInput;
+  int StepsDone = 0;           // steps of the march completed
+  Outcome Result = Outcome::kNone;
+  InputRecord Record;
 };
 
 extern Model M;

@@ -78,6 +78,16 @@ double Property(const GasTable& gas, double GasRow::*field, double x) {
 // false after reporting a time that no pair interval covers: no velocity
 // measured for one time can stand in for another's.
 bool Velocity(double t, double& velocity) {
+  if (GasVelocityAt(t, velocity)) return true;
+  char text[160];
+  std::snprintf(text, sizeof text, "\r\n LEFTIMP.DAT gas velocities do not cover the time %.6g s... \r\n", t);
+  Fail(text);
+  return false;
+}
+
+}  // namespace
+
+bool GasVelocityAt(double t, double& velocity) {
   const int last = M.GasVelocityPairs < 1000 ? M.GasVelocityPairs : 1000;
   const PairTable& v = M.GasVelocityTable;
   for (int k = 1; k < last; ++k) {
@@ -87,13 +97,20 @@ bool Velocity(double t, double& velocity) {
       return true;
     }
   }
-  char text[160];
-  std::snprintf(text, sizeof text, "\r\n LEFTIMP.DAT gas velocities do not cover the time %.6g s... \r\n", t);
-  Fail(text);
   return false;
 }
 
-}  // namespace
+bool GasPropertyRows(double rows[18][4]) {
+  GasTable gas{};
+  if (!ReadGasTable(gas)) return false;
+  for (int r = 0; r < kGasRows; ++r) {
+    rows[r][0] = gas[r + 1].T;
+    rows[r][1] = gas[r + 1].nu;
+    rows[r][2] = gas[r + 1].k;
+    rows[r][3] = gas[r + 1].Pr;
+  }
+  return true;
+}
 
 int JetConvection(int j, double surface, double gas_temperature, double& hbar) {
   hbar = 0.0;

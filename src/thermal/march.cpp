@@ -13,6 +13,23 @@ namespace {
 
 char FaceType(const std::string& word) { return word.empty() ? '\0' : word[0]; }
 
+bool FaceKnown(char side) {
+  const char type = FaceType(side == 'L' ? M.LBC : M.RBC);
+  return type == 'C' || type == 'F' || type == 'T';
+}
+
+void FaceError(char side) {
+  if (side == 'L') {
+    console::Printf("Main() Error: %s %s", "No Left Boundary Condition was found.\r\n",
+                    "LBC: line-input in DATA.DAT should be CONVECTION, FLUX, OR TEMPERATURE.  Hit <Enter> to exit...");
+  } else {
+    console::Printf("Main() Error: %s %s", "No Right Boundary Condition was found.\r\n",
+                    "RBC: line-input in DATA.DAT should be CONVECTION, FLUX, OR TEMPERATURE.  Hit <Enter> to exit...");
+  }
+  console::Print("\r\n");
+  console::Wait();
+}
+
 // The row of one face for step j; false for a type word that names none.
 bool FaceRow(char side, int j) {
   const char type = FaceType(side == 'L' ? M.LBC : M.RBC);
@@ -27,15 +44,7 @@ bool FaceRow(char side, int j) {
     (side == 'L' ? M.AUpper[1] : M.ALower[n]) = 0.0;
     M.RHS[n] = (side == 'L' ? M.LeftBCTable : M.RightBCTable)[j + 1].y;
   } else {
-    if (side == 'L') {
-      console::Printf("Main() Error: %s %s", "No Left Boundary Condition was found.\r\n",
-                      "LBC: line-input in DATA.DAT should be CONVECTION, FLUX, OR TEMPERATURE.  Hit <Enter> to exit...");
-    } else {
-      console::Printf("Main() Error: %s %s", "No Right Boundary Condition was found.\r\n",
-                      "RBC: line-input in DATA.DAT should be CONVECTION, FLUX, OR TEMPERATURE.  Hit <Enter> to exit...");
-    }
-    console::Print("\r\n");
-    console::Wait();
+    FaceError(side);
     return false;
   }
   return true;
@@ -43,12 +52,26 @@ bool FaceRow(char side, int j) {
 
 }  // namespace
 
+int FacesNamed() {
+  for (const char side : {'L', 'R'}) {
+    if (!FaceKnown(side)) {
+      FaceError(side);
+      return 0;
+    }
+  }
+  return 1;
+}
+
 int TimeMarch() {
   const int n = M.NODES;
   // The burn integral starts every node from the temperature the march
   // starts from, however the first block laid it.
   for (int i = 1; i <= n; ++i) M.InitialTemps[i] = M.InitTempTable[i].y;
+  // Row 0 of the history: the temperatures the march starts from.
+  for (int i = 1; i <= n; ++i) M.TempRows[0][i] = M.InitialTemps[i];
+  M.Reached = Phase::kMarch;
   for (int j = 1; j <= M.TIMESTEPS; ++j) {
+    console::Mark();
     if (!FaceRow('L', j) || !FaceRow('R', j)) return 0;
     for (int i = 2; i <= n - 1; ++i) M.RHS[i] = M.InitTempTable[i].y;
     // The solver only reads the diagonals and the right-hand side, so it
@@ -57,7 +80,9 @@ int TimeMarch() {
     tridag(M.ALower.data(), M.AMiddle.data(), M.AUpper.data(), M.RHS.data(), u,
            static_cast<unsigned>(n));
     if (M.OUTTIME == 0 && M.OUTNODE != 0) M.NodeHistory[j] = {j * M.DELTAT, u[M.OUTNODE]};
+    M.StepsDone = j;
     if (!StepReport(j, u)) return 0;
+    console::Mark();
     if (M.JetInUse != 0 && !JetConvection(j, u[1], M.LeftAmbTable[j + 1].y, M.HbarTable[j + 1].y)) return 0;
   }
   return 1;

@@ -20,6 +20,18 @@ void Flux(char side, int j);
 // must stop, since no coefficient can stand in for the jet's.
 int JetConvection(int j, double surface, double gas, double& hbar);
 
+// The gas velocity of LEFTIMP.DAT at time t (s), m/s; false when no pair
+// interval covers t (nothing is printed).
+bool GasVelocityAt(double t, double& velocity);
+
+// The 18 rows (T K, nu m^2/s, k W/(m K), Pr) of GASPROP.DAT as the jet
+// coefficient reads them; false after a failure it has reported.
+bool GasPropertyRows(double rows[18][4]);
+
+// 0 after reporting (as the first step would) a face word that names no
+// face type; 1 when both name one.
+int FacesNamed();
+
 // Steps 1..TIMESTEPS, each solved, stored in TempMatrix and reported.
 // Returns 0 when the run must stop (it has reported why), 1 otherwise.
 int TimeMarch();

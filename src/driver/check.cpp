@@ -1,0 +1,671 @@
+// What the input stage read, as facts: every entry with the word it came
+// from and the labels around it, every block with its pairs and how they
+// were laid on the grid, the jet, the grid, and the warnings that point at
+// a likely mistake. One JSON document holds them; the report for a person
+// is printed from that same document.
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "driver/driver.h"
+#include "input/reader.h"
+#include "model/console.h"
+#include "model/model.h"
+#include "thermal/thermal.h"
+
+using nlohmann::json;
+
+namespace {
+
+struct EntryName {
+  const char* name;
+  const char* unit;
+  bool text;
+};
+
+const EntryName kEntries[21] = {
+    {"", "", false},
+    {"OUTTIME", "s", false},       {"OUTNODE", "", false},         {"VERBOSE", "", false},
+    {"PRINTAMATRIX", "", false},   {"PRINTINITTEMP", "", false},   {"BURNDEPTH", "", false},
+    {"BATCH", "", false},          {"TRIAL", "", false},           {"EXECDATE", "", true},
+    {"EXECBY", "", true},          {"FREQFACTOR", "1/s", false},   {"FREQEXP", "", false},
+    {"ACTENERGY", "J/mol", false}, {"GASCONST", "J/(mol K)", false}, {"LBC", "", true},
+    {"RBC", "", true},             {"TIMESTEPS", "", false},       {"DELTAT", "s", false},
+    {"DELTAX", "m", false},        {"NODES", "", false},
+};
+
+json EntryValue(int number) {
+  switch (number) {
+    case 1: return M.OUTTIME;
+    case 2: return M.OUTNODE;
+    case 3: return M.VERBOSE;
+    case 4: return M.PRINTAMATRIX;
+    case 5: return M.PRINTINITTEMP;
+    case 6: return M.BURNDEPTH;
+    case 7: return M.BATCH;
+    case 8: return M.TRIAL;
+    case 11: return M.FREQFACTOR;
+    case 12: return M.FREQEXP;
+    case 13: return M.ACTENERGY;
+    case 14: return M.GASCONST;
+    case 17: return M.TIMESTEPS;
+    case 18: return M.DELTAT;
+    case 19: return M.DELTAX;
+    case 20: return M.NODES;
+    default: return nullptr;
+  }
+}
+
+const std::string& EntryText(int number) {
+  switch (number) {
+    case 9: return M.EXECDATE;
+    case 10: return M.EXECBY;
+    case 15: return M.LBC;
+    default: return M.RBC;
+  }
+}
+
+struct TableName {
+  char letter;
+  const char* name;
+  const char* unit;
+  bool depth;
+};
+
+const TableName kTables[] = {
+    {'I', "initial_temperature", "K", true},    {'C', "conductivity", "W/(m K)", true},
+    {'H', "heat_capacity", "J/(kg K)", true},   {'D', "density", "kg/m^3", true},
+    {'L', "left_bc", "", false},                {'O', "left_ambient", "K", false},
+    {'R', "right_bc", "", false},               {'A', "right_ambient", "K", false},
+};
+
+const TableName* Table(char letter) {
+  for (const TableName& t : kTables) {
+    if (t.letter == letter) return &t;
+  }
+  return nullptr;
+}
+
+// The unit of a face table's values, by the face's type word.
+const char* FaceUnit(const std::string& face) {
+  if (face.empty()) return "";
+  if (face[0] == 'C') return "W/(m^2 K)";
+  if (face[0] == 'F') return "W/m^2";
+  if (face[0] == 'T') return "K";
+  return "";
+}
+
+const char* UnitOf(const TableName& table) {
+  if (table.letter == 'L') return FaceUnit(M.LBC);
+  if (table.letter == 'R') return FaceUnit(M.RBC);
+  return table.unit;
+}
+
+// Every character a number word may hold and in that order: the word is
+// nothing but a decimal number (the input rules read the leading one).
+bool IsNumber(std::string_view word) {
+  std::size_t i = 0;
+  if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
+  std::size_t digits = 0;
+  while (i < word.size() && std::isdigit(static_cast<unsigned char>(word[i]))) ++i, ++digits;
+  if (i < word.size() && word[i] == '.') {
+    ++i;
+    while (i < word.size() && std::isdigit(static_cast<unsigned char>(word[i]))) ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < word.size() && (word[i] == 'e' || word[i] == 'E')) {
+    ++i;
+    if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
+    std::size_t exponent = 0;
+    while (i < word.size() && std::isdigit(static_cast<unsigned char>(word[i]))) ++i, ++exponent;
+    if (exponent == 0) return false;
+  }
+  return i == word.size();
+}
+
+bool IsInteger(std::string_view word) {
+  std::size_t i = 0;
+  if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
+  if (i == word.size()) return false;
+  for (; i < word.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(word[i]))) return false;
+  }
+  return true;
+}
+
+json Word(const WordAt& word, bool with_line) {
+  json j = json::object();
+  SetText(j, "text", word.text);
+  SetText(j, "file", word.file);
+  j["offset"] = word.offset;
+  j["length"] = word.length;
+  if (with_line) j["line"] = word.line;
+  return j;
+}
+
+json Words(const std::vector<WordAt>& words) {
+  json list = json::array();
+  for (const WordAt& w : words) list.push_back(Word(w, false));
+  return list;
+}
+
+json PairList(const std::vector<Pair>& pairs) {
+  json list = json::array();
+  for (const Pair& p : pairs) list.push_back({p.x, p.y});
+  return list;
+}
+
+json PairWordList(const std::vector<PairWords>& words, const std::string& file) {
+  json list = json::array();
+  for (const PairWords& w : words) {
+    json j = json::object();
+    SetText(j, "file", file);
+    j["x"] = {w.x_offset, w.x_length};
+    j["y"] = {w.y_offset, w.y_length};
+    list.push_back(std::move(j));
+  }
+  return list;
+}
+
+void Warn(json& warnings, const char* code, const std::string& concerns, const std::string& text) {
+  json w = json::object();
+  w["code"] = code;
+  SetText(w, "concerns", concerns);
+  SetText(w, "text", text);
+  warnings.push_back(std::move(w));
+}
+
+std::string Shown(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g", value);
+  return text;
+}
+
+json Entries(json& warnings) {
+  json list = json::array();
+  for (const EntryRead& entry : M.Record.entries) {
+    const EntryName& about = kEntries[entry.number];
+    json j = json::object();
+    j["number"] = entry.number;
+    j["name"] = about.name;
+    j["unit"] = about.unit;
+    if (about.text) {
+      SetText(j, "value", EntryText(entry.number));
+    } else {
+      j["value"] = EntryValue(entry.number);
+    }
+    j["word"] = entry.absent ? json(nullptr) : Word(entry.value, true);
+    j["labels_before"] = Words(entry.before);
+    j["labels_after"] = Words(entry.after);
+    j["default"] = nullptr;
+    if (entry.defaulted) {
+      j["default"] = {{"read", 0}, {"value", EntryValue(entry.number)}};
+      if (entry.absent) j["default"]["absent"] = true;
+    }
+    list.push_back(std::move(j));
+
+    const std::string concerns = "entry " + std::to_string(entry.number);
+    const std::string where = " (DATA.DAT line " + std::to_string(entry.value.line) + ")";
+    for (const std::vector<WordAt>* labels : {&entry.before, &entry.after}) {
+      for (const WordAt& label : *labels) {
+        if (IsNumber(label.text)) {
+          Warn(warnings, "label-is-number", concerns,
+               std::string(about.name) + ": the label word '" + label.text + "' on line " +
+                   std::to_string(label.line) +
+                   " is a number. An entry above has a word too many, so this value and every one after it "
+                   "come from the wrong words.");
+        }
+      }
+    }
+    if (entry.absent) continue;
+    const std::string& word = entry.value.text;
+    if (entry.number == 12) {
+      if (word.rfind("10^", 0) != 0) {
+        Warn(warnings, "exponent-without-10^", concerns,
+             "FREQEXP: the exponent word '" + word + "'" + where +
+                 " does not begin with 10^; its first three characters are dropped, so it reads as " +
+                 std::to_string(M.FREQEXP) + ". Write the exponent as 10^94.");
+      } else if (!IsInteger(std::string_view(word).substr(3))) {
+        Warn(warnings, "value-not-number", concerns,
+             "FREQEXP: '" + word + "'" + where + " has no whole power of ten after 10^; it reads as " +
+                 std::to_string(M.FREQEXP) + ".");
+      }
+    } else if (!about.text && !IsNumber(word)) {
+      Warn(warnings, "value-not-number", concerns,
+           std::string(about.name) + ": the value word '" + word + "'" + where +
+               " is not a number; it reads as " + EntryValue(entry.number).dump() +
+               ". A word is missing above, or a label stands where the value should.");
+    } else if ((entry.number == 15 || entry.number == 16) &&
+               (word.empty() || (word[0] != 'C' && word[0] != 'F' && word[0] != 'T'))) {
+      Warn(warnings, "face-word", concerns,
+           std::string(about.name) + ": '" + word + "'" + where +
+               " names no face type; write CONVECTION, FLUX or TEMPERATURE in capitals.");
+    }
+  }
+  return list;
+}
+
+// Temperature tables below 250 K, or wholly so (degrees Celsius, by the look).
+void CheckTemperatures(json& warnings, const std::string& concerns, const std::string& what,
+                       const std::vector<Pair>& pairs) {
+  if (pairs.empty()) return;
+  double low = pairs[0].y;
+  double high = pairs[0].y;
+  for (const Pair& p : pairs) {
+    low = std::fmin(low, p.y);
+    high = std::fmax(high, p.y);
+  }
+  if (high < 250) {
+    Warn(warnings, "temperature-looks-celsius", concerns,
+         what + ": every temperature is below 250 K (from " + Shown(low) + " to " + Shown(high) +
+             "). Temperatures are in kelvin: 37 degrees Celsius is 310.15 K.");
+  } else if (low < 250) {
+    Warn(warnings, "temperature-below-250K", concerns,
+         what + ": a temperature of " + Shown(low) + " K is below 250 K. Temperatures are in kelvin.");
+  }
+}
+
+bool IsTemperatureTable(char letter) {
+  if (letter == 'I' || letter == 'O' || letter == 'A') return true;
+  if (letter == 'L') return !M.LBC.empty() && M.LBC[0] == 'T';
+  if (letter == 'R') return !M.RBC.empty() && M.RBC[0] == 'T';
+  return false;
+}
+
+json Blocks(json& warnings) {
+  json list = json::array();
+  for (const BlockRead& block : M.Record.blocks) {
+    json j = json::object();
+    j["place"] = block.place;
+    j["name"] = Word(block.name, true);
+    const TableName* table = Table(block.letter);
+    j["table"] = table ? json(table->name) : json(nullptr);
+    j["unit"] = table ? json(UnitOf(*table)) : json(nullptr);
+    j["count"] = block.count.text.empty() ? json(nullptr) : Word(block.count, true);
+    j["count_code"] = block.count_code;
+    SetText(j, "source", block.source);
+    j["pairs_read"] = block.pairs.size();
+    j["pairs"] = PairList(block.pairs);
+    j["pair_words"] = PairWordList(block.words, block.source);
+    j["first_pair"] = block.pairs.empty() ? json(nullptr) : json({block.pairs.front().x, block.pairs.front().y});
+    j["last_pair"] = block.pairs.empty() ? json(nullptr) : json({block.pairs.back().x, block.pairs.back().y});
+    j["laid"] = nullptr;
+    if (const TableName* laid = Table(block.laid)) {
+      j["laid"] = {{"table", laid->name},
+                   {"grid", laid->depth ? "depth" : "time"},
+                   {"first", 1},
+                   {"last", block.laid_values.size()},
+                   {"spacing", laid->depth ? M.DELTAX : M.DELTAT},
+                   {"values", block.laid_values}};
+    }
+    list.push_back(std::move(j));
+
+    const std::string concerns = "block " + std::to_string(block.place);
+    const std::string label = "block " + std::to_string(block.place) + " '" + block.name.text + "'";
+    if (IsNumber(block.name.text)) {
+      Warn(warnings, "label-is-number", concerns,
+           label + " (DATA.DAT line " + std::to_string(block.name.line) +
+               "): the block name is a number. The block above has a word too many, so this block's name, "
+               "count and pairs come from the wrong words.");
+    } else if (!block.name.text.empty() && std::islower(static_cast<unsigned char>(block.name.text[0]))) {
+      Warn(warnings, "name-lower-case", concerns,
+           label + ": the name begins with a lower-case letter and selects no table. Block names are in "
+                   "capitals.");
+    }
+    if (!block.count.text.empty() && !IsInteger(block.count.text)) {
+      Warn(warnings, "value-not-number", concerns,
+           label + ": the count word '" + block.count.text + "' (line " + std::to_string(block.count.line) +
+               ") is not a whole number; it reads as " + std::to_string(block.count_code) + ".");
+    }
+    for (const ListNote& note : block.notes) Warn(warnings, note.code.c_str(), concerns, label + ": " + note.text);
+    if (IsTemperatureTable(block.letter)) CheckTemperatures(warnings, concerns, label, block.pairs);
+  }
+  // Tables the run uses that no block laid.
+  for (const TableName& table : kTables) {
+    if (table.letter == 'O' && (M.LBC.empty() || M.LBC[0] != 'C')) continue;
+    if (table.letter == 'A' && (M.RBC.empty() || M.RBC[0] != 'C')) continue;
+    bool laid = false;
+    for (const BlockRead& block : M.Record.blocks) laid = laid || block.laid == table.letter;
+    if (!laid && M.Record.blocks.size() == 8) {
+      Warn(warnings, "table-not-given", table.name,
+           std::string("no block laid the ") + table.name + " table: its values are 0 for the whole run.");
+    }
+  }
+  return list;
+}
+
+json JetValue(const WordAt& word, double value) {
+  json j = Word(word, true);
+  j["value"] = value;
+  return j;
+}
+
+json Jet(json& warnings) {
+  const JetRead& jet = M.Record.jet;
+  if (!jet.present) return nullptr;
+  json j = json::object();
+  j["option"] = JetValue(jet.option, M.JETOPTION);
+  j["reynolds"] = JetValue(jet.reynolds, M.JETREYNOLDS);
+  j["nozzle_diameter_m"] = JetValue(jet.nozzle, M.NOZZLEDIAM);
+  j["offaxis_spacing_m"] = JetValue(jet.offaxis, M.OFFAXISRATIO * 2 * M.NOZZLEDIAM);
+  j["standoff_m"] = JetValue(jet.standoff, M.STANDOFFRATIO * M.NOZZLEDIAM);
+  j["standoff_ratio"] = M.STANDOFFRATIO;
+  j["offaxis_ratio"] = M.OFFAXISRATIO;
+  std::size_t boundary = 0;
+  for (const BlockRead& block : M.Record.blocks) {
+    if (block.source == "LEFTIMP.DAT") boundary = block.pairs.size();
+  }
+  j["boundary_pairs"] = boundary;
+  j["velocity_pairs"] = PairList(jet.velocities);
+  j["velocity_words"] = PairWordList(jet.velocity_words, "LEFTIMP.DAT");
+  // The gas table as the jet coefficient reads it, read once more in quiet.
+  double rows[18][4];
+  std::string failure;
+  bool read;
+  {
+    console::Quiet quiet;
+    read = GasPropertyRows(rows);
+    failure = quiet.said;
+  }
+  json gas = json::object();
+  gas["rows"] = json::array();
+  if (read) {
+    for (const auto& row : rows) gas["rows"].push_back({row[0], row[1], row[2], row[3]});
+  }
+  SetText(gas, "error", failure);
+  if (read) gas["error"] = nullptr;
+  j["gas_table"] = gas;
+
+  for (const ListNote& note : jet.notes) Warn(warnings, note.code.c_str(), "LEFTIMP.DAT", "gas velocities: " + note.text);
+  for (const auto& [word, name] : {std::pair{&jet.option, "near-field option"}, {&jet.reynolds, "Reynolds number"},
+                                   {&jet.nozzle, "nozzle diameter"}, {&jet.offaxis, "off-axis spacing"},
+                                   {&jet.standoff, "stand-off distance"}}) {
+    if (!word->text.empty() && !IsNumber(word->text)) {
+      Warn(warnings, "value-not-number", "LEFTIMP.DAT",
+           std::string("the ") + name + " word '" + word->text + "' (LEFTIMP.DAT line " +
+               std::to_string(word->line) + ") is not a number.");
+    }
+  }
+  const double H = M.STANDOFFRATIO;
+  if (M.NOZZLEDIAM > 0 && !(H > 0 && H <= 20)) {
+    Warn(warnings, "standoff-out-of-range", "LEFTIMP.DAT",
+         "the stand-off ratio is " + Shown(H) +
+             " nozzle diameters, outside 0 < H <= 20: the jet coefficient cannot be formed and the run stops.");
+  }
+  if (M.JETREYNOLDS == 0 && M.TIMESTEPS >= 0 && M.DELTAT > 0) {
+    for (int step = 0; step <= M.TIMESTEPS; ++step) {
+      double velocity;
+      if (!GasVelocityAt(step * M.DELTAT, velocity)) {
+        Warn(warnings, "velocity-not-covering", "LEFTIMP.DAT",
+             "the gas velocities do not cover the time " + Shown(step * M.DELTAT) + " s: the run stops " +
+                 (step == 0 ? std::string("before the first step") : "after step " + std::to_string(step)) +
+                 ".");
+        break;
+      }
+    }
+  }
+  return j;
+}
+
+json Grid(json& warnings) {
+  json j = json::object();
+  j["nodes"] = M.NODES;
+  j["deltax_m"] = M.DELTAX;
+  j["depth_m"] = (M.NODES - 1) * M.DELTAX;
+  j["timesteps"] = M.TIMESTEPS;
+  j["deltat_s"] = M.DELTAT;
+  j["duration_s"] = M.TIMESTEPS * M.DELTAT;
+  const double matrix = (static_cast<double>(M.TIMESTEPS) + 2) * (static_cast<double>(M.NODES) + 2) * 8;
+  j["matrix_mib"] = matrix / (1 << 20);
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page = sysconf(_SC_PAGESIZE);
+  const double memory = pages > 0 && page > 0 ? static_cast<double>(pages) * static_cast<double>(page) : 0;
+  j["memory_mib"] = memory / (1 << 20);
+  const bool all_nodes = !(M.OUTNODE != 0 && M.BURNDEPTH == 0);
+  j["burn_mode"] = all_nodes ? "all-nodes" : "single-node";
+  j["output_node"] = M.OUTNODE;
+  if (memory > 0 && matrix > memory / 2) {
+    Warn(warnings, "matrix-too-large", "grid",
+         "the temperature matrix needs " + Shown(matrix / (1 << 20)) + " MiB, more than half of this machine's " +
+             Shown(memory / (1 << 20)) + " MiB.");
+  }
+  if (M.OUTTIME != 0 && M.DELTAT > 0) {
+    bool reached = false;
+    for (int step = 1; step <= M.TIMESTEPS && !reached; ++step) reached = step * M.DELTAT == M.OUTTIME;
+    if (!reached) {
+      Warn(warnings, "outtime-not-reached", "entry 1",
+           "OUTTIME " + Shown(M.OUTTIME) + " s equals no step time j*DELTAT exactly: no profile will be listed.");
+    }
+    if (!all_nodes) {
+      Warn(warnings, "single-node-with-outtime", "entry 1",
+           "single-node burn mode (OUTNODE " + std::to_string(M.OUTNODE) +
+               ", BURNDEPTH 0) with OUTTIME not 0 keeps no history: the run ends in the integrator's fatal "
+               "error \"Step size too small in routine rkdumb\".");
+    }
+  }
+  return j;
+}
+
+}  // namespace
+
+bool ValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    std::size_t extra;
+    unsigned min;
+    unsigned code;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1, min = 0x80, code = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2, min = 0x800, code = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3, min = 0x10000, code = c & 0x07;
+    } else {
+      return false;
+    }
+    for (std::size_t k = 1; k <= extra; ++k) {
+      if (i + k >= text.size()) return false;
+      const unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+void SetText(json& object, const std::string& key, std::string_view bytes) {
+  if (ValidUtf8(bytes)) {
+    object[key] = std::string(bytes);
+    return;
+  }
+  // Each byte that does not begin a valid sequence becomes U+FFFD; the exact
+  // bytes go beside it in hexadecimal.
+  std::string shown;
+  std::string hex;
+  static const char kDigits[] = "0123456789abcdef";
+  for (const char ch : bytes) {
+    hex += kDigits[static_cast<unsigned char>(ch) >> 4];
+    hex += kDigits[static_cast<unsigned char>(ch) & 15];
+  }
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    std::size_t length = 0;  // of the character that starts at i, if valid
+    for (std::size_t n = 1; n <= 4 && i + n <= bytes.size() && length == 0; ++n) {
+      if (ValidUtf8(bytes.substr(i, n))) length = n;
+    }
+    if (length == 0) {
+      shown += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      shown.append(bytes.substr(i, length));
+      i += length;
+    }
+  }
+  object[key] = shown;
+  object[key + "_hex"] = hex;
+}
+
+json InputDocument() {
+  json doc = json::object();
+  json warnings = json::array();
+  doc["entries"] = Entries(warnings);
+  doc["blocks"] = Blocks(warnings);
+  doc["jet"] = Jet(warnings);
+  doc["grid"] = Grid(warnings);
+  doc["warnings"] = warnings;
+  return doc;
+}
+
+namespace {
+
+std::string Quoted(const json& word) {
+  return word.is_object() ? "'" + word.value("text", std::string()) + "'" : std::string("-");
+}
+
+std::string ValueText(const json& value) {
+  if (value.is_string()) return value.get<std::string>();
+  if (value.is_number_float()) return Shown(value.get<double>());
+  return value.dump();
+}
+
+std::string PairText(const json& pair) {
+  if (!pair.is_array()) return "-";
+  return "(" + ValueText(pair[0]) + ", " + ValueText(pair[1]) + ")";
+}
+
+void Line(const std::string& text) { console::Print(text + "\n"); }
+
+}  // namespace
+
+void PrintCheckReport(const json& doc) {
+  Line("skinburn " SKINBURN_VERSION ": what a run would read from '" + doc.value("data_dir", std::string()) + "'");
+  Line("");
+  Line("Entries of DATA.DAT (value as stored, the word it came from, the label words skipped around it):");
+  for (const json& entry : doc["entries"]) {
+    char head[64];
+    std::snprintf(head, sizeof head, "  %2d %-13s = ", entry["number"].get<int>(),
+                  entry["name"].get<std::string>().c_str());
+    std::string line = head + ValueText(entry["value"]);
+    const std::string unit = entry["unit"].get<std::string>();
+    if (!unit.empty()) line += " " + unit;
+    if (entry["word"].is_object()) {
+      line += "   from " + Quoted(entry["word"]) + " on line " + std::to_string(entry["word"]["line"].get<int>());
+    } else {
+      line += "   (not in the file)";
+    }
+    std::string labels;
+    for (const json& label : entry["labels_before"]) labels += " " + Quoted(label);
+    if (!labels.empty()) line += ";  skipped before:" + labels;
+    labels.clear();
+    for (const json& label : entry["labels_after"]) labels += " " + Quoted(label);
+    if (!labels.empty()) line += ";  after:" + labels;
+    if (entry["default"].is_object()) line += ";  0 replaced by the standard value";
+    Line(line);
+  }
+  Line("");
+  Line("Distribution blocks:");
+  for (const json& block : doc["blocks"]) {
+    std::string line = "  block " + std::to_string(block["place"].get<int>()) + " " + Quoted(block["name"]) +
+                       " (line " + std::to_string(block["name"]["line"].get<int>()) + "): ";
+    if (block["table"].is_null()) {
+      Line(line + "skipped (the name selects no table), count " + std::to_string(block["count_code"].get<int>()));
+      continue;
+    }
+    line += block["table"].get<std::string>() + " table, count " + std::to_string(block["count_code"].get<int>());
+    const std::string source = block.value("source", std::string());
+    if (!source.empty()) {
+      line += source == "DATA.DAT" ? ", pairs inline in DATA.DAT" : ", pairs from " + source;
+      line += ": " + std::to_string(block["pairs_read"].get<std::size_t>()) + " read, first " +
+              PairText(block["first_pair"]) + ", last " + PairText(block["last_pair"]);
+    }
+    Line(line);
+    const json& laid = block["laid"];
+    if (laid.is_object()) {
+      const bool depth = laid["grid"] == "depth";
+      const std::size_t last = laid["last"].get<std::size_t>();
+      const double spacing = laid["spacing"].get<double>();
+      const json& values = laid["values"];
+      std::string how = "      laid as the " + laid["table"].get<std::string>() + " table on " +
+                        (depth ? "nodes 1.." : "time records 1..") + std::to_string(last) + " (" +
+                        (depth ? "depths 0.." : "times 0..") + Shown(static_cast<double>(last - 1) * spacing) +
+                        (depth ? " m" : " s") + ")";
+      if (!values.empty()) how += ": " + ValueText(values.front()) + " .. " + ValueText(values.back());
+      const std::string unit = block["unit"].is_string() ? block["unit"].get<std::string>() : "";
+      if (!unit.empty()) how += " " + unit;
+      Line(how);
+    } else {
+      Line("      not laid on the grid");
+    }
+  }
+  if (doc["jet"].is_object()) {
+    const json& jet = doc["jet"];
+    Line("");
+    Line("Jet (LEFTIMP.DAT):");
+    Line("  near-field option " + ValueText(jet["option"]["value"]) + ", Reynolds number " +
+         ValueText(jet["reynolds"]["value"]) + " (0: from the gas velocity)");
+    Line("  nozzle diameter " + ValueText(jet["nozzle_diameter_m"]["value"]) + " m, off-axis spacing " +
+         ValueText(jet["offaxis_spacing_m"]["value"]) + " m, stand-off " + ValueText(jet["standoff_m"]["value"]) +
+         " m");
+    Line("  stand-off ratio H = " + ValueText(jet["standoff_ratio"]) + ", off-axis ratio R = " +
+         ValueText(jet["offaxis_ratio"]) + " (half the spacing over the diameter)");
+    Line("  boundary pairs " + std::to_string(jet["boundary_pairs"].get<std::size_t>()) + ", gas velocity pairs " +
+         std::to_string(jet["velocity_pairs"].size()) + ":" +
+         [&] {
+           std::string all;
+           for (const json& pair : jet["velocity_pairs"]) all += " " + PairText(pair);
+           return all;
+         }());
+    const json& gas = jet["gas_table"];
+    if (gas["error"].is_string()) {
+      Line("  GASPROP.DAT: " + gas["error"].get<std::string>());
+    } else {
+      Line("  GASPROP.DAT (T K, nu m^2/s, k W/(m K), Pr):");
+      for (const json& row : gas["rows"]) {
+        Line("    " + ValueText(row[0]) + "  " + ValueText(row[1]) + "  " + ValueText(row[2]) + "  " +
+             ValueText(row[3]));
+      }
+    }
+  }
+  const json& grid = doc["grid"];
+  Line("");
+  Line("Grid: " + std::to_string(grid["nodes"].get<int>()) + " nodes " + ValueText(grid["deltax_m"]) +
+       " m apart (to a depth of " + ValueText(grid["depth_m"]) + " m), " +
+       std::to_string(grid["timesteps"].get<int>()) + " steps of " + ValueText(grid["deltat_s"]) + " s (" +
+       ValueText(grid["duration_s"]) + " s); burn evaluation: " + grid["burn_mode"].get<std::string>() + ".");
+  Line("Temperature matrix: " + Shown(grid["matrix_mib"].get<double>()) + " MiB of this machine's " +
+       Shown(grid["memory_mib"].get<double>()) + " MiB.");
+  const std::string printed = doc.value("printed", std::string());
+  if (!printed.empty()) {
+    Line("");
+    Line("What the input stage printed:");
+    console::Print(printed);
+    if (printed.back() != '\n') Line("");
+  }
+  Line("");
+  if (doc["warnings"].empty()) {
+    Line("No warnings.");
+  } else {
+    Line("Warnings:");
+    for (const json& warning : doc["warnings"]) {
+      Line("  [" + warning["code"].get<std::string>() + "] " + warning["concerns"].get<std::string>() + ": " +
+           warning["text"].get<std::string>());
+    }
+  }
+  Line("");
+  if (doc["would_start"].get<bool>()) {
+    Line("The run would start.");
+  } else {
+    Line("The run would not start:");
+    Line(doc["error"].is_string() ? doc["error"].get<std::string>() : std::string());
+  }
+}

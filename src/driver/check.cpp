@@ -351,8 +351,8 @@ json Jet(json& warnings) {
   j["option"] = JetValue(jet.option, M.JETOPTION);
   j["reynolds"] = JetValue(jet.reynolds, M.JETREYNOLDS);
   j["nozzle_diameter_m"] = JetValue(jet.nozzle, M.NOZZLEDIAM);
-  j["offaxis_spacing_m"] = JetValue(jet.offaxis, M.OFFAXISRATIO * 2 * M.NOZZLEDIAM);
-  j["standoff_m"] = JetValue(jet.standoff, M.STANDOFFRATIO * M.NOZZLEDIAM);
+  j["offaxis_spacing_m"] = JetValue(jet.offaxis, ParseReal(jet.offaxis.text));
+  j["standoff_m"] = JetValue(jet.standoff, ParseReal(jet.standoff.text));
   j["standoff_ratio"] = M.STANDOFFRATIO;
   j["offaxis_ratio"] = M.OFFAXISRATIO;
   std::size_t boundary = 0;

@@ -16,6 +16,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "model/console.h"
 #include "model/model.h"
 
@@ -76,7 +78,26 @@ RunResult RunBinary(const std::string& args, std::string_view input, const std::
 }
 
 RunResult RunOn(const TempDir& dir, std::string_view input) {
-  return RunBinary("'" + dir.path() + "'", input);
+  // Every run on a data directory is made twice: with --results first, then
+  // plainly from the same OUTPUT.TXT. The bundle only adds: both runs must
+  // print, wait, append and end alike. The plain run's OUTPUT.TXT stays.
+  const bool had_report = dir.Exists("OUTPUT.TXT") && fs::is_regular_file(dir.path() + "OUTPUT.TXT");
+  const std::string before = had_report ? dir.Read("OUTPUT.TXT") : "";
+  TempDir bundle;
+  const RunResult with = RunBinary("--results '" + bundle.path() + "trial' '" + dir.path() + "'", input);
+  const std::string report_with = dir.Read("OUTPUT.TXT");
+  if (had_report) {
+    dir.Write("OUTPUT.TXT", before);
+  } else if (fs::is_regular_file(dir.path() + "OUTPUT.TXT")) {
+    fs::remove(dir.path() + "OUTPUT.TXT");
+  }
+  const RunResult plain = RunBinary("'" + dir.path() + "'", input);
+  EXPECT_EQ(with.status, plain.status) << "--results changed the exit status";
+  EXPECT_TRUE(with.out == plain.out) << "--results changed standard output";
+  EXPECT_TRUE(with.err == plain.err) << "--results changed standard error";
+  EXPECT_TRUE(report_with == dir.Read("OUTPUT.TXT")) << "--results changed OUTPUT.TXT";
+  EXPECT_TRUE(bundle.Exists("trial.json")) << "no results bundle";
+  return plain;
 }
 
 namespace {

@@ -1,0 +1,270 @@
+// The command line and --check: what a data directory says, read through
+// the run's own input stage, without running the model, opening OUTPUT.TXT
+// or reading standard input.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
+
+#include "support/support.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using namespace testing_support;
+
+namespace {
+
+void CopyExample(const TempDir& dir, const std::string& example) {
+  for (const auto& entry : fs::directory_iterator(fs::path(SKINBURN_SOURCE_DIR) / "examples" / example)) {
+    if (entry.is_regular_file()) dir.Write(entry.path().filename().string(), Slurp(entry.path().string()));
+  }
+}
+
+json CheckJson(const TempDir& dir, int* status = nullptr) {
+  const RunResult run = RunBinary("--check=json '" + dir.path() + "'");
+  if (status) *status = run.status;
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(json::accept(run.out)) << run.out;
+  EXPECT_FALSE(dir.Exists("OUTPUT.TXT")) << "--check created OUTPUT.TXT";
+  return json::parse(run.out, nullptr, false);
+}
+
+std::set<std::string> Codes(const json& doc) {
+  std::set<std::string> codes;
+  for (const json& w : doc["warnings"]) codes.insert(w["code"].get<std::string>());
+  return codes;
+}
+
+TEST(CommandLine, OptionsUsageAndTheOneArgumentOfOld) {
+  const RunResult version = RunBinary("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "skinburn " SKINBURN_VERSION "\n");
+  const RunResult help = RunBinary("--help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* option : {"--check ", "--check=json", "--results PREFIX", "--version", "--help"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+  // Usage errors: status 2, the usage on standard error, nothing run.
+  for (const char* args : {"--frobnicate dir/", "--results", "--check", "--results= dir/", "--check=xml dir/"}) {
+    const RunResult bad = RunBinary(args);
+    EXPECT_EQ(bad.status, 2) << args;
+    EXPECT_EQ(bad.out, "") << args;
+    EXPECT_NE(bad.err.find("Usage: skinburn [OPTIONS] DATADIR/"), std::string::npos) << args;
+  }
+  // A directory named like an option, given as a path.
+  TempDir parent;
+  fs::create_directory(parent.path() + "--check");
+  CopyExample(parent, "hot-liquid");
+  for (const auto& entry : fs::directory_iterator(parent.path())) {
+    if (entry.is_regular_file()) fs::rename(entry.path(), parent.path() + "--check/" + entry.path().filename().string());
+  }
+  const RunResult named = RunBinary("./--check/", "", parent.path());
+  EXPECT_EQ(named.status, 0) << named.out;
+  EXPECT_TRUE(fs::exists(parent.path() + "--check/OUTPUT.TXT"));
+  // No argument at all: the program's own message, as before.
+  const RunResult none = RunBinary("");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.out.find("Main() Error: No data directory was given."), std::string::npos);
+}
+
+TEST(Check, EveryExampleWouldStartWithoutAWarning) {
+  for (const char* example : {"airbag-jet", "convection", "flux-cooling", "hot-liquid"}) {
+    TempDir dir;
+    CopyExample(dir, example);
+    int status = -1;
+    const json doc = CheckJson(dir, &status);
+    EXPECT_EQ(status, 0) << example;
+    EXPECT_TRUE(doc["would_start"].get<bool>()) << example;
+    EXPECT_EQ(doc["warnings"], json::array()) << example << doc["warnings"].dump(1);
+    EXPECT_EQ(doc["entries"].size(), 20u);
+    EXPECT_EQ(doc["blocks"].size(), 8u);
+    // Every value word stands where the document says.
+    for (const json& entry : doc["entries"]) {
+      if (!entry["word"].is_object()) continue;
+      const std::string text = dir.Read(entry["word"]["file"].get<std::string>());
+      EXPECT_EQ(text.substr(entry["word"]["offset"].get<std::size_t>(), entry["word"]["length"].get<std::size_t>()),
+                entry["word"]["text"].get<std::string>());
+    }
+    for (const json& block : doc["blocks"]) {
+      const std::string text = dir.Read(block["source"].get<std::string>());
+      ASSERT_EQ(block["pair_words"].size(), block["pairs"].size());
+      for (std::size_t k = 0; k < block["pairs"].size(); ++k) {
+        const json& at = block["pair_words"][k]["y"];
+        EXPECT_DOUBLE_EQ(std::stod(text.substr(at[0].get<std::size_t>(), at[1].get<std::size_t>())),
+                         block["pairs"][k][1].get<double>());
+      }
+    }
+    // The report for a person says the same.
+    const RunResult person = RunBinary("--check '" + dir.path() + "'");
+    EXPECT_EQ(person.status, 0);
+    EXPECT_NE(person.out.find("No warnings."), std::string::npos);
+    EXPECT_NE(person.out.find("The run would start."), std::string::npos);
+    EXPECT_FALSE(dir.Exists("OUTPUT.TXT"));
+  }
+}
+
+TEST(Check, WarningsPointAtLikelyMistakes) {
+  struct Case {
+    const char* what;
+    std::map<int, std::string> entries;
+    int block;          // block to replace, -1 none
+    std::string with;   // its text
+    std::string code;   // expected warning
+    std::string concerns;
+  };
+  const std::vector<Case> cases = {
+      // One extra word on entry 17's line: every later value is shifted.
+      {"shifted entry", {{17, "extra 100"}}, -1, "", "label-is-number", "entry 18"},
+      {"exponent as 1e98", {{11, "3.1"}, {12, "1e98"}}, -1, "", "exponent-without-10^", "entry 12"},
+      {"initial temperatures in C", {}, 0, Block("INITIAL_TEMPERATURE", "2", "0.0 32.5 0.01 37.0"),
+       "temperature-looks-celsius", "block 1"},
+      {"one gas temperature in C", {}, 5, Block("LEFT_AMBIENT", "2", "0.0 400.0 10.0 60.0"),
+       "temperature-below-250K", "block 6"},
+      {"signed inline value", {}, 4, Block("LEFT_BC", "2", "0.0 1000.0 10.0 -1000.0"), "signed-pair-value",
+       "block 5"},
+      {"lower-case name", {}, 2, Block("density", "2", "0.0 1000.0 0.01 1000.0"), "name-lower-case", "block 3"},
+      {"face word in lower case", {{16, "convection"}}, -1, "", "face-word", "entry 16"},
+      {"profile time no step reaches", {{1, "0.015"}, {2, "0"}}, -1, "", "outtime-not-reached", "entry 1"},
+      {"single node with a profile time", {{1, "0.5"}, {2, "3"}}, -1, "", "single-node-with-outtime", "entry 1"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> blocks = StillBlocks();
+    blocks[4] = Block("LEFT_BC", "2", "0.0 1000.0 10.0 1000.0");
+    blocks[5] = Block("LEFT_AMBIENT", "2", "0.0 400.0 10.0 400.0");
+    if (c.block >= 0) blocks[static_cast<std::size_t>(c.block)] = c.with;
+    TempDir dir;
+    dir.Write("DATA.DAT", DataDat(c.entries, Join(blocks)));
+    const json doc = CheckJson(dir);
+    bool found = false;
+    for (const json& w : doc["warnings"]) {
+      found = found || (w["code"] == c.code && w["concerns"] == c.concerns);
+    }
+    EXPECT_TRUE(found) << c.what << ": " << doc["warnings"].dump(1);
+    const RunResult person = RunBinary("--check '" + dir.path() + "'");
+    EXPECT_NE(person.out.find("[" + c.code + "] " + c.concerns), std::string::npos) << c.what;
+  }
+}
+
+TEST(Check, JetWarningsAndTheGasTable) {
+  TempDir dir;
+  CopyExample(dir, "airbag-jet");
+  std::string imp = dir.Read("LEFTIMP.DAT");
+  imp.replace(imp.find("Standoff distance: 0.05"), 23, "Standoff distance: 0.25");
+  imp.replace(imp.find("0.2 20.0"), 8, "0.05 20.0");
+  dir.Write("LEFTIMP.DAT", imp);
+  int status = -1;
+  const json doc = CheckJson(dir, &status);
+  // The stand-off fails the first jet coefficient: the run would not start.
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(doc["error"], "Error JetConvection():  On-axis Nusselt number could not be calculated.");
+  EXPECT_EQ(Codes(doc), (std::set<std::string>{"standoff-out-of-range", "velocity-not-covering"}));
+  EXPECT_DOUBLE_EQ(doc["jet"]["standoff_ratio"].get<double>(), 25);
+  EXPECT_EQ(doc["jet"]["gas_table"]["rows"].size(), 18u);
+  EXPECT_EQ(doc["jet"]["velocity_pairs"].size(), 3u);
+}
+
+// Every stop of the input stage, and the stops before the march, come out of
+// --check as the run prints them.
+TEST(Check, EachStopGivesTheRunsOwnMessage) {
+  struct Case {
+    const char* what;
+    std::map<int, std::string> entries;
+    int block;
+    std::string with;
+    std::map<std::string, std::string> files;
+  };
+  const std::vector<Case> cases = {
+      {"node out of range", {{2, "99"}}, -1, "", {}},
+      {"flag not 0 or 1", {{3, "2"}}, -1, "", {}},
+      {"exponent too short", {{11, "3.1"}, {12, "94"}}, -1, "", {}},
+      {"missing data file", {}, 1, Block("CONDUCTIVITY", "0", ""), {}},
+      {"rows after a file call", {}, 2, Block("DENSITY", "0", "0.0 1000.0"),
+       {{"DENSITY.DAT", "#\nT\nData pairs: 2\n0.0 1000.0 0.01 1000.0\nEND"}}},
+      {"short of the depth", {}, 3, Block("HEAT_CAPACITY", "2", "0.0 4000.0 0.001 4000.0"), {}},
+      {"negative count", {}, 6, Block("RIGHT_BC", "-2", "0.0 310.0 10.0 310.0"), {}},
+      {"count mismatch, then short of the time", {}, 7, Block("RIGHT_AMBIENT", "3", "0.0 310.0 0.5 310.0"), {}},
+      {"zero conductivity", {}, 1, Block("CONDUCTIVITY", "2", "0.0 0.0 0.01 0.0"), {}},
+      {"no face type", {{15, "RADIATION"}}, -1, "", {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> blocks = StillBlocks();
+    if (c.block >= 0) blocks[static_cast<std::size_t>(c.block)] = c.with;
+    TempDir dir;
+    dir.Write("DATA.DAT", DataDat(c.entries, Join(blocks)));
+    for (const auto& [name, text] : c.files) dir.Write(name, text);
+    const RunResult run = RunOn(dir, std::string(100, '\n'));
+    fs::remove(dir.path() + "OUTPUT.TXT");
+    int status = -1;
+    const json doc = CheckJson(dir, &status);
+    EXPECT_EQ(run.status, 1) << c.what;
+    EXPECT_EQ(status, 1) << c.what;
+    ASSERT_TRUE(doc["error"].is_string()) << c.what;
+    const std::string error = doc["error"].get<std::string>();
+    EXPECT_FALSE(error.empty()) << c.what;
+    EXPECT_NE(run.out.find(error), std::string::npos) << c.what << ": " << error;
+    // Before the march, everything after the banner is what the check
+    // printed (a face word is first found wanting in step 1, after the
+    // pre-run report).
+    if (c.entries.count(15) == 0) {
+      EXPECT_EQ(run.out.substr(Banner().size()), doc["printed"].get<std::string>()) << c.what;
+    }
+    const RunResult person = RunBinary("--check '" + dir.path() + "'");
+    EXPECT_NE(person.out.find("The run would not start:\n" + error), std::string::npos) << c.what;
+  }
+}
+
+TEST(Check, NeverReadsStandardInput) {
+  // A count mismatch waits in a run; the check must not read, even with
+  // standard input open and silent.
+  std::vector<std::string> blocks = StillBlocks();
+  blocks[2] = Block("DENSITY", "5", "0.0 1000.0 0.01 1000.0");
+  TempDir dir;
+  dir.Write("DATA.DAT", DataDat({}, Join(blocks)));
+  int feed[2];
+  ASSERT_EQ(pipe(feed), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(feed[0], 0);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    close(feed[1]);
+    execl(SKINBURN_BINARY, SKINBURN_BINARY, "--check", dir.path().c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(feed[0]);
+  int raw = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (waitpid(pid, &raw, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &raw, 0);
+      ADD_FAILURE() << "--check waited on standard input";
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  close(feed[1]);
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0);
+}
+
+TEST(Check, TextThatIsNotUtf8StaysValidJson) {
+  TempDir dir;
+  dir.Write("DATA.DAT", DataDat({{10, "B\xff\xfeR"}, {9, "d\xc3\xa9j\xe0"}}));
+  const json doc = CheckJson(dir);
+  const json& by = doc["entries"][9];
+  EXPECT_EQ(by["value"], "B\xEF\xBF\xBD\xEF\xBF\xBDR");
+  EXPECT_EQ(by["value_hex"], "42fffe52");
+  // Valid UTF-8 stays as written; a lone lead byte is replaced.
+  EXPECT_EQ(doc["entries"][8]["value"], "d\xc3\xa9j\xEF\xBF\xBD");
+  EXPECT_EQ(doc["entries"][8]["value_hex"], "64c3a96ae0");
+}
+
+}  // namespace

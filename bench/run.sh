@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Whole-run benchmark of skinburn.
 #
-#   bench/run.sh [--capacity] [--only "1 3"] [--repeat N] [--check BINARY] [--keep] [--no-kernels]
+#   bench/run.sh [--capacity] [--only "1 3"] [--repeat N] [--check BINARY] [--results] [--keep] [--no-kernels]
 #
 # Builds the release preset, runs the kernel benchmarks (bench/kernels.cpp)
 # to measure the per-unit floors on this machine, makes one data directory
@@ -15,6 +15,9 @@
 #                  time (the machine may be shared; default 1)
 #   --check BIN    also run BIN on a fresh copy of every case and compare its
 #                  OUTPUT.TXT, standard output and exit status byte for byte
+#   --results      also run every case with --results PREFIX and report the
+#                  time and peak memory the bundle (PREFIX.json, PREFIX.npy)
+#                  adds; its console, OUTPUT.TXT and status must not change
 #   --keep         keep the temporary folder (its path is printed)
 #   --no-kernels   skip the kernel benchmarks (the table then has no floors)
 set -euo pipefail
@@ -27,6 +30,7 @@ check=""
 keep=0
 kernels=1
 repeat=1
+bundle=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --capacity) capacity=1 ;;
@@ -35,7 +39,8 @@ while [ $# -gt 0 ]; do
     --keep) keep=1 ;;
     --no-kernels) kernels=0 ;;
     --repeat) repeat="$2"; shift ;;
-    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
+    --results) bundle=1 ;;
+    -h|--help) sed -n '2,24p' "$0"; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
   shift
@@ -167,9 +172,9 @@ make_case() {  # make_case NUMBER DIR
   esac
 }
 
-run_one() {  # run_one BINARY DIR -> report in DIR.report
+run_one() {  # run_one BINARY DIR [OPTION...] -> report in DIR.report
   local status=0
-  "$measure" "$2.report" "$1" "$2/" <"/dev/null" >"$2.stdout" 2>"$2.stderr" || status=$?
+  "$measure" "$2.report" "$1" "${@:3}" "$2/" <"/dev/null" >"$2.stdout" 2>"$2.stderr" || status=$?
   [ "$status" = 0 ] || { echo "measure failed ($status)" >&2; return 1; }
   # The data directory's path is part of no output, but keep stdout comparable.
   sed -i "s|$2/|<dir>/|g" "$2.stdout"
@@ -249,6 +254,21 @@ for entry in "${cases[@]}"; do
   fi
   printf '%-3s %-13s %6s %6s %-28s %8s %8s %8s %7s %9s %10s %7s %s\n' \
     "$number" "$name" "$nodes" "$steps" "$layout" "$wall" "$cpu" "$f_total" "$x_floor" "$rss_mib" "$matrix_mib" "$x_rss" "$verdict" >>"$table"
+  if [ "$bundle" = 1 ]; then
+    with="$work/case$number.bundle"
+    make_case "$number" "$with"
+    run_one "$binary" "$with" --results "$with.out"
+    read -r b_wall b_cpu b_rss b_code <"$with.report"
+    if cmp -s "$dir/OUTPUT.TXT" "$with/OUTPUT.TXT" && cmp -s "$dir.stdout" "$with.stdout" &&
+       cmp -s "$dir.stderr" "$with.stderr" && [ "$code" = "$b_code" ]; then same="identical"; else same="DIFFERS"; fi
+    npy_mib=$(awk -v b="$(stat -c %s "$with.out.npy" 2>/dev/null || echo 0)" 'BEGIN { printf "%.1f", b / 1048576 }')
+    json_mib=$(awk -v b="$(stat -c %s "$with.out.json" 2>/dev/null || echo 0)" 'BEGIN { printf "%.2f", b / 1048576 }')
+    b_rss_mib=$(awk -v k="$b_rss" 'BEGIN { printf "%.1f", k / 1024 }')
+    echo "   with --results: wall $b_wall s, CPU $b_cpu s, peak RSS $b_rss_mib MiB; .npy $npy_mib MiB, .json $json_mib MiB; output $same"
+    printf '%-3s %-13s %8s %8s %8s %8s %9s %7s %9s %9s %s\n' "$number" "$name" "$wall" "$b_wall" "$cpu" "$b_cpu" "$b_rss_mib" \
+      "$(awk -v r="$b_rss_mib" -v m="$matrix_mib" 'BEGIN { printf "%.2f", r / (m + 64) }')" "$npy_mib" "$json_mib" "$same" >>"$work/bundle.txt"
+    rm -rf "$with" "$with".*
+  fi
   [ "$keep" = 1 ] || rm -rf "$dir"
 done
 
@@ -262,3 +282,8 @@ echo "one bare OUTPUT.TXT open/append/close per step, first touch of the matrix,
 echo "bytes of the listing lines written unformatted, 4 bare exp calls per burn"
 echo "node-step. CPU time, not wall time, because the machine may be shared."
 echo "x(m+64): peak RSS over the TempMatrix block plus 64 MiB (target <= 1)."
+if [ "$bundle" = 1 ] && [ -f "$work/bundle.txt" ]; then
+  printf '\n== the results bundle (--results PREFIX)\n'
+  printf '%-3s %-13s %8s %8s %8s %8s %9s %7s %9s %9s %s\n' "#" "case" "wall s" "+bundle" "CPU s" "+bundle" "RSS MiB" "x(m+64)" ".npy MiB" ".json MiB" "output"
+  cat "$work/bundle.txt"
+fi

@@ -9,6 +9,9 @@
 #include <memory>
 #include <stdexcept>
 
+#include <nlohmann/json.hpp>
+
+#include "driver/driver.h"
 #include "input/input.h"
 #include "model/console.h"
 #include "model/model.h"
@@ -144,6 +147,7 @@ void WriteCompanions() {
 Session::Session() {
   FreshModel();
   M.DataDir = DataDir();
+  M.Record.on = true;
   console::Capture(&out_, &err_, "");
   console::SetExitHook(ThrowEnded);
 }
@@ -166,6 +170,15 @@ void Session::RunJetAsDriver() {
   double hbar = 0;
   (void)JetConvection(0, M.InitTempTable[1].y, M.LeftAmbTable[1].y, hbar);
   (void)JetConvection(M.TIMESTEPS, M.InitTempTable[1].y, M.LeftAmbTable[M.TIMESTEPS + 1].y, hbar);
+}
+
+}  // namespace fuzz
+
+namespace fuzz {
+
+void Session::CheckDocument() {
+  const std::string text = InputDocument().dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+  if (!nlohmann::json::accept(text)) std::abort();
 }
 
 }  // namespace fuzz

@@ -39,6 +39,9 @@ class Session {
   // The jet coefficient the driver stores before step 1, and the one of
   // the last step, as the run would compute them after a good GetData.
   void RunJetAsDriver();
+  // The --check=json document of what was read (whether GetData accepted
+  // or refused the input): it must be valid JSON, or the process aborts.
+  void CheckDocument();
 
  private:
   std::string out_;

@@ -82,5 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::WriteFile(kChoices[chosen].file, fuzz::Bytes(data + 1, size - 1));
   fuzz::Session session;
   if (session.RunGetData() == 1) session.RunJetAsDriver();
+  session.CheckDocument();
   return 0;
 }

@@ -1,0 +1,1 @@
+"""skinburn: trials, damage kinetics, burn degree and threshold searches on the skinburn program."""

@@ -1,0 +1,522 @@
+"""What the faces of the skin see: exposures of the surface, the inner face,
+values against time, and how they become skinburn's per-step tables.
+
+Exposures act from time 0 for ``duration_s`` and are then replaced by what
+follows them (no flux, a cooling convection, a cooling temperature). A value
+may be a constant or a :class:`Series` against time within the exposure.
+
+How a value against time becomes a table
+----------------------------------------
+skinburn takes a face's value once per step: a ``CONVECTION`` or ``FLUX``
+face the table's value at the start of the step, a ``TEMPERATURE`` face the
+value at its end. This package writes the table so that each step sees the
+mean of the exposure over that step (for convection, the mean of h and the
+h-weighted mean of the gas temperature), and a constant stays exactly that
+constant. An exposure that ends inside a step therefore delivers its heat
+for just the part of the step it lasts, and results change smoothly with a
+duration that is not a whole number of steps.
+
+The airbag jet is the exception: the program forms its coefficient itself,
+so the jet acts for every step that starts before the jet's end, and whole
+steps only.
+"""
+from __future__ import annotations
+
+from dataclasses import dataclass
+from typing import Optional, Sequence, Union
+
+import numpy as np
+import numpy.typing as npt
+
+from .units import Temperature, require_temperature
+
+# --- Values against time ------------------------------------------------------
+
+
+@dataclass(frozen=True, eq=False)
+class Series:
+    """A value against time: straight lines between points, two points at one time a jump.
+
+    ``times_s`` ascend from 0 (s). ``values`` are plain numbers in the unit of
+    the quantity they stand for (W/m^2, W/(m^2 K), m/s), or a
+    :class:`~skinburn.units.Temperature` for temperatures. Past the last
+    point the last value holds.
+    """
+
+    times_s: tuple[float, ...]
+    values: tuple[float, ...]
+    is_temperature: bool = False
+
+    def __init__(self, times_s: npt.ArrayLike, values: Union[npt.ArrayLike, Temperature]) -> None:
+        t = tuple(float(x) for x in np.atleast_1d(np.asarray(times_s, dtype=float)))
+        is_temp = isinstance(values, Temperature)
+        v = tuple(float(x) for x in np.atleast_1d(values.K if is_temp else np.asarray(values, dtype=float)))
+        if len(t) != len(v) or not t:
+            raise ValueError(f"a series needs as many times as values ({len(t)} and {len(v)})")
+        if t[0] != 0.0:
+            raise ValueError(f"a series starts at time 0, not {t[0]} s")
+        if any(b < a for a, b in zip(t, t[1:])):
+            raise ValueError("the times of a series must ascend")
+        if not all(np.isfinite(v)):
+            raise ValueError("the values of a series must be finite")
+        object.__setattr__(self, "times_s", t)
+        object.__setattr__(self, "values", v)
+        object.__setattr__(self, "is_temperature", is_temp)
+
+    def __eq__(self, other: object) -> bool:
+        return (isinstance(other, Series) and self.times_s == other.times_s
+                and self.values == other.values and self.is_temperature == other.is_temperature)
+
+    def __hash__(self) -> int:
+        return hash((self.times_s, self.values, self.is_temperature))
+
+    def __repr__(self) -> str:
+        vals = f"kelvin({list(self.values)})" if self.is_temperature else repr(list(self.values))
+        return f"Series({list(self.times_s)}, {vals})"
+
+    def scaled(self, factor: float) -> "Series":
+        """The same shape with every value times ``factor`` (not for temperatures)."""
+        if self.is_temperature:
+            raise TypeError("scale a temperature series by building a new one")
+        return Series(self.times_s, np.asarray(self.values) * factor)
+
+    def to_dict(self) -> dict:
+        """JSON form."""
+        key = "values_K" if self.is_temperature else "values"
+        return {"times_s": list(self.times_s), key: list(self.values)}
+
+
+Value = Union[float, Series]
+TemperatureValue = Union[Temperature, Series]
+
+
+def _as_knots(value: Union[Value, TemperatureValue], what: str, temperature: bool) -> tuple[np.ndarray, np.ndarray]:
+    """(times s, values) of a constant or a series; temperatures in K."""
+    if isinstance(value, Series):
+        if value.is_temperature != temperature:
+            need = "temperatures given with celsius(...) or kelvin(...)" if temperature else "plain numbers"
+            raise TypeError(f"{what}: the series must hold {need}")
+        return np.array(value.times_s), np.array(value.values)
+    if temperature:
+        t = require_temperature(value, what)
+        if not t.is_scalar:
+            raise TypeError(f"{what}: use Series(times_s, temperatures) for values against time")
+        return np.array([0.0]), np.array([t.K])
+    if isinstance(value, Temperature):
+        raise TypeError(f"{what} is not a temperature")
+    v = float(value)
+    if not np.isfinite(v):
+        raise ValueError(f"{what} must be finite, not {value!r}")
+    return np.array([0.0]), np.array([v])
+
+
+class Profile:
+    """A piecewise-linear function of time on [0, inf) with jumps, built from knots.
+
+    The knots of an exposure cut at its end and followed by a constant.
+    """
+
+    def __init__(self, times_s: np.ndarray, values: np.ndarray) -> None:
+        self.t = np.asarray(times_s, dtype=float)
+        self.v = np.asarray(values, dtype=float)
+        # Integral from 0 to each knot.
+        widths = np.diff(self.t)
+        self.area = np.concatenate(([0.0], np.cumsum(widths * (self.v[:-1] + self.v[1:]) / 2)))
+
+    @classmethod
+    def cut(cls, knots: tuple[np.ndarray, np.ndarray], end_s: float, after: float) -> "Profile":
+        """``knots`` up to ``end_s`` (s), then ``after`` from ``end_s`` on."""
+        t, v = knots
+        keep = t < end_s
+        tt = list(t[keep])
+        vv = list(v[keep])
+        tt.append(end_s)
+        vv.append(float(np.interp(end_s, t, v)) if end_s <= t[-1] else float(v[-1]))
+        # np.interp takes the later of two values at one time; the value
+        # just before the end is wanted: the last knot before end_s governs
+        # a jump standing exactly at end_s.
+        exact = np.nonzero(t == end_s)[0]
+        if exact.size:
+            vv[-1] = float(v[exact[0]])
+        tt.append(end_s)
+        vv.append(after)
+        return cls(np.array(tt), np.array(vv))
+
+    def _right(self, x: np.ndarray) -> np.ndarray:
+        """Value just after each x (the later value at a jump)."""
+        x = np.asarray(x, dtype=float)
+        n = len(self.t)
+        i = np.searchsorted(self.t, x, side="right") - 1   # last knot at or before x
+        i = np.clip(i, 0, n - 1)
+        j = np.minimum(i + 1, n - 1)
+        span = np.where(j > i, self.t[j] - self.t[i], 1.0)
+        frac = np.clip((x - self.t[i]) / span, 0.0, 1.0)
+        return np.where(j > i, self.v[i] + (self.v[j] - self.v[i]) * frac, self.v[i])
+
+    def _left(self, x: np.ndarray) -> np.ndarray:
+        """Value just before each x (the earlier value at a jump)."""
+        x = np.asarray(x, dtype=float)
+        n = len(self.t)
+        j = np.searchsorted(self.t, x, side="left")         # first knot at or after x
+        inside = (j > 0) & (j < n)
+        jj = np.clip(j, 1, n - 1) if n > 1 else np.zeros_like(j)
+        ii = np.maximum(jj - 1, 0)
+        span = np.where(self.t[jj] > self.t[ii], self.t[jj] - self.t[ii], 1.0)
+        line = self.v[ii] + (self.v[jj] - self.v[ii]) * np.clip((x - self.t[ii]) / span, 0.0, 1.0)
+        return np.where(inside, line, np.where(j == 0, self.v[0], self.v[-1]))
+
+    def integral(self, x: np.ndarray) -> np.ndarray:
+        """Integral of the function from 0 to each x."""
+        x = np.asarray(x, dtype=float)
+        i = np.clip(np.searchsorted(self.t, x, side="right") - 1, 0, len(self.t) - 1)
+        return self.area[i] + (x - self.t[i]) * (self.v[i] + self._right(x)) / 2
+
+    def step_means(self, starts: np.ndarray, width: float) -> np.ndarray:
+        """Mean over [s, s + width] for each start s; exact where the function is constant there.
+
+        A step within one straight piece takes the value at its middle; a
+        step across knots the exact integral over its pieces.
+        """
+        starts = np.asarray(starts, dtype=float)
+        ends = starts + width
+        means = self._right(starts + width / 2)
+        a = self._right(starts)
+        b = self._left(ends)
+        means = np.where(a == b, a, means)
+        across = np.nonzero(np.searchsorted(self.t, ends, side="left")
+                            > np.searchsorted(self.t, starts, side="right"))[0]
+        for k in across:
+            s0, e0 = starts[k], ends[k]
+            inner = self.t[(self.t > s0) & (self.t < e0)]
+            vals = np.concatenate(([a[k]], self.v[(self.t > s0) & (self.t < e0)], [b[k]]))
+            if np.all(vals == vals[0]):
+                means[k] = vals[0]
+                continue
+            points = np.concatenate(([s0], inner, [e0]))
+            total = 0.0
+            for p, q in zip(points[:-1], points[1:]):
+                if q > p:
+                    total += (q - p) * (self._right(np.array(p)) + self._left(np.array(q))) / 2
+            means[k] = total / width
+        return means
+
+
+def product_step_means(p: Profile, q: Profile, starts: np.ndarray, width: float) -> np.ndarray:
+    """Mean of the product p*q over [s, s + width] for each start s (exact: Simpson on each linear piece)."""
+    starts = np.asarray(starts, dtype=float)
+    union = np.unique(np.concatenate((p.t, q.t)))
+
+    def simpson(a: np.ndarray, b: np.ndarray) -> np.ndarray:
+        # p and q are straight on (a, b): their product is a quadratic.
+        m = (a + b) / 2
+        fa = p._right(a) * q._right(a)
+        fb = p._left(b) * q._left(b)
+        return (b - a) / 6 * (fa + 4 * p._right(m) * q._right(m) + fb)
+
+    cum = np.concatenate(([0.0], np.cumsum(simpson(union[:-1], union[1:])))) if len(union) > 1 else np.zeros(1)
+
+    def integral(x: np.ndarray) -> np.ndarray:
+        i = np.clip(np.searchsorted(union, x, side="right") - 1, 0, len(union) - 1)
+        return cum[i] + simpson(union[i], x)
+
+    return (integral(starts + width) - integral(starts)) / width
+
+
+def record_values(profile: Profile, deltat_s: float, steps: int, sampling: str) -> np.ndarray:
+    """The value of each record 0 ... ``steps`` so that every step sees the profile's mean over it.
+
+    ``sampling`` is ``"start"`` (the step takes its first record's value:
+    CONVECTION, FLUX) or ``"end"`` (its last record's: TEMPERATURE).
+    """
+    k = np.arange(steps + 1)
+    if sampling == "start":
+        return profile.step_means(k * deltat_s, deltat_s)
+    if sampling == "end":
+        out = np.empty(steps + 1)
+        out[0] = float(profile._right(np.array([0.0]))[0])
+        out[1:] = profile.step_means((k[1:] - 1) * deltat_s, deltat_s)
+        return out
+    raise ValueError(f"sampling is 'start' or 'end', not {sampling!r}")
+
+
+def table_pairs(values: np.ndarray, deltat_s: float, limit: int = 30000) -> list[tuple[float, float]]:
+    """Pairs (time s, value) through the records' values, points on a straight line left out.
+
+    The pairs stand at the record times k * ``deltat_s``; the last is
+    repeated one step beyond the run's end, so the table covers the run.
+    """
+    v = np.asarray(values, dtype=float)
+    n = len(v)
+    keep = np.zeros(n, dtype=bool)
+    keep[0] = keep[-1] = True
+    if n > 2:
+        d1 = v[1:-1] - v[:-2]
+        d2 = v[2:] - v[1:-1]
+        scale = np.maximum(np.abs(v[:-2]), np.maximum(np.abs(v[1:-1]), np.abs(v[2:])))
+        keep[1:-1] = np.abs(d2 - d1) > 1e-11 * np.maximum(scale, 1e-300)
+        # Equal neighbours must stay exactly equal: keep a point beside which
+        # the values change.
+        keep[1:-1] |= (d1 == 0) != (d2 == 0)
+    pairs = [(float(i * deltat_s), float(v[i])) for i in np.nonzero(keep)[0]]
+    pairs.append((float(n * deltat_s), float(v[-1])))
+    if len(pairs) > limit:
+        raise ValueError(f"the table needs {len(pairs)} pairs, more than the {limit} skinburn reads; "
+                         "give the exposure with fewer points or use a longer DELTAT")
+    return pairs
+
+
+def staircase_pairs(values: np.ndarray, deltat_s: float) -> list[tuple[float, float]]:
+    """Pairs (time s, value) giving each record exactly its value, the changes halfway between records.
+
+    For tables whose values must be met exactly (the jet's 1.0), whatever the
+    rounding of the program's record times.
+    """
+    v = np.asarray(values, dtype=float)
+    pairs = [(0.0, float(v[0]))]
+    for k in np.nonzero(v[1:] != v[:-1])[0]:
+        half = (k + 0.5) * deltat_s
+        pairs += [(float(half), float(v[k])), (float(half), float(v[k + 1]))]
+    pairs.append((float(len(v) * deltat_s), float(v[-1])))
+    return pairs
+
+
+# --- Gas properties of the jet -----------------------------------------------
+
+@dataclass(frozen=True)
+class GasTable:
+    """Eighteen rows of gas properties: T in K, kinematic viscosity m^2/s, conductivity W/(m K), Prandtl number."""
+
+    name: str
+    rows: tuple[tuple[float, float, float, float], ...]
+    source: str = ""
+
+    def __post_init__(self) -> None:
+        if len(self.rows) != 18 or any(len(r) != 4 for r in self.rows):
+            raise ValueError("skinburn reads exactly 18 rows of four numbers")
+        temps = [r[0] for r in self.rows]
+        if any(b <= a for a, b in zip(temps, temps[1:])):
+            raise ValueError("the gas table's temperatures must ascend")
+
+    def text(self) -> str:
+        """The file GASPROP.DAT."""
+        lines = ["# Gas properties: temperature K, kinematic viscosity m^2/s,",
+                 "# thermal conductivity W/(m K), Prandtl number.",
+                 "# " + self.name[:75], "T nu k Pr"]
+        lines += [f"{t!r} {nu!r} {k!r} {pr!r}" for t, nu, k, pr in self.rows]
+        return "\n".join(lines) + "\n"
+
+
+#: Air at atmospheric pressure, 250-1200 K (the table shipped with the airbag example).
+AIR_1ATM = GasTable(
+    "air at 1 atm, 250-1200 K",
+    ((250.0, 11.44e-6, 0.0223, 0.720), (300.0, 15.89e-6, 0.0263, 0.707),
+     (350.0, 20.92e-6, 0.0300, 0.700), (400.0, 26.41e-6, 0.0338, 0.690),
+     (450.0, 32.39e-6, 0.0373, 0.686), (500.0, 38.79e-6, 0.0407, 0.684),
+     (550.0, 45.57e-6, 0.0439, 0.683), (600.0, 52.69e-6, 0.0469, 0.685),
+     (650.0, 60.21e-6, 0.0497, 0.690), (700.0, 68.10e-6, 0.0524, 0.695),
+     (750.0, 76.37e-6, 0.0549, 0.702), (800.0, 84.93e-6, 0.0573, 0.709),
+     (850.0, 93.80e-6, 0.0596, 0.716), (900.0, 102.9e-6, 0.0620, 0.720),
+     (950.0, 112.2e-6, 0.0643, 0.723), (1000.0, 121.9e-6, 0.0667, 0.726),
+     (1100.0, 141.8e-6, 0.0715, 0.728), (1200.0, 162.9e-6, 0.0763, 0.728)),
+    source="F. P. Incropera and D. P. DeWitt, Fundamentals of Heat and Mass Transfer, "
+           "Table A.4 (thermophysical properties of air at atmospheric pressure); the same rows "
+           "as examples/airbag-jet/GASPROP.DAT. Above 1200 K skinburn uses the last row.")
+
+
+# --- Exposures of the surface -------------------------------------------------
+
+def _check_duration(duration_s: float) -> None:
+    if not (duration_s > 0 and np.isfinite(duration_s)):
+        raise ValueError(f"duration_s must be positive, not {duration_s!r}")
+
+
+@dataclass(frozen=True)
+class HeatFlux:
+    """A heat flux absorbed by the surface (W/m^2, positive heats) for ``duration_s``, then none."""
+
+    flux_W_m2: Value
+    duration_s: float
+
+    face = "FLUX"
+
+    def __post_init__(self) -> None:
+        _check_duration(self.duration_s)
+        _as_knots(self.flux_W_m2, "flux_W_m2", False)
+
+
+@dataclass(frozen=True)
+class Convection:
+    """Convection with h (W/(m^2 K)) from gas at ``gas`` for ``duration_s``, then ``after_h_W_m2K`` from ``after_gas``.
+
+    With ``after_h_W_m2K`` 0 (the default) the surface is insulated after the exposure.
+    """
+
+    h_W_m2K: Value
+    gas: TemperatureValue
+    duration_s: float
+    after_h_W_m2K: float = 0.0
+    after_gas: Optional[Temperature] = None
+
+    face = "CONVECTION"
+
+    def __post_init__(self) -> None:
+        _check_duration(self.duration_s)
+        _as_knots(self.h_W_m2K, "h_W_m2K", False)
+        _as_knots(self.gas, "gas", True)
+        if self.after_h_W_m2K < 0:
+            raise ValueError("after_h_W_m2K must not be negative")
+        if self.after_h_W_m2K > 0:
+            require_temperature(self.after_gas, "after_gas")
+
+
+@dataclass(frozen=True)
+class SurfaceTemperature:
+    """The surface held at ``temperature`` for ``duration_s`` (hot-liquid contact), then at ``after``.
+
+    ``after`` None holds the surface at the core temperature (the initial
+    temperature of the deepest node) once the contact ends.
+    """
+
+    temperature: TemperatureValue
+    duration_s: float
+    after: Optional[Temperature] = None
+
+    face = "TEMPERATURE"
+
+    def __post_init__(self) -> None:
+        _check_duration(self.duration_s)
+        _as_knots(self.temperature, "temperature", True)
+        if self.after is not None:
+            require_temperature(self.after, "after")
+
+
+@dataclass(frozen=True)
+class AirbagJet:
+    """An impinging jet of hot gas (skinburn's jet correlation) for ``duration_s``.
+
+    Nozzle diameter, stand-off (nozzle to skin) and off-axis spacing in m;
+    gas temperature and velocity (m/s) constant or against time; the jet's
+    Reynolds number from the velocity at every step unless ``reynolds`` is
+    given; ``near_field`` adds the near-field term of the on-axis
+    correlation for stand-offs up to 5.5 diameters. The stand-off must lie
+    in (0, 20] nozzle diameters. After the jet, ``after_h_W_m2K`` (not 1.0,
+    which selects the jet) from ``after_gas``; 0 insulates.
+    """
+
+    nozzle_diameter_m: float
+    standoff_m: float
+    gas_temperature: TemperatureValue
+    gas_velocity_m_s: Value
+    duration_s: float
+    offaxis_spacing_m: float = 0.0
+    near_field: bool = True
+    reynolds: Optional[float] = None
+    gas_table: GasTable = AIR_1ATM
+    after_h_W_m2K: float = 0.0
+    after_gas: Optional[Temperature] = None
+
+    face = "CONVECTION"
+
+    def __post_init__(self) -> None:
+        _check_duration(self.duration_s)
+        if not self.nozzle_diameter_m > 0:
+            raise ValueError("nozzle_diameter_m must be positive")
+        if self.offaxis_spacing_m < 0:
+            raise ValueError("offaxis_spacing_m must not be negative")
+        ratio = self.standoff_m / self.nozzle_diameter_m
+        if not 0 < ratio <= 20:
+            raise ValueError(f"the stand-off is {ratio:g} nozzle diameters; skinburn's jet "
+                             "correlation holds for 0 < stand-off <= 20 diameters")
+        _as_knots(self.gas_temperature, "gas_temperature", True)
+        _as_knots(self.gas_velocity_m_s, "gas_velocity_m_s", False)
+        if self.after_h_W_m2K == 1.0:
+            raise ValueError("after_h_W_m2K 1.0 would select the jet coefficient in LEFTIMP.DAT")
+        if self.after_h_W_m2K < 0:
+            raise ValueError("after_h_W_m2K must not be negative")
+        if self.after_h_W_m2K > 0:
+            require_temperature(self.after_gas, "after_gas")
+
+    @property
+    def standoff_ratio(self) -> float:
+        """Stand-off over nozzle diameter."""
+        return self.standoff_m / self.nozzle_diameter_m
+
+
+Exposure = Union[HeatFlux, Convection, SurfaceTemperature, AirbagJet]
+
+
+# --- The inner face -----------------------------------------------------------
+
+@dataclass(frozen=True)
+class HeldTemperature:
+    """The inner face held at ``temperature``; None: at its initial (core) temperature."""
+
+    temperature: Optional[Temperature] = None
+    face = "TEMPERATURE"
+
+
+@dataclass(frozen=True)
+class Insulated:
+    """No heat through the inner face."""
+
+    face = "FLUX"
+
+
+@dataclass(frozen=True)
+class InnerConvection:
+    """Convection at the inner face with h (W/(m^2 K)) to ``ambient``."""
+
+    h_W_m2K: float
+    ambient: Temperature
+    face = "CONVECTION"
+
+    def __post_init__(self) -> None:
+        require_temperature(self.ambient, "ambient")
+        if not self.h_W_m2K >= 0:
+            raise ValueError("h_W_m2K must not be negative")
+
+
+InnerFace = Union[HeldTemperature, Insulated, InnerConvection]
+
+
+# --- Initial temperatures -------------------------------------------------------
+
+@dataclass(frozen=True)
+class InitialProfile:
+    """Initial temperatures: ``surface`` at depth 0, straight to ``core`` at the inner face (the deepest node)."""
+
+    surface: Temperature
+    core: Temperature
+
+    def __post_init__(self) -> None:
+        require_temperature(self.surface, "surface")
+        require_temperature(self.core, "core")
+
+    @classmethod
+    def uniform(cls, temperature: Temperature) -> "InitialProfile":
+        """The same temperature through the depth."""
+        return cls(temperature, temperature)
+
+    @classmethod
+    def linear(cls, surface: Temperature, core: Temperature) -> "InitialProfile":
+        """Straight from the surface temperature to the core temperature at the inner face."""
+        return cls(surface, core)
+
+    def pairs(self, inner_m: float, reach_m: float) -> list[tuple[float, float]]:
+        """(depth m, K) pairs for the initial-temperature table: the core at ``inner_m``, covering ``reach_m``."""
+        s, c = float(self.surface.K), float(self.core.K)
+        if s == c:
+            return [(0.0, s), (reach_m, s)]
+        pairs = [(0.0, s), (inner_m, c)]
+        if reach_m > inner_m:
+            pairs.append((reach_m, c))
+        return pairs
+
+    def at_depth_K(self, depth_m: npt.ArrayLike, inner_m: float) -> np.ndarray:
+        """The initial temperature (K) at each depth (m), the inner face at ``inner_m``."""
+        return np.interp(depth_m, [0.0, inner_m], [float(self.surface.K), float(self.core.K)])
+
+
+def knots(value: Union[Value, TemperatureValue], what: str, temperature: bool) -> tuple[np.ndarray, np.ndarray]:
+    """Public form of the knots of a constant or series (temperatures in K)."""
+    return _as_knots(value, what, temperature)

@@ -1,0 +1,219 @@
+"""The skinburn program: finding it, asking what it reads, and running it.
+
+The package never reads ``DATA.DAT`` itself: ``skinburn --check=json DIR/``
+says what a data directory holds (docs/results.md), and
+``skinburn --results PREFIX DIR/`` keeps what a run computed.
+"""
+from __future__ import annotations
+
+import json
+import os
+import subprocess
+from dataclasses import dataclass
+from pathlib import Path
+from typing import Any, Optional, Union
+
+#: The program's own limit on the data-directory argument (README).
+MAX_ARGUMENT = 63
+
+PathLike = Union[str, os.PathLike]
+
+
+class ProgramError(RuntimeError):
+    """skinburn stopped with an error, or could not be run.
+
+    ``status`` is its exit status and ``message`` the message it stopped
+    with; ``stdout``/``stderr`` hold what it printed, ``document`` the
+    JSON it wrote (``--check=json`` or ``PREFIX.json``), when there is one.
+    """
+
+    def __init__(self, message: str, status: Optional[int] = None, stdout: str = "", stderr: str = "",
+                 document: Optional[dict] = None) -> None:
+        head = f"skinburn ended with status {status}: " if status is not None else "skinburn: "
+        super().__init__(head + (message or "(no message)"))
+        self.message = message
+        self.status = status
+        self.stdout = stdout
+        self.stderr = stderr
+        self.document = document
+
+
+class InputError(ProgramError):
+    """The data directory would not start a run (``--check`` says why)."""
+
+
+def _repository_binary() -> Path:
+    # python/skinburn/program.py -> the repository's build/default/skinburn
+    return Path(__file__).resolve().parents[2] / "build" / "default" / "skinburn"
+
+
+@dataclass(frozen=True)
+class Program:
+    """One skinburn binary."""
+
+    path: Path
+
+    @classmethod
+    def find(cls, path: Optional[Union[PathLike, "Program"]] = None) -> "Program":
+        """The binary given, else ``$SKINBURN``, else ``build/default/skinburn`` of this repository."""
+        if isinstance(path, Program):
+            return path
+        tried = []
+        for candidate, how in ((path, "the path given"), (os.environ.get("SKINBURN"), "$SKINBURN"),
+                               (_repository_binary(), "the repository's build/default/skinburn")):
+            if candidate is None or candidate == "":
+                continue
+            p = Path(candidate)
+            if p.is_file() and os.access(p, os.X_OK):
+                return cls(p.resolve())
+            tried.append(f"{how} ({p})")
+            if how == "the path given":
+                break
+        raise FileNotFoundError("no skinburn binary: tried " + ", ".join(tried)
+                                + "; build it (cmake --preset default && cmake --build --preset default) "
+                                  "or set SKINBURN")
+
+    def _call(self, args: list[str], directory: Path, timeout: Optional[float]) -> subprocess.CompletedProcess:
+        """Run the binary on ``directory`` from its parent, so the argument stays short."""
+        directory = Path(directory).resolve()
+        arg = directory.name + "/"
+        if len(arg) > MAX_ARGUMENT:
+            raise ValueError(f"the directory name {directory.name!r} is longer than skinburn's "
+                             f"{MAX_ARGUMENT} characters")
+        return subprocess.run([str(self.path), *args, arg], cwd=directory.parent, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=timeout)
+
+    def version(self) -> str:
+        """``skinburn X.Y.Z`` as the binary reports it."""
+        out = subprocess.run([str(self.path), "--version"], stdin=subprocess.DEVNULL, capture_output=True)
+        return out.stdout.decode("utf-8", "replace").strip()
+
+    def check(self, directory: PathLike, timeout: Optional[float] = 120) -> "CheckReport":
+        """What the program reads from ``directory`` (``--check=json``); never runs the model."""
+        done = self._call(["--check=json"], Path(directory), timeout)
+        stdout = done.stdout.decode("utf-8", "replace")
+        try:
+            doc = json.loads(stdout)
+        except json.JSONDecodeError:
+            raise ProgramError("no JSON from --check=json: this skinburn may be older than the option "
+                               f"(stdout begins {stdout.strip()[:120]!r})", done.returncode, stdout,
+                               done.stderr.decode("utf-8", "replace")) from None
+        return CheckReport(doc, Path(directory))
+
+    def run(self, directory: PathLike, prefix: PathLike, timeout: Optional[float] = None) -> "Completed":
+        """Run on ``directory`` with ``--results prefix`` and return what it wrote."""
+        directory = Path(directory).resolve()
+        prefix = Path(prefix).resolve()
+        for stale in (prefix.with_name(prefix.name + ".json"), prefix.with_name(prefix.name + ".npy")):
+            if stale.exists():
+                stale.unlink()
+        done = self._call(["--results", str(prefix)], directory, timeout)
+        stdout = done.stdout.decode("utf-8", "replace")
+        stderr = done.stderr.decode("utf-8", "replace")
+        json_path = prefix.with_name(prefix.name + ".json")
+        document = None
+        if json_path.exists():
+            document = json.loads(json_path.read_text(encoding="utf-8"))
+        return Completed(done.returncode, stdout, stderr, document, prefix)
+
+
+@dataclass(frozen=True)
+class Completed:
+    """One finished run: exit status, console text, and the ``PREFIX.json`` document (None if not written)."""
+
+    status: int
+    stdout: str
+    stderr: str
+    document: Optional[dict]
+    prefix: Path
+
+    def raise_for_status(self) -> None:
+        """ProgramError carrying the program's message and status unless the run ended normally."""
+        if self.document is None:
+            lines = [l for l in (self.stdout + "\n" + self.stderr).splitlines() if l.strip()]
+            raise ProgramError("no results were written (is --results supported by this skinburn?); "
+                               "last output: " + " | ".join(lines[-3:]), self.status, self.stdout, self.stderr)
+        if self.status != 0 or self.document.get("outcome") == "error":
+            raise ProgramError(self.document.get("error") or _last_message(self.stdout, self.stderr),
+                               self.status, self.stdout, self.stderr, self.document)
+
+
+def _last_message(stdout: str, stderr: str) -> str:
+    lines = [l.strip() for l in (stderr or stdout).splitlines() if l.strip()]
+    return " ".join(lines[-2:])
+
+
+class CheckReport:
+    """The ``--check=json`` document of a data directory, with lookups by name.
+
+    ``document`` is the JSON as the program wrote it (docs/results.md).
+    """
+
+    def __init__(self, document: dict, directory: Optional[Path] = None) -> None:
+        self.document = document
+        self.directory = directory
+
+    @property
+    def would_start(self) -> bool:
+        """True when a run of the directory would start."""
+        return bool(self.document.get("would_start"))
+
+    @property
+    def error(self) -> Optional[str]:
+        """The message a run would stop with, or None."""
+        return self.document.get("error")
+
+    @property
+    def warnings(self) -> list[dict]:
+        """``[{code, concerns, text}, ...]``."""
+        return list(self.document.get("warnings") or [])
+
+    @property
+    def grid(self) -> dict:
+        """``nodes``, ``deltax_m``, ``depth_m``, ``timesteps``, ``deltat_s``, ``duration_s``, ..."""
+        return dict(self.document.get("grid") or {})
+
+    @property
+    def jet(self) -> Optional[dict]:
+        """The jet's values, or None without ``LEFTIMP.DAT``."""
+        return self.document.get("jet")
+
+    def entry(self, name: str) -> dict:
+        """The entry of ``DATA.DAT`` by name (``DELTAT``) or number (``"18"``)."""
+        for e in self.document.get("entries") or []:
+            if e.get("name") == name or str(e.get("number")) == str(name):
+                return e
+        raise KeyError(f"DATA.DAT has no entry {name!r} (or the reader did not reach it)")
+
+    def value(self, name: str) -> Any:
+        """The stored value of an entry."""
+        return self.entry(name)["value"]
+
+    def block(self, name: str) -> dict:
+        """A distribution block by the table it selected (``left_ambient``) or its name as written."""
+        for b in self.document.get("blocks") or []:
+            if b.get("table") == name or (b.get("name") or {}).get("text") == name \
+                    or _name_text(b) == name:
+                return b
+        raise KeyError(f"DATA.DAT has no block {name!r}")
+
+    def laid_values(self, table: str) -> Optional[list[float]]:
+        """The values a table laid on the grid (per node or per record), or None."""
+        try:
+            laid = self.block(table).get("laid")
+        except KeyError:
+            return None
+        return None if laid is None else list(laid.get("values") or [])
+
+    def raise_unless_startable(self) -> None:
+        """InputError with the program's message when the run would not start."""
+        if not self.would_start:
+            raise InputError(self.error or "the run would not start", self.document.get("status"),
+                             self.document.get("printed", ""), "", self.document)
+
+
+def _name_text(block: dict) -> Optional[str]:
+    name = block.get("name")
+    if isinstance(name, dict):
+        return name.get("text") or name.get("value")
+    return name

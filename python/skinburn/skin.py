@@ -1,0 +1,195 @@
+"""Layered skin: layers, published property sets, and how layers sit on the grid.
+
+How a layer boundary sits on skinburn's grid
+--------------------------------------------
+skinburn gives each node one conductivity, density and heat capacity, and
+joins neighbouring nodes through the harmonic mean of their conductivities:
+node i stands for the slab from half a spacing above it to half a spacing
+below it. The material boundary of the model therefore lies halfway
+between two nodes. This package lays a skin on the grid by one rule:
+
+    every node takes the properties of the layer its depth (i-1)*DELTAX lies
+    in; a node exactly on a boundary belongs to the layer above.
+
+The boundary of the model then lies halfway between the last node of the
+upper layer and the first node of the lower one, at most half a spacing
+below the boundary asked for (:meth:`Skin.placed_boundaries_m` gives it).
+The automatic grid (:class:`skinburn.trial.AutoGrid`) chooses DELTAX so that
+the first boundary (the base of the epidermis, where the first- and second-
+degree criteria are judged) lies exactly halfway between two nodes; deeper
+boundaries then lie within half a spacing of their depth.
+"""
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+from typing import Optional
+
+import numpy as np
+import numpy.typing as npt
+
+# A node within this fraction of a spacing of a boundary counts as on it.
+_ON_BOUNDARY = 1e-9
+
+
+@dataclass(frozen=True)
+class Layer:
+    """One layer of skin, from the layer above it down to ``thickness_m`` deeper."""
+
+    name: str
+    thickness_m: float
+    conductivity_W_mK: float
+    density_kg_m3: float
+    heat_capacity_J_kgK: float
+
+    def __post_init__(self) -> None:
+        for what in ("thickness_m", "conductivity_W_mK", "density_kg_m3", "heat_capacity_J_kgK"):
+            v = getattr(self, what)
+            if not (v > 0 and np.isfinite(v)):
+                raise ValueError(f"layer {self.name!r}: {what} must be positive, not {v!r}")
+
+    @property
+    def diffusivity_m2_s(self) -> float:
+        """Thermal diffusivity k / (rho c) in m^2/s."""
+        return self.conductivity_W_mK / (self.density_kg_m3 * self.heat_capacity_J_kgK)
+
+
+@dataclass(frozen=True)
+class Skin:
+    """Layers from the exposed surface inwards, with the depths the burn criteria use.
+
+    ``epidermis_base_m`` and ``dermis_base_m`` are where the first-, second-
+    and third-degree criteria are judged; by default the bottoms of the
+    layers named ``epidermis`` and ``dermis``. A single-layer skin must give
+    them.
+    """
+
+    name: str
+    layers: tuple[Layer, ...]
+    source: str = ""
+    epidermis_base_m: Optional[float] = None
+    dermis_base_m: Optional[float] = None
+    key: str = field(default="", compare=False)
+
+    def __post_init__(self) -> None:
+        if not self.layers:
+            raise ValueError("a skin needs at least one layer")
+        bottoms = dict(zip((l.name for l in self.layers), self.boundaries_m + (self.thickness_m,)))
+        for what, layer in (("epidermis_base_m", "epidermis"), ("dermis_base_m", "dermis")):
+            if getattr(self, what) is None:
+                if layer not in bottoms:
+                    raise ValueError(f"skin {self.name!r} has no layer {layer!r}: give {what}")
+                object.__setattr__(self, what, float(bottoms[layer]))
+
+    @classmethod
+    def uniform(cls, conductivity_W_mK: float, density_kg_m3: float, heat_capacity_J_kgK: float,
+                thickness_m: float, epidermis_base_m: float, dermis_base_m: float,
+                name: str = "uniform", source: str = "") -> "Skin":
+        """One layer of ``thickness_m`` (m), with the criterion depths (m) given."""
+        layer = Layer("skin", thickness_m, conductivity_W_mK, density_kg_m3, heat_capacity_J_kgK)
+        return cls(name, (layer,), source, epidermis_base_m, dermis_base_m)
+
+    @property
+    def thickness_m(self) -> float:
+        """Total thickness in m."""
+        return float(sum(l.thickness_m for l in self.layers))
+
+    @property
+    def boundaries_m(self) -> tuple[float, ...]:
+        """Depths in m of the boundaries between layers (not the inner face)."""
+        return tuple(float(x) for x in np.cumsum([l.thickness_m for l in self.layers])[:-1])
+
+    def layer_index(self, depth_m: npt.ArrayLike, deltax_m: float) -> np.ndarray:
+        """The layer (0-based) of each node depth, by the rule of this module."""
+        z = np.asarray(depth_m, dtype=float)
+        bounds = np.asarray(self.boundaries_m) + _ON_BOUNDARY * deltax_m
+        return np.searchsorted(bounds, z, side="left")
+
+    def placed_boundaries_m(self, deltax_m: float, nodes: int) -> tuple[float, ...]:
+        """Where the model's material boundaries lie on a grid (m): halfway between two nodes.
+
+        A boundary below the deepest node is left out.
+        """
+        z = np.arange(nodes) * deltax_m
+        idx = self.layer_index(z, deltax_m)
+        changes = np.nonzero(np.diff(idx))[0]
+        return tuple(float((z[i] + z[i + 1]) / 2) for i in changes)
+
+    def node_properties(self, deltax_m: float, nodes: int) -> dict[str, np.ndarray]:
+        """Per node: ``conductivity_W_mK``, ``density_kg_m3``, ``heat_capacity_J_kgK``."""
+        idx = self.layer_index(np.arange(nodes) * deltax_m, deltax_m)
+        idx = np.minimum(idx, len(self.layers) - 1)
+        return {
+            "conductivity_W_mK": np.array([self.layers[i].conductivity_W_mK for i in idx]),
+            "density_kg_m3": np.array([self.layers[i].density_kg_m3 for i in idx]),
+            "heat_capacity_J_kgK": np.array([self.layers[i].heat_capacity_J_kgK for i in idx]),
+        }
+
+    def property_pairs(self, prop: str, deltax_m: float, nodes: int) -> list[tuple[float, float]]:
+        """The (depth m, value) pairs of one property table for ``DATA.DAT``.
+
+        Steps stand at the placed boundaries, halfway between two nodes, so
+        the program gives every node the layer the rule gives it whatever the
+        rounding of its depth; the last pair lies beyond ``nodes`` * DELTAX,
+        as the program requires.
+        """
+        attr = {"conductivity": "conductivity_W_mK", "density": "density_kg_m3",
+                "heat_capacity": "heat_capacity_J_kgK"}[prop]
+        z = np.arange(nodes) * deltax_m
+        idx = np.minimum(self.layer_index(z, deltax_m), len(self.layers) - 1)
+        pairs = [(0.0, getattr(self.layers[idx[0]], attr))]
+        for i in np.nonzero(np.diff(idx))[0]:
+            mid = float((z[i] + z[i + 1]) / 2)
+            pairs.append((mid, getattr(self.layers[idx[i]], attr)))
+            pairs.append((mid, getattr(self.layers[idx[i + 1]], attr)))
+        pairs.append(((nodes + 1) * deltax_m, getattr(self.layers[idx[-1]], attr)))
+        return pairs
+
+    def to_dict(self) -> dict:
+        """JSON form (a preset by its key, else every layer)."""
+        if self.key:
+            return {"preset": self.key}
+        return {"name": self.name, "source": self.source,
+                "epidermis_base_m": self.epidermis_base_m, "dermis_base_m": self.dermis_base_m,
+                "layers": [l.__dict__.copy() for l in self.layers]}
+
+    @classmethod
+    def from_dict(cls, d: dict) -> "Skin":
+        """The inverse of :meth:`to_dict`."""
+        if "preset" in d:
+            return skin_preset(d["preset"])
+        return cls(d.get("name", "skin"), tuple(Layer(**l) for l in d["layers"]), d.get("source", ""),
+                   d.get("epidermis_base_m"), d.get("dermis_base_m"))
+
+
+# --- Presets ----------------------------------------------------------------
+
+_TORVI_DALE_SOURCE = ("D. A. Torvi and J. D. Dale, A finite element model of skin subjected to a "
+                      "flash fire, Journal of Biomechanical Engineering 116 (1994) 250-255")
+
+#: Torvi and Dale (1994): epidermis 80 um, dermis 2 mm, subcutaneous tissue 10 mm.
+TORVI_DALE_1994 = Skin(
+    "Torvi-Dale 1994",
+    (Layer("epidermis", 80e-6, 0.255, 1200.0, 3590.0),
+     Layer("dermis", 2e-3, 0.523, 1200.0, 3300.0),
+     Layer("subcutaneous", 10e-3, 0.167, 1000.0, 2500.0)),
+    source=_TORVI_DALE_SOURCE, key="torvi-dale")
+
+#: One layer with Torvi and Dale's dermis properties through their skin's
+#: 12.08 mm, the criteria judged at their epidermis and dermis bases.
+UNIFORM_DERMIS = Skin(
+    "uniform (Torvi-Dale dermis)",
+    (Layer("skin", 12.08e-3, 0.523, 1200.0, 3300.0),),
+    source=_TORVI_DALE_SOURCE + " (dermis properties through the whole depth)",
+    epidermis_base_m=80e-6, dermis_base_m=2.08e-3, key="uniform")
+
+#: Every skin preset by its key.
+SKINS: dict[str, Skin] = {s.key: s for s in (TORVI_DALE_1994, UNIFORM_DERMIS)}
+_ALIASES = {"torvi-dale-1994": "torvi-dale", "uniform-dermis": "uniform"}
+
+
+def skin_preset(key: str) -> Skin:
+    """A skin preset by its key (``torvi-dale``, ``uniform``)."""
+    k = _ALIASES.get(key, key)
+    if k not in SKINS:
+        raise KeyError(f"unknown skin {key!r}; presets: {', '.join(SKINS)}")
+    return SKINS[k]

@@ -284,6 +284,6 @@ echo "node-step. CPU time, not wall time, because the machine may be shared."
 echo "x(m+64): peak RSS over the TempMatrix block plus 64 MiB (target <= 1)."
 if [ "$bundle" = 1 ] && [ -f "$work/bundle.txt" ]; then
   printf '\n== the results bundle (--results PREFIX)\n'
-  printf '%-3s %-13s %8s %8s %8s %8s %9s %7s %9s %9s %s\n' "#" "case" "wall s" "+bundle" "CPU s" "+bundle" "RSS MiB" "x(m+64)" ".npy MiB" ".json MiB" "output"
+  printf '%-3s %-13s %8s %8s %8s %8s %9s %7s %9s %9s %s\n' "#" "case" "wall s" "w/bundle" "CPU s" "w/bundle" "RSS MiB" "x(m+64)" ".npy MiB" ".json MiB" "output"
   cat "$work/bundle.txt"
 fi

@@ -323,6 +323,17 @@ json Blocks(json& warnings) {
     }
     for (const ListNote& note : block.notes) Warn(warnings, note.code.c_str(), concerns, label + ": " + note.text);
     if (IsTemperatureTable(block.letter)) CheckTemperatures(warnings, concerns, label, block.pairs);
+    // Pairs that stop short of what the grid asks for (the run refuses them).
+    if (table && !block.pairs.empty()) {
+      const double reach = table->depth ? M.NODES * M.DELTAX : M.TIMESTEPS * M.DELTAT;
+      const double last = block.pairs.back().x;
+      if (last < reach) {
+        Warn(warnings, table->depth ? "depth-table-short" : "time-table-short", concerns,
+             label + ": the pairs end at " + Shown(last) + (table->depth ? " m" : " s") + ", before the " +
+                 (table->depth ? "depth NODES*DELTAX = " : "run's end TIMESTEPS*DELTAT = ") + Shown(reach) +
+                 (table->depth ? " m that the grid needs." : " s."));
+      }
+    }
   }
   // Tables the run uses that no block laid.
   for (const TableName& table : kTables) {
@@ -529,7 +540,11 @@ json InputDocument() {
 namespace {
 
 std::string Quoted(const json& word) {
-  return word.is_object() ? "'" + word.value("text", std::string()) + "'" : std::string("-");
+  if (!word.is_object()) return "-";
+  std::string text(1, '\'');
+  text += word.value("text", std::string());
+  text += '\'';
+  return text;
 }
 
 std::string ValueText(const json& value) {
@@ -555,19 +570,29 @@ void PrintCheckReport(const json& doc) {
     char head[64];
     std::snprintf(head, sizeof head, "  %2d %-13s = ", entry["number"].get<int>(),
                   entry["name"].get<std::string>().c_str());
-    std::string line = head + ValueText(entry["value"]);
+    std::string line = head;
+    line += ValueText(entry["value"]);
     const std::string unit = entry["unit"].get<std::string>();
-    if (!unit.empty()) line += " " + unit;
+    if (!unit.empty()) {
+      line += ' ';
+      line += unit;
+    }
     if (entry["word"].is_object()) {
       line += "   from " + Quoted(entry["word"]) + " on line " + std::to_string(entry["word"]["line"].get<int>());
     } else {
       line += "   (not in the file)";
     }
     std::string labels;
-    for (const json& label : entry["labels_before"]) labels += " " + Quoted(label);
+    for (const json& label : entry["labels_before"]) {
+      labels += ' ';
+      labels += Quoted(label);
+    }
     if (!labels.empty()) line += ";  skipped before:" + labels;
     labels.clear();
-    for (const json& label : entry["labels_after"]) labels += " " + Quoted(label);
+    for (const json& label : entry["labels_after"]) {
+      labels += ' ';
+      labels += Quoted(label);
+    }
     if (!labels.empty()) line += ";  after:" + labels;
     if (entry["default"].is_object()) line += ";  0 replaced by the standard value";
     Line(line);
@@ -622,7 +647,10 @@ void PrintCheckReport(const json& doc) {
          std::to_string(jet["velocity_pairs"].size()) + ":" +
          [&] {
            std::string all;
-           for (const json& pair : jet["velocity_pairs"]) all += " " + PairText(pair);
+           for (const json& pair : jet["velocity_pairs"]) {
+             all += ' ';
+             all += PairText(pair);
+           }
            return all;
          }());
     const json& gas = jet["gas_table"];

@@ -131,6 +131,8 @@ TEST(Check, WarningsPointAtLikelyMistakes) {
        "block 5"},
       {"lower-case name", {}, 2, Block("density", "2", "0.0 1000.0 0.01 1000.0"), "name-lower-case", "block 3"},
       {"face word in lower case", {{16, "convection"}}, -1, "", "face-word", "entry 16"},
+      {"time table ends before the run", {}, 6, Block("RIGHT_BC", "2", "0.0 310.0 0.5 310.0"),
+       "time-table-short", "block 7"},
       {"profile time no step reaches", {{1, "0.015"}, {2, "0"}}, -1, "", "outtime-not-reached", "entry 1"},
       {"single node with a profile time", {{1, "0.5"}, {2, "3"}}, -1, "", "single-node-with-outtime", "entry 1"},
   };

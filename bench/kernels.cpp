@@ -12,9 +12,8 @@
 //   burn rate         BurnRate per call made directly (outside an
 //                     integration: one full evaluation each), and BurnInjury
 //                     per rate call of its integration, against a bare loop
-//                     of the same exp calls; and the all-nodes evaluation's
-//                     laying of the node histories from TempMatrix against
-//                     laying one from a contiguous column;
+//                     of the same exp calls; and
+//                     the burn of every node with its second march;
 //   report lines      LineBuffer building "%3d     %9.7f  %10.1f\r\n" lines
 //                     and StepReport's full listing, against fprintf of the
 //                     same lines to a file;
@@ -40,7 +39,6 @@
 #include <vector>
 
 #include "burn/burn.h"
-#include "burn/history.h"
 #include "driver/driver.h"
 #include "driver/lineformat.h"
 #include "model/model.h"
@@ -124,24 +122,17 @@ void BM_StepSolve(benchmark::State& state) {
 }
 
 // The time loop itself, without report (VERBOSE 0, no listing time reached)
-// and without jet, over a pre-touched TempMatrix.
+// and without jet.
 void BM_TimeMarch(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const int steps = static_cast<int>(state.range(1));
   Slab(n, steps);
   M.VERBOSE = 0;
   M.OUTTIME = -1.0;  // a time no step reaches: nothing is reported
-  const std::size_t columns = static_cast<std::size_t>(n) + 1;
-  std::vector<double> block((static_cast<std::size_t>(steps) + 2) * columns, 0.0);
-  std::vector<double*> rows(static_cast<std::size_t>(steps) + 2);
-  for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = block.data() + r * columns;
-  M.TempMatrix = nullptr;  // ours, not to be freed by ResetModel
-  M.TempRows = rows.data();
   for (auto _ : state) {
     if (!TimeMarch()) state.SkipWithError("TimeMarch stopped");
-    benchmark::DoNotOptimize(block.data());
+    benchmark::DoNotOptimize(M.StepTemps.data());
   }
-  M.TempRows = nullptr;
   SetUnit(state, static_cast<double>(n) * steps);
 }
 
@@ -376,47 +367,26 @@ void BM_BareExp(benchmark::State& state) {
   SetUnit(state, static_cast<double>(temperatures.size()));
 }
 
-// The all-nodes burn evaluation of a fine grid (3000 nodes) over a matrix of
-// `steps` rows, without the integration: each node's history laid into
-// NodeHistory as BurnEvaluation lays it, per history record.
-void BM_HistoryGather(benchmark::State& state) {
+// The burn of every node of a fine grid (3000 nodes) after a march of
+// `steps` steps: the second march and the integration behind it, on one
+// thread (range 1 = 1) or two.
+void BM_BurnEveryNode(benchmark::State& state) {
   const int nodes = 3000;
   const int steps = static_cast<int>(state.range(0));
-  ResetModel();
-  M.NODES = nodes;
-  M.TIMESTEPS = steps;
-  M.DELTAT = 1e-5;
-  const std::size_t columns = static_cast<std::size_t>(nodes) + 1;
-  std::vector<double> block((static_cast<std::size_t>(steps) + 2) * columns);
-  for (std::size_t i = 0; i < block.size(); ++i) block[i] = 310.0 + static_cast<double>(i % 977);
-  std::vector<double*> rows(static_cast<std::size_t>(steps) + 2);
-  for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = block.data() + r * columns;
-  M.TempRows = rows.data();
-  double sum = 0;
-  HistoryBands histories;  // one buffer for the run, as in BurnEvaluation
+  Slab(nodes, steps);
+  M.VERBOSE = 0;
+  M.OUTTIME = -1.0;
+  M.GASCONST = 8.31439;
+  M.ACTENERGY = 623580.0;
+  M.FREQFACTOR = 3.442707;
+  M.FREQEXP = 94;
+  M.Threads = static_cast<int>(state.range(1));
+  if (!TimeMarch()) state.SkipWithError("TimeMarch stopped");
   for (auto _ : state) {
-    for (int k = 1; k <= nodes; ++k) {
-      histories.Lay(k);
-      sum += M.NodeHistory[steps].y;
-    }
+    BurnEveryNode();
+    benchmark::DoNotOptimize(M.OmegaByNode.data());
   }
-  benchmark::DoNotOptimize(sum);
-  M.TempRows = nullptr;
   SetUnit(state, static_cast<double>(nodes) * steps);
-}
-
-// Floor: the same records laid from a contiguous copy of one history.
-void BM_BareHistoryCopy(benchmark::State& state) {
-  const int steps = static_cast<int>(state.range(0));
-  std::vector<double> column(static_cast<std::size_t>(steps), 330.0);
-  M.DELTAT = 1e-5;
-  for (auto _ : state) {
-    for (int k = 0; k < 3000; ++k) {
-      for (int s = 1; s <= steps; ++s) M.NodeHistory[s] = {s * M.DELTAT, column[s - 1]};
-      benchmark::DoNotOptimize(M.NodeHistory[steps].y);
-    }
-  }
-  SetUnit(state, 3000.0 * steps);
 }
 
 // ------------------------------------------------------------ report lines
@@ -509,8 +479,7 @@ BENCHMARK(BM_BareAppend);
 BENCHMARK(BM_BurnRate);
 BENCHMARK(BM_BurnInjury)->Arg(1000)->Arg(29999);
 BENCHMARK(BM_BareExp);
-BENCHMARK(BM_HistoryGather)->Arg(2000);
-BENCHMARK(BM_BareHistoryCopy)->Arg(2000);
+BENCHMARK(BM_BurnEveryNode)->Args({2000, 1})->Args({2000, 2})->UseRealTime();
 BENCHMARK(BM_LineBuffer);
 BENCHMARK(BM_StepReportListing);
 BENCHMARK(BM_Fprintf);
@@ -561,7 +530,6 @@ const Pairing kPairs[] = {
     {"BurnRate, direct call", "BM_BurnRate", "BM_BareExp", "call", "-", false},
     {"BurnInjury, 1000 steps", "BM_BurnInjury/1000", "BM_BareExp", "rate call", "<= 2", false},
     {"BurnInjury, 29999 steps", "BM_BurnInjury/29999", "BM_BareExp", "rate call", "<= 2", false},
-    {"burn history gather", "BM_HistoryGather/2000", "BM_BareHistoryCopy/2000", "record", "-", false},
     {"LineBuffer lines vs fprintf", "BM_LineBuffer", "BM_Fprintf", "line", ">= 3 faster", true},
     {"StepReport listing vs fprintf", "BM_StepReportListing", "BM_Fprintf", "line", ">= 3 faster", true},
     {"StepReport listing vs bare write", "BM_StepReportListing", "BM_BareWrite", "line", "-", false},

@@ -41,7 +41,6 @@ void FreshModel() {
     ResetModel();
     return std::make_unique<Model>(M);
   }();
-  if (M.TempMatrix || M.TempRows) ResetModel();  // releases the matrix too
   M = *pristine;
 }
 

@@ -6,6 +6,17 @@
 // laid from the node's initial temperature. Below 1e-6 it is exactly 0.
 double BurnInjury();
 
+// P exp(-ref_exponent) as m 10^p, P = FREQFACTOR 10^FREQEXP.
+void BurnScale(double ref_exponent, double& m, double& p);
+// Omega from the scaled integral and its scale; OmegaUnfloored keeps it
+// before values below 1e-6 become exactly 0.
+double BurnOmega(double integral, double m, double p);
+
+// Omega of every node into OmegaByNode (and OmegaUnflooredByNode), each the
+// value BurnInjury gives for the node's history, integrated while the march
+// is made a second time. Needs the first march's FirstRow and LastRow.
+void BurnEveryNode();
+
 // The scaled damage rate at time t (the integrator's derivative callback):
 // dydx[1] = exp(BurnRefExponent - EOverR / T(t)).
 void BurnRate(double t, const double* y, double* dydx);

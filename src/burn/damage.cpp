@@ -134,6 +134,28 @@ struct Integration {
 
 }  // namespace
 
+void BurnScale(double ref_exponent, double& m, double& p) {
+  // P exp(-ref_exponent) as m 10^p. The integer parts are held in doubles
+  // (exact for every integer they can take here), which also keeps absurd
+  // inputs defined instead of overflowing an int.
+  const double log10e = std::log10(std::exp(1.0));
+  const double X = log10e * ref_exponent;
+  const double k = std::trunc(X);
+  m = std::pow(10.0, -(X - k)) * M.FREQFACTOR;
+  p = M.FREQEXP - k;
+}
+
+double BurnOmega(double integral, double m, double p) {
+  const double g = std::log10(integral);
+  const double j = std::trunc(g);
+  m = std::pow(10.0, g - j) * m;
+  p = p + j;
+  double omega = std::pow(10.0, p) * m;
+  M.OmegaUnfloored = omega;
+  if (omega < 0.000001) omega = 0.0;
+  return omega;
+}
+
 double HistoryTemperature(double t) { return TemperatureAt(M.NodeHistory.data(), M.TIMESTEPS, cursor, t); }
 
 void BurnRate(double t, const double* /*y*/, double* dydx) { dydx[1] = PlannedRate(t); }
@@ -145,14 +167,9 @@ double BurnInjury() {
   M.EOverR = M.ACTENERGY / M.GASCONST;
   M.BurnRefExponent = M.EOverR / M.BurnRefTemp;
 
-  // P exp(-BurnRefExponent) as m 10^p. The integer parts are held in
-  // doubles (exact for every integer they can take here), which also keeps
-  // absurd inputs defined instead of overflowing an int.
-  const double log10e = std::log10(std::exp(1.0));
-  const double X = log10e * M.BurnRefExponent;
-  const double k = std::trunc(X);
-  double m = std::pow(10.0, -(X - k)) * M.FREQFACTOR;
-  double p = M.FREQEXP - k;
+  double m;
+  double p;
+  BurnScale(M.BurnRefExponent, m, p);
 
   PathRecord(n + 1);
   v[1] = 0.0;
@@ -167,13 +184,7 @@ double BurnInjury() {
   }
   const double integral = M.RkPath[1][n + 1];
 
-  const double g = std::log10(integral);
-  const double j = std::trunc(g);
-  m = std::pow(10.0, g - j) * m;
-  p = p + j;
-  double omega = std::pow(10.0, p) * m;
-  M.OmegaUnfloored = omega;
-  if (omega < 0.000001) omega = 0.0;
+  const double omega = BurnOmega(integral, m, p);
 
   M.RkPath = nullptr;
   M.RkTimes = nullptr;

@@ -2,11 +2,9 @@
 // with the depths where Omega passes through 1, found on the straight line
 // between the two nodes that bracket it. Here node i stands at the depth
 // i DELTAX, one spacing deeper than in the temperature listings.
-#include <algorithm>
 #include <cmath>
 
 #include "burn/burn.h"
-#include "burn/history.h"
 #include "driver/driver.h"
 #include "driver/lineformat.h"
 #include "input/input.h"
@@ -49,53 +47,11 @@ int SingleNode() {
 
 }  // namespace
 
-void HistoryBands::Gather(int first) {
-  const int steps = M.TIMESTEPS;
-  const std::size_t per_node = steps > 0 ? static_cast<std::size_t>(steps) : 1;
-  const int band = static_cast<int>(std::clamp<std::size_t>(kBandBytes / (per_node * sizeof(double)), 1,
-                                                            static_cast<std::size_t>(kMaxNodes)));
-  first_ = first;
-  width_ = std::max(std::min(band, M.NODES - first + 1), 1);
-  columns_.resize(static_cast<std::size_t>(width_) * per_node);
-  // Copied in tiles of kTile rows, so that each node's part of a tile is
-  // one run of kTile doubles in the buffer rather than kTile scattered ones.
-  constexpr int kTile = 8;
-  for (int s0 = 1; s0 <= steps; s0 += kTile) {
-    const int rows = std::min(kTile, steps - s0 + 1);
-    const double* row[kTile];
-    for (int r = 0; r < rows; ++r) row[r] = M.TempRows[s0 + r] + first;
-    // The rows of the next tile are fetched while this one is copied.
-    for (int r = 0; r < kTile && s0 + kTile + r <= steps; ++r) {
-      const double* ahead = M.TempRows[s0 + kTile + r] + first;
-      for (int b = 0; b < width_; b += 8) __builtin_prefetch(ahead + b);
-      __builtin_prefetch(ahead + width_ - 1);
-    }
-    for (int b = 0; b < width_; ++b) {
-      double* out = columns_.data() + static_cast<std::size_t>(b) * per_node + (s0 - 1);
-      for (int r = 0; r < rows; ++r) out[r] = row[r][b];
-    }
-  }
-}
-
-void HistoryBands::Lay(int node) {
-  if (first_ == 0 || node < first_ || node >= first_ + width_) Gather(node);
-  const int steps = M.TIMESTEPS;
-  const std::size_t per_node = steps > 0 ? static_cast<std::size_t>(steps) : 1;
-  const double* column = columns_.data() + static_cast<std::size_t>(node - first_) * per_node;
-  for (int s = 1; s <= steps; ++s) M.NodeHistory[s] = {s * M.DELTAT, column[s - 1]};
-}
-
 namespace {
 
 int AllNodes() {
   const int output_node = M.OUTNODE;
-  HistoryBands histories;
-  for (int k = 1; k <= M.NODES; ++k) {
-    histories.Lay(k);
-    M.OUTNODE = k;
-    M.OmegaByNode[k] = BurnInjury();
-    M.OmegaUnflooredByNode[k] = M.OmegaUnfloored;
-  }
+  BurnEveryNode();
   M.Reached = Phase::kEnd;
   const double first = M.OmegaByNode[1];
   const double last = M.OmegaByNode[M.NODES];

@@ -8,15 +8,16 @@
 #include <new>
 #include <string>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include <sched.h>
+
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "burn/burn.h"
 #include "driver/driver.h"
 #include "input/input.h"
+#include "input/reader.h"
 #include "model/console.h"
 #include "model/model.h"
 #include "thermal/thermal.h"
@@ -37,54 +38,6 @@ void Banner() {
   console::Blank(9);
 }
 
-int MemoryError(const char* problem) {
-  console::Printf("Memory Error: %s", problem);
-  console::Printf("Memory Error: %s", "\nTo remedy this, reduce the number of nodes, time steps or both.\r\n");
-  return 0;
-}
-
-// The matrix is written once, row by row, and then read back: on a large
-// grid the first touch of its pages is a large part of the run. Where the
-// system offers transparent huge pages, asking for them for the block turns
-// hundreds of thousands of page faults into a few thousand. Only a hint:
-// nothing depends on it being taken.
-void AdviseHugePages(void* block, std::size_t bytes) {
-#ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
-  const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(kHuge - 1);
-  if (end > start) (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#else
-  (void)block;
-  (void)bytes;
-#endif
-}
-
-// One block of (TIMESTEPS+2)(NODES+2) doubles; row r starts at r (NODES+1).
-int AllocateTempMatrix() {
-  const std::size_t rows = static_cast<std::size_t>(M.TIMESTEPS) + 2;
-  const std::size_t columns = static_cast<std::size_t>(M.NODES) + 2;
-  const std::size_t limit = std::numeric_limits<std::size_t>::max() / sizeof(double);
-  if (columns > limit / rows ||
-      !(M.TempMatrix = static_cast<double*>(std::malloc(rows * columns * sizeof(double))))) {
-    return MemoryError("\nThere is not enough memory in your PC\n to store the full temperature distribution matrix.\r\n");
-  }
-  AdviseHugePages(M.TempMatrix, rows * columns * sizeof(double));
-  M.TempRows = static_cast<double**>(std::malloc(rows * sizeof(double*)));
-  if (!M.TempRows) {
-    return MemoryError("\nThe matrix was created in memory; however,\n there is no room for pointers to the rows.\r\n");
-  }
-  for (std::size_t r = 0; r < rows; ++r) M.TempRows[r] = M.TempMatrix + r * (columns - 1);
-  return 1;
-}
-
-void ReleaseTempMatrix() {
-  std::free(M.TempRows);
-  std::free(M.TempMatrix);
-  M.TempRows = nullptr;
-  M.TempMatrix = nullptr;
-}
-
 int StageError(const char* format, const char* text) {
   console::Printf(format, text);
   console::Print("\r\n");
@@ -99,6 +52,7 @@ constexpr const char* kUsage =
     "  --check            read DATADIR/ as a run would, report what was read, and stop\n"
     "  --check=json       the same as one JSON document (see docs/results.md)\n"
     "  --results PREFIX   also write PREFIX.json and PREFIX.npy with what the run computed\n"
+    "  --threads N        threads for the burn of every node (default: the cores available; 1 = none)\n"
     "  --version          print the version and stop\n"
     "  --help             print this help and stop\n";
 
@@ -109,6 +63,7 @@ struct Options {
   bool help = false;
   bool results = false;
   std::string prefix;          // of the results bundle
+  int threads = 0;             // 0 = the cores available
   const char* dir = nullptr;   // the data directory
 };
 
@@ -144,11 +99,32 @@ int ParseOptions(int argc, char** argv, Options& options) {
       }
       if (options.prefix.empty()) return UsageError("--results needs a PREFIX");
       options.results = true;
+    } else if (arg == "--threads" || arg.substr(0, 10) == "--threads=") {
+      std::string count;
+      if (arg == "--threads") {
+        if (i + 1 >= argc) return UsageError("--threads needs a number N >= 1");
+        count = argv[++i];
+      } else {
+        count = std::string(arg.substr(10));
+      }
+      const int n = ParseInt(count);
+      if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos || n < 1 || n > 1024) {
+        return UsageError("--threads needs a number N >= 1");
+      }
+      options.threads = n;
     } else {
       return UsageError("unknown option " + std::string(arg));
     }
   }
   return -1;
+}
+
+// The cores this process may run on.
+int CoresAvailable() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set) > 0 ? CPU_COUNT(&set) : 1;
+  const unsigned hardware = std::thread::hardware_concurrency();
+  return hardware > 0 ? static_cast<int>(hardware) : 1;
 }
 
 // Thrown by the end hook of a check: a stage that would end the process.
@@ -245,7 +221,6 @@ int Trial() {
       !JetConvection(0, M.InitTempTable[1].y, M.LeftAmbTable[1].y, M.HbarTable[1].y)) {
     return 1;
   }
-  if (!AllocateTempMatrix()) return 1;
   if (!Fourier()) return StageError("Fourier() Error: %s", "Fourier Numbers could not be generated");
   if (!InterNodes()) {
     return StageError("InterNodes() Error: %s", "A-Matrix interior node values could not be generated");
@@ -254,8 +229,6 @@ int Trial() {
   console::Flush();  // the announcement stays on screen through the march
   if (!TimeMarch()) return 1;
   if (!BurnEvaluation()) return 1;
-  // The results bundle is written from the matrix at the end.
-  if (!ResultsActive()) ReleaseTempMatrix();
   if (M.BATCH != 1) {
     console::Printf("%s", "The program is complete.  ");
     console::Wait();
@@ -288,6 +261,7 @@ int Run(int argc, char** argv) {
     return 1;
   }
   M.DataDir = options.dir;
+  M.Threads = options.threads > 0 ? options.threads : CoresAvailable();
   if (options.check) return CheckInput(options.json);
   if (options.results) {
     BeginResults(options.prefix);

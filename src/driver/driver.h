@@ -47,5 +47,8 @@ void PrintCheckReport(const nlohmann::json& document);
 // WriteResults (called at every end of the run) writes PREFIX.json and
 // PREFIX.npy.
 void BeginResults(const std::string& prefix);
+// History row r (the start for r = 0, else the end of step r) of nodes
+// u[1..NODES], as the march makes it: written to PREFIX.npy at once.
+void ResultsRow(int r, const double* u);
 void WriteResults(int status);
 bool ResultsActive();

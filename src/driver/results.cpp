@@ -1,9 +1,9 @@
 // The results bundle of a run: PREFIX.json (what was read, how the run
 // ended, per node the peak temperature and Omega, the crossings of Omega = 1
 // in both depth conventions, the output node's history) and PREFIX.npy (the
-// full-precision temperature history, written row by row from TempMatrix
-// as it stands). Both are written at every end of the run, each under a
-// temporary name and then renamed.
+// full-precision temperature history, written row by row as the march makes
+// it, so that it is never held in memory). Both are complete at every end of
+// the run, each written under a temporary name and then renamed.
 #include <bit>
 #include <cerrno>
 #include <cstdio>
@@ -24,12 +24,27 @@ using nlohmann::json;
 
 namespace {
 
+// Per node, over the history rows written: the peak and when it came.
+struct Peaks {
+  std::vector<double> temperature;
+  std::vector<double> time;
+};
+
 // The state of the bundle for the one run of the process.
 struct Bundle {
   bool active = false;
   std::string prefix;
+  std::FILE* history = nullptr;  // PREFIX.npy.tmp while the march writes it
+  bool history_failed = false;
+  int rows = 0;                  // history rows written
+  int output_node = 0;           // OUTNODE as the march started
+  Peaks peaks;
+  std::vector<double> output_times;         // s
+  std::vector<double> output_temperatures;  // K
 };
 Bundle bundle;
+
+constexpr std::size_t kNpyHeader = 128;  // bytes: room for any shape
 
 void Complain(const std::string& path) {
   console::ErrorPrint("skinburn: could not write " + path + ": " + std::strerror(errno) + "\n");
@@ -48,14 +63,14 @@ bool WriteWhole(const std::string& path, const std::string& text) {
   return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
-// The .npy header of a `rows` x `columns` array of doubles in C order,
-// padded so that the data start on a 64-byte boundary.
+// The .npy header of a `rows` x `columns` array of doubles in C order, of
+// kNpyHeader bytes whatever the shape, so that it can be written first and
+// rewritten with the rows reached at the end.
 std::string NpyHeader(std::size_t rows, std::size_t columns) {
   const char* descr = std::endian::native == std::endian::little ? "<f8" : ">f8";
   std::string dict = std::string("{'descr': '") + descr + "', 'fortran_order': False, 'shape': (" +
                      std::to_string(rows) + ", " + std::to_string(columns) + "), }";
-  const std::size_t unpadded = 10 + dict.size() + 1;
-  dict.append((64 - unpadded % 64) % 64, ' ');
+  dict.append(kNpyHeader - 10 - 1 - dict.size(), ' ');
   dict += '\n';
   std::string header = "\x93NUMPY";
   header += '\x01';
@@ -65,37 +80,16 @@ std::string NpyHeader(std::size_t rows, std::size_t columns) {
   return header + dict;
 }
 
-// Per node, over the history rows 0 .. rows-1: the peak and when it came.
-struct Peaks {
-  std::vector<double> temperature;
-  std::vector<double> time;
-};
-
-// Writes the history rows to PREFIX.npy and finds the peaks on the way, in
-// one pass over the matrix; false when the file could not be written.
-bool WriteHistory(const std::string& path, int rows, Peaks& peaks) {
-  const int nodes = M.NODES;
-  peaks.temperature.assign(static_cast<std::size_t>(nodes), 0.0);
-  peaks.time.assign(static_cast<std::size_t>(nodes), 0.0);
-  for (int i = 1; i <= nodes; ++i) peaks.temperature[static_cast<std::size_t>(i - 1)] = M.TempRows[0][i];
+// Ends PREFIX.npy: the header with the rows written, then the rename.
+bool FinishHistory(const std::string& path) {
+  std::FILE* file = bundle.history;
+  bundle.history = nullptr;
   const std::string temporary = path + ".tmp";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (!file) return false;
-  const std::string header = NpyHeader(static_cast<std::size_t>(rows), static_cast<std::size_t>(nodes));
-  bool written = std::fwrite(header.data(), 1, header.size(), file) == header.size();
-  for (int r = 0; r < rows && written; ++r) {
-    const double* row = M.TempRows[r] + 1;
-    written = std::fwrite(row, sizeof(double), static_cast<std::size_t>(nodes), file) ==
-              static_cast<std::size_t>(nodes);
-    const double time = r * M.DELTAT;
-    for (int i = 0; i < nodes; ++i) {
-      if (row[i] > peaks.temperature[static_cast<std::size_t>(i)]) {
-        peaks.temperature[static_cast<std::size_t>(i)] = row[i];
-        peaks.time[static_cast<std::size_t>(i)] = time;
-      }
-    }
-  }
-  if (std::fclose(file) != 0 || !written) {
+  const std::string header = NpyHeader(static_cast<std::size_t>(bundle.rows), static_cast<std::size_t>(M.NODES));
+  bool written = !bundle.history_failed && std::fseek(file, 0, SEEK_SET) == 0 &&
+                 std::fwrite(header.data(), 1, header.size(), file) == header.size();
+  written = std::fclose(file) == 0 && written;
+  if (!written) {
     std::remove(temporary.c_str());
     return false;
   }
@@ -175,6 +169,40 @@ void BeginResults(const std::string& prefix) {
 
 bool ResultsActive() { return bundle.active; }
 
+void ResultsRow(int r, const double* u) {
+  if (!bundle.active) return;
+  const int nodes = M.NODES;
+  const std::size_t count = static_cast<std::size_t>(nodes);
+  if (r == 0) {
+    const std::string temporary = bundle.prefix + ".npy.tmp";
+    bundle.history = std::fopen(temporary.c_str(), "wb");
+    bundle.history_failed = bundle.history == nullptr;
+    if (bundle.history) {
+      const std::string header = NpyHeader(static_cast<std::size_t>(M.TIMESTEPS) + 1, count);
+      bundle.history_failed = std::fwrite(header.data(), 1, header.size(), bundle.history) != header.size();
+    }
+    bundle.peaks.temperature.assign(u + 1, u + 1 + nodes);
+    bundle.peaks.time.assign(count, 0.0);
+    bundle.output_node = M.OUTNODE;
+  }
+  if (bundle.history && !bundle.history_failed) {
+    bundle.history_failed = std::fwrite(u + 1, sizeof(double), count, bundle.history) != count;
+  }
+  bundle.rows = r + 1;
+  const double time = r * M.DELTAT;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (u[i + 1] > bundle.peaks.temperature[i]) {
+      bundle.peaks.temperature[i] = u[i + 1];
+      bundle.peaks.time[i] = time;
+    }
+  }
+  const int k = bundle.output_node;
+  if (k >= 1 && k <= nodes) {
+    bundle.output_times.push_back(time);
+    bundle.output_temperatures.push_back(u[k]);
+  }
+}
+
 void WriteResults(int status) {
   if (!bundle.active) return;
   bundle.active = false;  // once, whichever end comes first
@@ -207,7 +235,7 @@ void WriteResults(int status) {
                     {"time_s", M.StepsDone * M.DELTAT}};
 
   const std::string npy = bundle.prefix + ".npy";
-  const bool marched = M.TempRows != nullptr && M.Reached >= Phase::kMarch;
+  const bool marched = M.Reached >= Phase::kMarch && bundle.rows > 0;
   doc["history"] = nullptr;
   doc["nodes"] = nullptr;
   // The burn evaluation of every node leaves OUTNODE at the last node: the
@@ -220,14 +248,16 @@ void WriteResults(int status) {
   doc["omega_at_output_node"] = nullptr;
   doc["crossings"] = Crossings();
   doc["output_node_history"] = nullptr;
-  if (marched) {
-    const int rows = M.StepsDone + 1;
-    Peaks peaks;
-    if (WriteHistory(npy, rows, peaks)) {
-      doc["history"] = {{"file", npy}, {"rows", rows}, {"columns", M.NODES}, {"row_time_s", M.DELTAT}};
+  if (bundle.history) {
+    if (FinishHistory(npy)) {
+      doc["history"] = {{"file", npy}, {"rows", bundle.rows}, {"columns", M.NODES}, {"row_time_s", M.DELTAT}};
     } else {
       Complain(npy);
     }
+  } else if (std::remove(npy.c_str()) != 0 && errno != ENOENT) {
+    Complain(npy);
+  }
+  if (marched) {
     const bool all_nodes = !(output_node != 0 && M.BURNDEPTH == 0);
     const bool burnt = M.Reached == Phase::kEnd;
     json depth = json::array();
@@ -247,8 +277,8 @@ void WriteResults(int status) {
       }
     }
     doc["nodes"] = {{"depth_m", depth},
-                    {"peak_temperature_K", peaks.temperature},
-                    {"peak_time_s", peaks.time},
+                    {"peak_temperature_K", bundle.peaks.temperature},
+                    {"peak_time_s", bundle.peaks.time},
                     {"omega", omega},
                     {"omega_unfloored", unfloored}};
     if (burnt && !all_nodes) {
@@ -256,18 +286,11 @@ void WriteResults(int status) {
                                      {"omega_unfloored", M.OmegaUnfloored},
                                      {"printed", Trimmed(Fixed(M.Omega, 0, 12))}};
     }
-    const int k = output_node;
-    if (k >= 1 && k <= M.NODES) {
-      json times = json::array();
-      json temperatures = json::array();
-      for (int r = 0; r < rows; ++r) {
-        times.push_back(r * M.DELTAT);
-        temperatures.push_back(M.TempRows[r][k]);
-      }
-      doc["output_node_history"] = {{"node", k}, {"time_s", times}, {"temperature_K", temperatures}};
+    if (!bundle.output_times.empty()) {
+      doc["output_node_history"] = {{"node", bundle.output_node},
+                                    {"time_s", bundle.output_times},
+                                    {"temperature_K", bundle.output_temperatures}};
     }
-  } else if (std::remove(npy.c_str()) != 0 && errno != ENOENT) {
-    Complain(npy);
   }
   const std::string path = bundle.prefix + ".json";
   if (!WriteWhole(path, doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n")) Complain(path);

@@ -1,7 +1,6 @@
 // The single instance of the program-wide model state.
 #include "model/model.h"
 
-#include <cstdlib>
 
 // Constant-initialised where the compiler can: the several megabytes of
 // tables then start as the program image's blank pages instead of being
@@ -15,8 +14,6 @@ constinit Model M;
 #endif
 
 void ResetModel() {
-  std::free(M.TempMatrix);
-  std::free(M.TempRows);
   // The tables are several megabytes: the fresh state is built once, on the
   // heap, and copied from there.
   static const Model* const pristine = new Model();

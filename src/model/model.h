@@ -166,9 +166,15 @@ struct Model {
   NodeArray RHS{};            // right-hand side
   NodeArray FourierNumber{};  // k dt / (rho c dx^2) per node
 
-  // Full temperature history: row j = end of step j, column i = node i.
-  double* TempMatrix = nullptr;   // one block of (TIMESTEPS+2)(NODES+2) doubles
-  double** TempRows = nullptr;    // TIMESTEPS+2 row pointers into the block
+  // What the march keeps of the temperature history: the solution of the
+  // step being made, and the rows of steps 1 and TIMESTEPS, which fix every
+  // node's reference temperature of the burn integral. The burn of every
+  // node is integrated during a second march, which forms the same rows
+  // again one at a time, so the history is never held whole.
+  NodeArray StepTemps{};  // K, solution of the current step, node i
+  NodeArray FirstRow{};   // K, end of step 1
+  NodeArray LastRow{};    // K, end of step TIMESTEPS
+  int Threads = 1;        // threads the burn of every node may use
 
   // Burn integral.
   double BurnRefTemp = 0;      // K, reference temperature of the integrand

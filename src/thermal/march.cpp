@@ -1,8 +1,9 @@
 // The time loop: one backward Euler step at a time from the initial
 // distribution to the end of the exposure. Each step completes the
-// tridiagonal system with the boundary rows of that step, solves it straight
-// into its row of TempMatrix, reports it and refreshes the jet coefficient
-// for the next step.
+// tridiagonal system with the boundary rows of that step, solves it, reports
+// it and refreshes the jet coefficient for the next step. The march can be
+// made again, silently and to the same bits, from the stored coefficients:
+// the burn of every node is integrated during that second march.
 #include "driver/driver.h"
 #include "model/console.h"
 #include "model/model.h"
@@ -67,23 +68,38 @@ int TimeMarch() {
   // The burn integral starts every node from the temperature the march
   // starts from, however the first block laid it.
   for (int i = 1; i <= n; ++i) M.InitialTemps[i] = M.InitTempTable[i].y;
-  // Row 0 of the history: the temperatures the march starts from.
-  for (int i = 1; i <= n; ++i) M.TempRows[0][i] = M.InitialTemps[i];
   M.Reached = Phase::kMarch;
+  ResultsRow(0, M.InitialTemps.data());
   for (int j = 1; j <= M.TIMESTEPS; ++j) {
     console::Mark();
     if (!FaceRow('L', j) || !FaceRow('R', j)) return 0;
     for (int i = 2; i <= n - 1; ++i) M.RHS[i] = M.InitTempTable[i].y;
     // The solver only reads the diagonals and the right-hand side, so it
     // works on them in place and writes the solution into row j.
-    double* u = M.TempRows[j];
+    double* u = M.StepTemps.data();
     tridag(M.ALower.data(), M.AMiddle.data(), M.AUpper.data(), M.RHS.data(), u,
            static_cast<unsigned>(n));
     if (M.OUTTIME == 0 && M.OUTNODE != 0) M.NodeHistory[j] = {j * M.DELTAT, u[M.OUTNODE]};
+    if (j == 1) M.FirstRow = M.StepTemps;
+    if (j == M.TIMESTEPS) M.LastRow = M.StepTemps;
     M.StepsDone = j;
+    ResultsRow(j, u);
     if (!StepReport(j, u)) return 0;
     console::Mark();
     if (M.JetInUse != 0 && !JetConvection(j, u[1], M.LeftAmbTable[j + 1].y, M.HbarTable[j + 1].y)) return 0;
   }
   return 1;
+}
+
+void RestartMarch() {
+  for (int i = 1; i <= M.NODES; ++i) M.InitTempTable[i].y = M.InitialTemps[i];
+}
+
+void MarchAgain(int j, double* u) {
+  // The face words were found sound in the first march.
+  FaceRow('L', j);
+  FaceRow('R', j);
+  const int n = M.NODES;
+  for (int i = 2; i <= n - 1; ++i) M.RHS[i] = M.InitTempTable[i].y;
+  tridag(M.ALower.data(), M.AMiddle.data(), M.AUpper.data(), M.RHS.data(), u, static_cast<unsigned>(n));
 }

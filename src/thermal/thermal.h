@@ -32,6 +32,14 @@ bool GasPropertyRows(double rows[18][4]);
 // face type; 1 when both name one.
 int FacesNamed();
 
-// Steps 1..TIMESTEPS, each solved, stored in TempMatrix and reported.
-// Returns 0 when the run must stop (it has reported why), 1 otherwise.
+// Steps 1..TIMESTEPS, each solved and reported; the rows of steps 1 and
+// TIMESTEPS are kept. Returns 0 when the run must stop (it has reported
+// why), 1 otherwise.
 int TimeMarch();
+
+// The march made again after TimeMarch, step by step, from the same start
+// with the jet coefficients the first march stored: RestartMarch, then
+// MarchAgain(j, u) for j = 1..TIMESTEPS gives in u[1..NODES] the bits of
+// step j of the first march. Nothing is printed, read or appended.
+void RestartMarch();
+void MarchAgain(int j, double* u);

@@ -48,11 +48,12 @@ TEST(CommandLine, OptionsUsageAndTheOneArgumentOfOld) {
   EXPECT_EQ(version.out, "skinburn " SKINBURN_VERSION "\n");
   const RunResult help = RunBinary("--help");
   EXPECT_EQ(help.status, 0);
-  for (const char* option : {"--check ", "--check=json", "--results PREFIX", "--version", "--help"}) {
+  for (const char* option : {"--check ", "--check=json", "--results PREFIX", "--threads N", "--version", "--help"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   // Usage errors: status 2, the usage on standard error, nothing run.
-  for (const char* args : {"--frobnicate dir/", "--results", "--check", "--results= dir/", "--check=xml dir/"}) {
+  for (const char* args : {"--frobnicate dir/", "--results", "--check", "--results= dir/", "--check=xml dir/",
+                           "--threads 0 dir/", "--threads two dir/", "--threads", "--threads=-1 dir/"}) {
     const RunResult bad = RunBinary(args);
     EXPECT_EQ(bad.status, 2) << args;
     EXPECT_EQ(bad.out, "") << args;

@@ -315,6 +315,34 @@ TEST(BurnStart, AFirstBlockThatLaysNothingStillGivesTheMarchStart) {
   }
 }
 
+// --- Threads ------------------------------------------------------------------
+
+TEST(Threads, TheBurnOfEveryNodeDoesNotDependOnThem) {
+  // Every node burnt, on one thread and on three, compared to the last bit
+  // through the results bundle.
+  std::string reports[2];
+  std::string omegas[2];
+  int index = 0;
+  for (const char* threads : {"1", "3"}) {
+    TempDir dir;
+    CopyExample(dir, "hot-liquid");
+    Edit(dir, "DATA.DAT", "Time steps: 100", "Time steps: 700");
+    Edit(dir, "DATA.DAT", "delta-t: 0.1 sec", "delta-t: 0.0142 sec");
+    TempDir bundle;
+    const RunResult run = RunBinary(std::string("--threads ") + threads + " --results '" + bundle.path() + "r' '" +
+                                    dir.path() + "'");
+    EXPECT_EQ(run.status, 0) << run.out;
+    reports[index] = dir.Read("OUTPUT.TXT");
+    const std::string json = bundle.Read("r.json");
+    const std::size_t at = json.find("\"omega_unfloored\"");
+    ASSERT_NE(at, std::string::npos);
+    omegas[index++] = json.substr(at, json.find(']', at) - at);
+  }
+  EXPECT_NE(reports[0].find("Omega = 1 at depth"), std::string::npos);
+  EXPECT_TRUE(reports[0] == reports[1]);
+  EXPECT_EQ(omegas[0], omegas[1]);
+}
+
 // --- Allocation failures ------------------------------------------------------
 
 TEST(AllocationFailure, EndsWithAMemoryErrorAndKeepsWhatWasPrinted) {

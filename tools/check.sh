@@ -3,7 +3,7 @@
 # + UndefinedBehaviorSanitizer, and runs the whole test suite on both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/deps.sh python3-matplotlib python3-numpy python3-scipy python3-pytest parallel
+tools/deps.sh python3-matplotlib python3-numpy python3-scipy python3-pytest python3-pandas parallel
 jobs="$(nproc)"
 for preset in default asan-ubsan; do
   echo "== $preset"

@@ -1,1 +1,40 @@
-"""skinburn: trials, damage kinetics, burn degree and threshold searches on the skinburn program."""
+"""skinburn from Python: trials as values, results as arrays, burn degree and threshold searches.
+
+The skinburn program stays the one solver: this package writes its data
+directories, runs it with ``--results`` and reads what it wrote; it learns
+what a user's data directory holds from ``skinburn --check=json``.
+
+    import skinburn as sb
+    trial = sb.Trial(sb.TORVI_DALE_1994, sb.InitialProfile.linear(sb.celsius(32.5), sb.celsius(37)),
+                     sb.HeatFlux(20e3, duration_s=4.0))
+    res = sb.run(trial)
+    print(sb.assess(res, kinetics=sb.WEAVER_STOLL_1969).verdict())
+
+See docs/python.md for a walk-through.
+"""
+from .assess import CRITERIA, Assessment, Criterion, assess, assess_history, criterion
+from .datadir import DataDirectory
+from .exposure import (AIR_1ATM, AirbagJet, Convection, GasTable, HeatFlux, HeldTemperature, InitialProfile,
+                       InnerConvection, Insulated, Series, SurfaceTemperature)
+from .kinetics import (HENRIQUES_1947, KINETICS, PROGRAM_DEFAULT, PROGRAM_OMEGA_FLOOR, WEAVER_STOLL_1969,
+                       Kinetics, Regime, damage_integral, kinetics_preset)
+from .program import CheckReport, InputError, Program, ProgramError
+from .results import Results
+from .run import Settlement, run, settle
+from .search import BracketError, SearchFailure, SearchResult, SearchJob, search, search_many
+from .skin import SKINS, TORVI_DALE_1994, UNIFORM_DERMIS, Layer, Skin, skin_preset
+from .trial import AutoCooling, AutoGrid, Grid, Trial, trial_from_dict, write_trial
+from .units import Temperature, celsius, kelvin
+
+__version__ = "1.0.0"
+
+__all__ = [
+    "AIR_1ATM", "Assessment", "AirbagJet", "AutoCooling", "AutoGrid", "BracketError", "CRITERIA", "CheckReport",
+    "Convection", "Criterion", "DataDirectory", "GasTable", "Grid", "HENRIQUES_1947", "HeatFlux",
+    "HeldTemperature", "InitialProfile", "InnerConvection", "InputError", "Insulated", "KINETICS", "Kinetics",
+    "Layer", "PROGRAM_DEFAULT", "PROGRAM_OMEGA_FLOOR", "Program", "ProgramError", "Regime", "Results", "SKINS",
+    "SearchFailure", "SearchResult", "SearchJob", "Series", "Settlement", "Skin", "SurfaceTemperature",
+    "TORVI_DALE_1994", "Temperature", "Trial", "UNIFORM_DERMIS", "WEAVER_STOLL_1969", "assess", "assess_history",
+    "celsius", "criterion", "damage_integral", "kelvin", "kinetics_preset", "run", "search", "search_many",
+    "settle", "skin_preset", "trial_from_dict", "write_trial",
+]

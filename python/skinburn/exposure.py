@@ -23,7 +23,7 @@ steps only.
 from __future__ import annotations
 
 from dataclasses import dataclass
-from typing import Optional, Sequence, Union
+from typing import Optional, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -90,8 +90,8 @@ Value = Union[float, Series]
 TemperatureValue = Union[Temperature, Series]
 
 
-def _as_knots(value: Union[Value, TemperatureValue], what: str, temperature: bool) -> tuple[np.ndarray, np.ndarray]:
-    """(times s, values) of a constant or a series; temperatures in K."""
+def knots(value: Union[Value, TemperatureValue], what: str, temperature: bool) -> tuple[np.ndarray, np.ndarray]:
+    """(times s, values) of a constant or a series, checked; temperatures in K."""
     if isinstance(value, Series):
         if value.is_temperature != temperature:
             need = "temperatures given with celsius(...) or kelvin(...)" if temperature else "plain numbers"
@@ -119,9 +119,6 @@ class Profile:
     def __init__(self, times_s: np.ndarray, values: np.ndarray) -> None:
         self.t = np.asarray(times_s, dtype=float)
         self.v = np.asarray(values, dtype=float)
-        # Integral from 0 to each knot.
-        widths = np.diff(self.t)
-        self.area = np.concatenate(([0.0], np.cumsum(widths * (self.v[:-1] + self.v[1:]) / 2)))
 
     @classmethod
     def cut(cls, knots: tuple[np.ndarray, np.ndarray], end_s: float, after: float) -> "Profile":
@@ -142,7 +139,7 @@ class Profile:
         vv.append(after)
         return cls(np.array(tt), np.array(vv))
 
-    def _right(self, x: np.ndarray) -> np.ndarray:
+    def after(self, x: np.ndarray) -> np.ndarray:
         """Value just after each x (the later value at a jump)."""
         x = np.asarray(x, dtype=float)
         n = len(self.t)
@@ -153,7 +150,7 @@ class Profile:
         frac = np.clip((x - self.t[i]) / span, 0.0, 1.0)
         return np.where(j > i, self.v[i] + (self.v[j] - self.v[i]) * frac, self.v[i])
 
-    def _left(self, x: np.ndarray) -> np.ndarray:
+    def before(self, x: np.ndarray) -> np.ndarray:
         """Value just before each x (the earlier value at a jump)."""
         x = np.asarray(x, dtype=float)
         n = len(self.t)
@@ -165,38 +162,36 @@ class Profile:
         line = self.v[ii] + (self.v[jj] - self.v[ii]) * np.clip((x - self.t[ii]) / span, 0.0, 1.0)
         return np.where(inside, line, np.where(j == 0, self.v[0], self.v[-1]))
 
-    def integral(self, x: np.ndarray) -> np.ndarray:
-        """Integral of the function from 0 to each x."""
-        x = np.asarray(x, dtype=float)
-        i = np.clip(np.searchsorted(self.t, x, side="right") - 1, 0, len(self.t) - 1)
-        return self.area[i] + (x - self.t[i]) * (self.v[i] + self._right(x)) / 2
+    def constant_over(self, starts: np.ndarray, width: float) -> np.ndarray:
+        """For each start s: True where the function is one constant on [s, s + width]."""
+        starts = np.asarray(starts, dtype=float)
+        ends = starts + width
+        a, b = self.after(starts), self.before(ends)
+        out = a == b
+        for k in np.nonzero(out & self._knots_inside(starts, ends))[0]:
+            out[k] = bool(np.all(self.v[(self.t > starts[k]) & (self.t < ends[k])] == a[k]))
+        return out
+
+    def _knots_inside(self, starts: np.ndarray, ends: np.ndarray) -> np.ndarray:
+        return np.searchsorted(self.t, ends, side="left") > np.searchsorted(self.t, starts, side="right")
 
     def step_means(self, starts: np.ndarray, width: float) -> np.ndarray:
-        """Mean over [s, s + width] for each start s; exact where the function is constant there.
+        """Mean over [s, s + width] for each start s; exactly the constant where the function is one.
 
         A step within one straight piece takes the value at its middle; a
         step across knots the exact integral over its pieces.
         """
         starts = np.asarray(starts, dtype=float)
         ends = starts + width
-        means = self._right(starts + width / 2)
-        a = self._right(starts)
-        b = self._left(ends)
-        means = np.where(a == b, a, means)
-        across = np.nonzero(np.searchsorted(self.t, ends, side="left")
-                            > np.searchsorted(self.t, starts, side="right"))[0]
-        for k in across:
-            s0, e0 = starts[k], ends[k]
-            inner = self.t[(self.t > s0) & (self.t < e0)]
-            vals = np.concatenate(([a[k]], self.v[(self.t > s0) & (self.t < e0)], [b[k]]))
-            if np.all(vals == vals[0]):
-                means[k] = vals[0]
-                continue
-            points = np.concatenate(([s0], inner, [e0]))
+        means = self.after(starts + width / 2)
+        const = self.constant_over(starts, width)
+        means[const] = self.after(starts[const])
+        for k in np.nonzero(~const & self._knots_inside(starts, ends))[0]:
+            points = np.concatenate(([starts[k]], self.t[(self.t > starts[k]) & (self.t < ends[k])], [ends[k]]))
             total = 0.0
             for p, q in zip(points[:-1], points[1:]):
                 if q > p:
-                    total += (q - p) * (self._right(np.array(p)) + self._left(np.array(q))) / 2
+                    total += (q - p) * float(self.after(p) + self.before(q)) / 2
             means[k] = total / width
         return means
 
@@ -209,9 +204,9 @@ def product_step_means(p: Profile, q: Profile, starts: np.ndarray, width: float)
     def simpson(a: np.ndarray, b: np.ndarray) -> np.ndarray:
         # p and q are straight on (a, b): their product is a quadratic.
         m = (a + b) / 2
-        fa = p._right(a) * q._right(a)
-        fb = p._left(b) * q._left(b)
-        return (b - a) / 6 * (fa + 4 * p._right(m) * q._right(m) + fb)
+        fa = p.after(a) * q.after(a)
+        fb = p.before(b) * q.before(b)
+        return (b - a) / 6 * (fa + 4 * p.after(m) * q.after(m) + fb)
 
     cum = np.concatenate(([0.0], np.cumsum(simpson(union[:-1], union[1:])))) if len(union) > 1 else np.zeros(1)
 
@@ -233,7 +228,7 @@ def record_values(profile: Profile, deltat_s: float, steps: int, sampling: str) 
         return profile.step_means(k * deltat_s, deltat_s)
     if sampling == "end":
         out = np.empty(steps + 1)
-        out[0] = float(profile._right(np.array([0.0]))[0])
+        out[0] = float(profile.after(np.array([0.0]))[0])
         out[1:] = profile.step_means((k[1:] - 1) * deltat_s, deltat_s)
         return out
     raise ValueError(f"sampling is 'start' or 'end', not {sampling!r}")
@@ -341,7 +336,7 @@ class HeatFlux:
 
     def __post_init__(self) -> None:
         _check_duration(self.duration_s)
-        _as_knots(self.flux_W_m2, "flux_W_m2", False)
+        knots(self.flux_W_m2, "flux_W_m2", False)
 
 
 @dataclass(frozen=True)
@@ -361,8 +356,8 @@ class Convection:
 
     def __post_init__(self) -> None:
         _check_duration(self.duration_s)
-        _as_knots(self.h_W_m2K, "h_W_m2K", False)
-        _as_knots(self.gas, "gas", True)
+        knots(self.h_W_m2K, "h_W_m2K", False)
+        knots(self.gas, "gas", True)
         if self.after_h_W_m2K < 0:
             raise ValueError("after_h_W_m2K must not be negative")
         if self.after_h_W_m2K > 0:
@@ -385,7 +380,7 @@ class SurfaceTemperature:
 
     def __post_init__(self) -> None:
         _check_duration(self.duration_s)
-        _as_knots(self.temperature, "temperature", True)
+        knots(self.temperature, "temperature", True)
         if self.after is not None:
             require_temperature(self.after, "after")
 
@@ -427,8 +422,8 @@ class AirbagJet:
         if not 0 < ratio <= 20:
             raise ValueError(f"the stand-off is {ratio:g} nozzle diameters; skinburn's jet "
                              "correlation holds for 0 < stand-off <= 20 diameters")
-        _as_knots(self.gas_temperature, "gas_temperature", True)
-        _as_knots(self.gas_velocity_m_s, "gas_velocity_m_s", False)
+        knots(self.gas_temperature, "gas_temperature", True)
+        knots(self.gas_velocity_m_s, "gas_velocity_m_s", False)
         if self.after_h_W_m2K == 1.0:
             raise ValueError("after_h_W_m2K 1.0 would select the jet coefficient in LEFTIMP.DAT")
         if self.after_h_W_m2K < 0:
@@ -515,8 +510,3 @@ class InitialProfile:
     def at_depth_K(self, depth_m: npt.ArrayLike, inner_m: float) -> np.ndarray:
         """The initial temperature (K) at each depth (m), the inner face at ``inner_m``."""
         return np.interp(depth_m, [0.0, inner_m], [float(self.surface.K), float(self.core.K)])
-
-
-def knots(value: Union[Value, TemperatureValue], what: str, temperature: bool) -> tuple[np.ndarray, np.ndarray]:
-    """Public form of the knots of a constant or series (temperatures in K)."""
-    return _as_knots(value, what, temperature)

@@ -192,8 +192,7 @@ class CheckReport:
     def block(self, name: str) -> dict:
         """A distribution block by the table it selected (``left_ambient``) or its name as written."""
         for b in self.document.get("blocks") or []:
-            if b.get("table") == name or (b.get("name") or {}).get("text") == name \
-                    or _name_text(b) == name:
+            if b.get("table") == name or (b.get("name") or {}).get("text") == name:
                 return b
         raise KeyError(f"DATA.DAT has no block {name!r}")
 
@@ -210,10 +209,3 @@ class CheckReport:
         if not self.would_start:
             raise InputError(self.error or "the run would not start", self.document.get("status"),
                              self.document.get("printed", ""), "", self.document)
-
-
-def _name_text(block: dict) -> Optional[str]:
-    name = block.get("name")
-    if isinstance(name, dict):
-        return name.get("text") or name.get("value")
-    return name

@@ -60,20 +60,24 @@ class Grid:
 
 @dataclass(frozen=True)
 class AutoGrid:
-    """A grid chosen by runs: refined until refining once more changes Omega by less than ``tolerance``.
+    """A grid chosen by runs: refined until refining once more changes the result by less than ``tolerance``.
 
-    The result judged is Omega, under the trial's kinetics, at the depths of
-    the burn criteria (the epidermis and dermis bases) where it reaches 1 %
-    of the first-degree threshold; the change is the largest
-    |ln(Omega_fine / Omega)|, about the relative change. Each refinement
-    halves the step and puts twice as many spacings above the epidermis
-    base ((2m - 1/2) instead of (m - 1/2), so the base stays halfway
-    between two nodes), which is half the spacing to within 1/(4m - 1).
+    The result judged is what the burn degree rests on, under the trial's
+    kinetics: Omega at the depths of the burn criteria (the epidermis and
+    dermis bases) wherever the degree is in doubt (Omega from 1 % of the
+    first-degree threshold to 100 times the highest), and the depths that
+    Omega = 0.53 and Omega = 1 reach. The change is the largest |ln(new/old)|
+    among them, about the relative change; a threshold reached on one grid
+    and not on the other is no agreement. Each refinement halves the step
+    and puts twice as many spacings above the epidermis base ((2m - 1/2)
+    instead of (m - 1/2) spacings, so the base stays halfway between two
+    nodes): the spacing shrinks by 2 + 1/(2m - 1), a little more than half.
     The first grid has ``start_spacings`` (m) spacings above the epidermis
-    base and the exposure in ``start_steps`` steps.
+    base and the exposure in ``start_steps`` steps. The grid chosen is the
+    coarser of the first two that agree.
     """
 
-    tolerance: float = 0.02
+    tolerance: float = 0.01
     start_spacings: int = 2
     start_steps: int = 10
     max_refinements: int = 6
@@ -94,11 +98,13 @@ class AutoCooling:
     """Time after the exposure chosen by runs: doubled until the damage has stopped growing.
 
     Starting from ``start_s`` (default: the exposure's duration, at least
-    1 s), the time is doubled while Omega at a criterion depth grew by more
-    than ``tolerance`` (relative) over the last quarter of the run.
+    1 s), the time is doubled while the result (as :class:`AutoGrid`
+    judges it: Omega at the criterion depths where the degree is in doubt,
+    and the depths Omega = 0.53 and 1 reach) grew by more than
+    ``tolerance`` (relative) over the last quarter of the run.
     """
 
-    tolerance: float = 1e-3
+    tolerance: float = 0.01
     start_s: Optional[float] = None
     max_doublings: int = 6
 
@@ -327,10 +333,9 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
         gas_mean = gas.step_means(starts, dt)
         weighted = product_step_means(h, gas, starts, dt)
         # The gas temperature that, with the mean h, gives each step its mean h*T_gas.
-        gas_const = (gas._right(starts) == gas._left(starts + dt)) & \
-                    (np.searchsorted(gas.t, starts + dt, side="left") - np.searchsorted(gas.t, starts, side="right") <= 0)
-        with np.errstate(invalid="ignore", divide="ignore"):
-            gas_eff = np.where((h_mean > 0) & ~gas_const, weighted / np.where(h_mean > 0, h_mean, 1), gas_mean)
+        varies = (h_mean > 0) & ~gas.constant_over(starts, dt)
+        gas_eff = gas_mean.copy()
+        gas_eff[varies] = weighted[varies] / h_mean[varies]
         left_bc = table_pairs(h_mean, dt)
         left_amb = table_pairs(gas_eff, dt)
     elif isinstance(exp, SurfaceTemperature):
@@ -450,5 +455,5 @@ def _partial_means(p: Profile, starts: np.ndarray, widths: np.ndarray) -> np.nda
     out = np.empty(len(starts))
     for w in np.unique(widths):
         sel = widths == w
-        out[sel] = p.step_means(starts[sel], float(w)) if w > 0 else p._right(starts[sel])
+        out[sel] = p.step_means(starts[sel], float(w)) if w > 0 else p.after(starts[sel])
     return out

@@ -1,0 +1,244 @@
+"""Command line: ``python3 -m skinburn assess|search|template|presets ...``.
+
+    python3 -m skinburn assess DATADIR --skin torvi-dale --kinetics weaver-stoll
+    python3 -m skinburn template flash-fire > fire.json
+    python3 -m skinburn search --trial fire.json --vary exposure.duration_s --range 0.5 20 \\
+        --degree 2 --for exposure.flux_W_m2=10e3,20e3,40e3 --csv times.csv
+
+Exit status: 0 done; 1 the program refused the trial or failed; 2 a wrong
+command line; 3 a search whose range does not bracket the threshold.
+"""
+from __future__ import annotations
+
+import argparse
+import json
+import sys
+import tempfile
+from pathlib import Path
+from typing import Any, Optional, Sequence
+
+from .assess import CRITERIA, assess
+from .datadir import DataDirectory
+from .kinetics import KINETICS, Kinetics, kinetics_preset
+from .program import Program, ProgramError
+from .results import write_csv
+from .run import run
+from .scenarios import SCENARIOS
+from .search import BracketError, SearchResult, SearchJob, search_many
+from .skin import SKINS, Skin, skin_preset
+from .trial import Trial, trial_from_dict
+from .units import celsius, kelvin
+
+
+class UsageError(Exception):
+    """A wrong command line (exit status 2)."""
+
+
+def _value(text: str) -> Any:
+    """A command-line value: a number, a temperature with its unit (60C, 333.15K) or a word."""
+    t = text.strip()
+    for suffix, make in (("°C", celsius), ("C", celsius), ("K", kelvin)):
+        if t.endswith(suffix):
+            try:
+                return make(float(t[: -len(suffix)]))
+            except ValueError:
+                break
+    try:
+        return float(t)
+    except ValueError:
+        return t
+
+
+def _assignments(items: Sequence[str]) -> dict[str, Any]:
+    out = {}
+    for item in items:
+        name, sep, value = item.partition("=")
+        if not sep or not name:
+            raise UsageError(f"--set takes NAME=VALUE, not {item!r}")
+        out[name.strip()] = _value(value)
+    return out
+
+
+def _subject(args: argparse.Namespace, program: Program, scratch: Path) -> tuple[Any, Optional[Skin]]:
+    """The trial (from --trial) or data directory, with its --set values applied (edited copies in ``scratch``)."""
+    sets = _assignments(args.set or [])
+    if args.trial:
+        trial = trial_from_dict(json.loads(Path(args.trial).read_text()))
+        for name, value in sets.items():
+            trial = trial.replace(name, value)
+        if args.kinetics:
+            trial = trial.replace("kinetics", kinetics_preset(args.kinetics))
+        if args.skin:
+            trial = trial.replace("skin", skin_preset(args.skin))
+        return trial, trial.skin
+    if not args.datadir:
+        raise UsageError("give a data directory or --trial FILE")
+    d = DataDirectory(args.datadir, program)
+    if sets:
+        d = d.edited({k: (v.K if hasattr(v, "K") else v) for k, v in sets.items()}, scratch / "set")
+    return d, skin_preset(args.skin) if args.skin else None
+
+
+def _common(p: argparse.ArgumentParser) -> None:
+    p.add_argument("datadir", nargs="?", help="a data directory (its input files are copied; it is not changed)")
+    p.add_argument("--trial", help="a trial description in JSON (see the template command)")
+    p.add_argument("--skin", choices=sorted(SKINS), help="the skin whose epidermis and dermis bases the criteria use")
+    p.add_argument("--kinetics", help=f"damage model: {', '.join(KINETICS)} (default: the trial's, or the "
+                                      "constants the program read)")
+    p.add_argument("--set", action="append", metavar="NAME=VALUE",
+                   help="change a value first: a DATA.DAT entry, jet.* or a block of a data directory; a dotted "
+                        "field of a trial (temperatures with their unit: 60C, 333.15K)")
+    p.add_argument("--skinburn", help="the skinburn binary (default: $SKINBURN, then build/default/skinburn)")
+
+
+def cmd_assess(args: argparse.Namespace, scratch: Path) -> int:
+    program = Program.find(args.skinburn)
+    subject, skin = _subject(args, program, scratch)
+    if skin is None:
+        print("skinburn: give --skin for a data directory (the criteria need the epidermis and dermis bases)",
+              file=sys.stderr)
+        return 2
+    res = run(subject, program)
+    kin: Optional[Kinetics] = kinetics_preset(args.kinetics) if args.kinetics else None
+    a = assess(res, skin, kin)
+    print(a.verdict())
+    if res.crossings:
+        depths = ", ".join(f"{c['depth_m'] * 1e6:.0f} um" for c in res.crossings)
+        print(f"  The program's own Omega (its constants) passes through 1 at {depths} ({res.outcome}).")
+    else:
+        print(f"  The program's own outcome: {res.outcome}.")
+    if args.csv:
+        res.write_summary_csv(args.csv, a.row())
+        print(f"  summary: {args.csv}")
+    if args.nodes_csv:
+        res.write_nodes_csv(args.nodes_csv, a.kinetics)
+        print(f"  per node: {args.nodes_csv}")
+    return 0
+
+
+def cmd_search(args: argparse.Namespace, scratch: Path) -> int:
+    program = Program.find(args.skinburn)
+    subject, skin = _subject(args, program, scratch)
+    kin = kinetics_preset(args.kinetics) if args.kinetics else None
+    lo, hi = args.range
+    cases: list[dict[str, Any]] = [{}]
+    if args.for_:
+        name, _, values = args.for_.partition("=")
+        cases = [{name: _value(v)} for v in values.split(",") if v.strip()]
+    searches = []
+    for k, case in enumerate(cases):
+        base: Any = subject
+        if case and isinstance(subject, Trial):
+            for name, value in case.items():
+                base = base.replace(name, value)
+        elif case:
+            base = subject.edited({n: (v.K if hasattr(v, "K") else v) for n, v in case.items()},
+                                  scratch / f"case{k}")
+        if not isinstance(base, Trial):
+            base = str(base.path)
+        labels = {k: (v.K if hasattr(v, "K") else v) for k, v in case.items()}
+        searches.append(SearchJob(base, args.vary, lo, hi, args.degree, kin, skin, args.unit, None, args.rtol, labels))
+    parallel = None
+    if args.parallel is not None:
+        parallel = list(args.parallel) + (["-j", str(args.jobs)] if args.jobs else [])
+    results = search_many(searches, args.jobs, program, parallel)
+    status = 0
+    rows = []
+    for r in results:
+        label = " ".join(f"{k}={v:g}" if isinstance(v, float) else f"{k}={v}" for k, v in r.labels.items())
+        if isinstance(r, SearchResult):
+            crit = [c for c in CRITERIA if c.degree == r.degree][0]
+            print(f"{label + ': ' if label else ''}burn degree {r.degree} (Omega {crit.threshold:g} at "
+                  f"{r.depth_m * 1e6:.0f} um, {r.kinetics}): {r.vary} = {r.value:.6g}, not reached at "
+                  f"{r.unburnt_value:.6g}, reached at {r.burnt_value:.6g} ({r.runs} runs)")
+        else:
+            print(f"{label + ': ' if label else ''}{r.kind}: {r.error}", file=sys.stderr)
+            status = max(status, 3 if r.kind == "BracketError" else 1)
+        rows.append(r.row())
+    if args.csv:
+        header: list[str] = []
+        for row in rows:
+            header += [k for k in row if k not in header]
+        write_csv(args.csv, header, [[row.get(k) for k in header] for row in rows])
+        print(f"csv: {args.csv}")
+    return status
+
+
+def cmd_search_job(args: argparse.Namespace, scratch: Path) -> int:
+    from .search import run_job_file
+
+    run_job_file(args.job, args.out, str(Program.find(args.skinburn).path))
+    return 0
+
+
+def cmd_template(args: argparse.Namespace, scratch: Path) -> int:
+    print(json.dumps(SCENARIOS[args.name]().to_dict(), indent=2))
+    return 0
+
+
+def cmd_presets(args: argparse.Namespace, scratch: Path) -> int:
+    print("Kinetics:")
+    for key, k in KINETICS.items():
+        regimes = "; ".join(f"from {r.from_K:g} K: P {r.frequency_factor_per_s:.6g} 1/s, E/R {r.e_over_r_K:.6g} K"
+                            for r in k.regimes)
+        print(f"  {key}: {regimes}\n    {k.source}")
+    print("Skins:")
+    for key, s in SKINS.items():
+        layers = "; ".join(f"{l.name} {l.thickness_m * 1e6:g} um k {l.conductivity_W_mK:g} rho {l.density_kg_m3:g} "
+                           f"c {l.heat_capacity_J_kgK:g}" for l in s.layers)
+        print(f"  {key}: {layers}\n    {s.source}")
+    print("Burn criteria:")
+    for c in CRITERIA:
+        print(f"  degree {c.degree}: Omega >= {c.threshold:g} at the {c.layer} base\n    {c.source}")
+    return 0
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    parser = argparse.ArgumentParser(prog="python3 -m skinburn", description=__doc__.split("\n\n")[0])
+    sub = parser.add_subparsers(dest="command", required=True)
+    p = sub.add_parser("assess", help="run a trial and give the burn degree and depths")
+    _common(p)
+    p.add_argument("--csv", help="write a one-row summary CSV")
+    p.add_argument("--nodes-csv", help="write the per-node CSV")
+    p.set_defaults(func=cmd_assess)
+    p = sub.add_parser("search", help="find where a burn degree is first reached as one value varies")
+    _common(p)
+    p.add_argument("--vary", required=True, help="the value varied (a trial field or a data-directory name)")
+    p.add_argument("--range", nargs=2, type=float, required=True, metavar=("LO", "HI"))
+    p.add_argument("--unit", choices=("C", "K"), help="unit of a varied temperature")
+    p.add_argument("--degree", type=int, choices=(1, 2, 3), default=2)
+    p.add_argument("--for", dest="for_", metavar="NAME=V1,V2,...", help="one search per value, side by side")
+    p.add_argument("-j", "--jobs", type=int, help="searches at a time (default: one per CPU)")
+    p.add_argument("--parallel", nargs=argparse.REMAINDER, metavar="OPTION",
+                   help="run the searches with GNU parallel, passing it the options that follow "
+                        "(e.g. --parallel --slf hosts.txt); last on the line")
+    p.add_argument("--rtol", type=float, default=1e-3, help="relative tolerance of the value found (default 1e-3)")
+    p.add_argument("--csv", help="write one row per search")
+    p.set_defaults(func=cmd_search)
+    p = sub.add_parser("search-job", help="run one search from a JSON file (a job of search_many)")
+    p.add_argument("job")
+    p.add_argument("out")
+    p.add_argument("--skinburn")
+    p.set_defaults(func=cmd_search_job)
+    p = sub.add_parser("template", help="print a trial description in JSON to start from")
+    p.add_argument("name", choices=sorted(SCENARIOS))
+    p.set_defaults(func=cmd_template)
+    p = sub.add_parser("presets", help="list the kinetics, skins and burn criteria with their sources")
+    p.set_defaults(func=cmd_presets)
+    args = parser.parse_args(argv)
+    try:
+        with tempfile.TemporaryDirectory(prefix="sb-cli-") as scratch:
+            return args.func(args, Path(scratch))
+    except ProgramError as exc:
+        print(str(exc), file=sys.stderr)
+        return 1
+    except BracketError as exc:
+        print(str(exc), file=sys.stderr)
+        return 3
+    except (UsageError, FileNotFoundError, KeyError, ValueError, TypeError, AttributeError) as exc:
+        print(f"skinburn: {exc}", file=sys.stderr)
+        return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,317 @@
+"""What one run computed, as NumPy arrays.
+
+:class:`Results` reads ``PREFIX.json`` and memory-maps ``PREFIX.npy``
+(docs/results.md). Depths are the nodes' true positions, (i-1)*DELTAX;
+the program's report puts node i one spacing deeper, and only
+``crossings[k]["report_depth_m"]`` keeps that convention.
+"""
+from __future__ import annotations
+
+import csv
+import math
+import os
+import weakref
+from pathlib import Path
+from typing import Any, Callable, Optional, Sequence, Union
+
+import numpy as np
+import numpy.typing as npt
+
+from .kinetics import Kinetics, damage_integral
+from .program import CheckReport
+
+PathLike = Union[str, os.PathLike]
+
+
+def _floats(values: Optional[Sequence[Any]], n: int) -> np.ndarray:
+    """A JSON array with nulls as NaN (all NaN when the array is null)."""
+    if values is None:
+        return np.full(n, np.nan)
+    return np.array([np.nan if v is None else float(v) for v in values], dtype=float)
+
+
+class Results:
+    """The results of one run of skinburn.
+
+    Arrays (all NumPy, units in the names):
+
+    - ``temperature_K``: the history, shape (rows, nodes), memory-mapped
+      from ``PREFIX.npy``; row r at ``time_s[r]`` = r * DELTAT, row 0 the
+      temperatures the march started from.
+    - ``time_s`` (rows,), ``depth_m`` (nodes,) at (i-1) * DELTAX.
+    - ``peak_temperature_K``, ``peak_time_s`` per node.
+    - ``program_omega`` per node as the program uses it (0 below 1e-6) and
+      ``program_omega_unfloored`` (NaN where the program computed none).
+
+    ``status``, ``outcome``, ``error``, ``reached`` and ``crossings`` are as
+    the program wrote them; ``inputs`` is the ``--check=json`` report of the
+    data directory the run read. ``trial`` and ``layout`` are set when the
+    package wrote the directory.
+    """
+
+    def __init__(self, document: dict, prefix: Path, trial: Any = None, layout: Any = None,
+                 directory: Optional[Path] = None, cleanup: Optional[Callable[[], None]] = None) -> None:
+        self.document = document
+        self.prefix = Path(prefix)
+        self.trial = trial
+        self.layout = layout
+        self.directory = directory
+        self.settlement: Any = None
+        self.inputs = CheckReport(document.get("inputs") or {}, directory)
+        grid = self.inputs.grid
+        self.deltax_m: float = float(grid.get("deltax_m", math.nan))
+        self.deltat_s: float = float(grid.get("deltat_s", math.nan))
+        hist = document.get("history")
+        self._history_path: Optional[Path] = None
+        if hist:
+            name = Path(hist["file"]).name
+            self._history_path = self.prefix.parent / name
+        self._temperature: Optional[np.ndarray] = None
+        if cleanup is not None:
+            weakref.finalize(self, cleanup)
+
+    # --- what the program said ---------------------------------------------------
+    @property
+    def status(self) -> int:
+        """Exit status of the run."""
+        return int(self.document.get("status", -1))
+
+    @property
+    def outcome(self) -> str:
+        """``burn-depth``, ``omega-at-node``, ``all-above``, ``all-below`` or ``error``."""
+        return str(self.document.get("outcome"))
+
+    @property
+    def error(self) -> Optional[str]:
+        """The message the run stopped with, or None."""
+        return self.document.get("error")
+
+    @property
+    def reached(self) -> dict:
+        """``{"phase", "step", "time_s"}``: how far the run got."""
+        return dict(self.document.get("reached") or {})
+
+    @property
+    def crossings(self) -> list[dict]:
+        """Where the program's Omega passes through 1 between two nodes (docs/results.md)."""
+        return list(self.document.get("crossings") or [])
+
+    @property
+    def output_node(self) -> int:
+        """``OUTNODE`` of the run (0: every node)."""
+        return int(self.document.get("output_node") or 0)
+
+    # --- arrays --------------------------------------------------------------------
+    @property
+    def temperature_K(self) -> np.ndarray:
+        """The temperature history in K, rows at ``time_s``, columns at ``depth_m`` (memory-mapped)."""
+        if self._temperature is None:
+            if self._history_path is None:
+                raise ValueError("the run wrote no history (it stopped before the march)")
+            self._temperature = np.load(self._history_path, mmap_mode="r")
+        return self._temperature
+
+    @property
+    def nodes(self) -> int:
+        """Number of nodes."""
+        hist = self.document.get("history")
+        if hist:
+            return int(hist["columns"])
+        return int(self.inputs.grid.get("nodes", 0))
+
+    @property
+    def rows(self) -> int:
+        """Number of history rows (TIMESTEPS + 1 after a complete march)."""
+        hist = self.document.get("history")
+        return int(hist["rows"]) if hist else 0
+
+    @property
+    def time_s(self) -> np.ndarray:
+        """Time of each history row in s."""
+        return np.arange(self.rows) * self.deltat_s
+
+    @property
+    def depth_m(self) -> np.ndarray:
+        """Depth of each node in m: (i-1) * DELTAX."""
+        nodes = self.document.get("nodes") or {}
+        if nodes.get("depth_m") is not None:
+            return np.asarray(nodes["depth_m"], dtype=float)
+        return np.arange(self.nodes) * self.deltax_m
+
+    def _node_array(self, key: str) -> np.ndarray:
+        nodes = self.document.get("nodes") or {}
+        return _floats(nodes.get(key), self.nodes)
+
+    @property
+    def peak_temperature_K(self) -> np.ndarray:
+        """Highest temperature of each node over the history, K."""
+        v = self._node_array("peak_temperature_K")
+        return v if not np.isnan(v).all() else np.asarray(self.temperature_K).max(axis=0)
+
+    @property
+    def peak_time_s(self) -> np.ndarray:
+        """First time each node reached its peak, s."""
+        v = self._node_array("peak_time_s")
+        return v if not np.isnan(v).all() else np.asarray(self.temperature_K).argmax(axis=0) * self.deltat_s
+
+    @property
+    def program_omega(self) -> np.ndarray:
+        """The program's Omega per node (0 below 1e-6; NaN where it computed none)."""
+        return self._node_array("omega")
+
+    @property
+    def program_omega_unfloored(self) -> np.ndarray:
+        """The program's Omega per node before its 1e-6 floor (NaN where it computed none)."""
+        return self._node_array("omega_unfloored")
+
+    @property
+    def conductivity_W_mK(self) -> Optional[np.ndarray]:
+        """Conductivity of each node as the program laid it (W/(m K)), or None if unknown."""
+        values = self.inputs.laid_values("conductivity")
+        if values is not None and len(values) == self.nodes:
+            return np.asarray(values, dtype=float)
+        return None
+
+    @property
+    def program_kinetics(self) -> Kinetics:
+        """The constants the program used (``DATA.DAT`` entries 11-14, defaults applied)."""
+        factor = float(self.inputs.value("FREQFACTOR"))
+        exponent = float(self.inputs.value("FREQEXP"))
+        return Kinetics.arrhenius(factor * 10.0 ** exponent, float(self.inputs.value("ACTENERGY")),
+                                  float(self.inputs.value("GASCONST")), name="as the program read it")
+
+    # --- damage under any kinetics ---------------------------------------------------
+    def omega(self, kinetics: Optional[Kinetics] = None, nodes: Optional[npt.ArrayLike] = None) -> np.ndarray:
+        """Omega of each node (or of the 1-based ``nodes`` given) under ``kinetics``.
+
+        Default kinetics: the program's own constants, so that the result is
+        the program's ``omega_unfloored`` to about 1e-14 relative.
+        """
+        kin = kinetics if kinetics is not None else self.program_kinetics
+        hist = self.temperature_K
+        if nodes is not None:
+            cols = np.asarray(nodes, dtype=int) - 1
+            return damage_integral(np.asarray(hist[:, cols]), self.deltat_s, kin)
+        return damage_integral(hist, self.deltat_s, kin)
+
+    def temperature_at_depth(self, depth_m: float) -> np.ndarray:
+        """The history (K, one value per row) at a depth between nodes.
+
+        Straight lines between nodes of one conductivity; between nodes of
+        different conductivity the model's boundary lies halfway, at the
+        temperature that carries the same flux on both sides,
+        (k_i T_i + k_j T_j) / (k_i + k_j), with straight lines to each node.
+        """
+        a, b, i = depth_weights(depth_m, self.deltax_m, self.nodes, self.conductivity_W_mK)
+        hist = self.temperature_K
+        if b == 0.0:
+            return np.asarray(hist[:, i], dtype=float)
+        return a * np.asarray(hist[:, i], dtype=float) + b * np.asarray(hist[:, i + 1], dtype=float)
+
+    def omega_at_depth(self, depth_m: float, kinetics: Optional[Kinetics] = None) -> float:
+        """Omega at a depth (m) from the history there (:meth:`temperature_at_depth`)."""
+        kin = kinetics if kinetics is not None else self.program_kinetics
+        return float(damage_integral(self.temperature_at_depth(depth_m), self.deltat_s, kin))
+
+    # --- tables --------------------------------------------------------------------------
+    def node_table(self, kinetics: Optional[Kinetics] = None) -> dict[str, np.ndarray]:
+        """Per-node columns: node, depth_m, peak_temperature_K, peak_time_s, the program's Omega
+        (floored and not) and, with ``kinetics``, ``omega`` under it."""
+        table = {
+            "node": np.arange(1, self.nodes + 1),
+            "depth_m": self.depth_m,
+            "peak_temperature_K": self.peak_temperature_K,
+            "peak_time_s": self.peak_time_s,
+            "program_omega": self.program_omega,
+            "program_omega_unfloored": self.program_omega_unfloored,
+        }
+        if kinetics is not None:
+            table["omega"] = self.omega(kinetics)
+        return table
+
+    def to_dataframe(self, kinetics: Optional[Kinetics] = None) -> Any:
+        """The per-node table as a pandas DataFrame (needs pandas)."""
+        import pandas as pd  # optional dependency
+
+        return pd.DataFrame(self.node_table(kinetics))
+
+    def write_nodes_csv(self, path: PathLike, kinetics: Optional[Kinetics] = None) -> Path:
+        """Write the per-node table as CSV (full precision); returns the path."""
+        table = self.node_table(kinetics)
+        return write_csv(path, list(table), zip(*table.values()))
+
+    def summary(self) -> dict[str, Any]:
+        """One row of what the program reported: status, outcome, error, nodes, steps, crossings, peak."""
+        peak = self.peak_temperature_K if self.rows else np.array([np.nan])
+        return {
+            "status": self.status,
+            "outcome": self.outcome,
+            "error": self.error or "",
+            "nodes": self.nodes,
+            "deltax_m": self.deltax_m,
+            "steps": max(self.rows - 1, 0),
+            "deltat_s": self.deltat_s,
+            "peak_surface_temperature_K": float(peak[0]) if len(peak) else math.nan,
+            "program_crossings_depth_m": ";".join(repr(c["depth_m"]) for c in self.crossings),
+        }
+
+    def write_summary_csv(self, path: PathLike, extra: Optional[dict[str, Any]] = None) -> Path:
+        """Write :meth:`summary` (and ``extra`` columns) as a one-row CSV; returns the path."""
+        row = self.summary()
+        row.update(extra or {})
+        return write_csv(path, list(row), [list(row.values())])
+
+    def close(self) -> None:
+        """Drop the memory map (the arrays taken from it stay valid only while it is open)."""
+        self._temperature = None
+
+
+def depth_weights(depth_m: float, deltax_m: float, nodes: int,
+                  conductivity_W_mK: Optional[np.ndarray] = None) -> tuple[float, float, int]:
+    """(a, b, i): the temperature at ``depth_m`` is a * T[i] + b * T[i+1] (0-based nodes).
+
+    See :meth:`Results.temperature_at_depth` for the rule.
+    """
+    deepest = (nodes - 1) * deltax_m
+    if not (0.0 <= depth_m <= deepest * (1 + 1e-12)):
+        raise ValueError(f"depth {depth_m} m lies outside the model (0 to {deepest} m)")
+    pos = depth_m / deltax_m
+    i = min(int(math.floor(pos)), nodes - 1)
+    frac = pos - i
+    if i >= nodes - 1 or frac <= 1e-12:
+        return 1.0, 0.0, min(i, nodes - 1)
+    if frac >= 1 - 1e-12:
+        return 1.0, 0.0, i + 1
+    if conductivity_W_mK is None or conductivity_W_mK[i] == conductivity_W_mK[i + 1]:
+        return 1.0 - frac, frac, i
+    ki, kj = float(conductivity_W_mK[i]), float(conductivity_W_mK[i + 1])
+    # The boundary temperature as weights on T_i and T_j.
+    mi, mj = ki / (ki + kj), kj / (ki + kj)
+    if frac <= 0.5:
+        s = frac / 0.5
+        return (1 - s) + s * mi, s * mj, i
+    s = (frac - 0.5) / 0.5
+    return (1 - s) * mi, (1 - s) * mj + s, i
+
+
+def write_csv(path: PathLike, header: Sequence[str], rows: Any) -> Path:
+    """Write rows under a header; floats in full precision (repr)."""
+    p = Path(path)
+    p.parent.mkdir(parents=True, exist_ok=True)
+    with open(p, "w", newline="", encoding="utf-8") as f:
+        w = csv.writer(f)
+        w.writerow(header)
+        for row in rows:
+            w.writerow([_cell(v) for v in row])
+    return p
+
+
+def _cell(v: Any) -> Any:
+    if isinstance(v, (float, np.floating)):
+        v = float(v)
+        return "" if math.isnan(v) else repr(v)
+    if isinstance(v, np.integer):
+        return int(v)
+    if v is None:
+        return ""
+    return v

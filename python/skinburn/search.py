@@ -1,0 +1,429 @@
+"""Threshold search: where a chosen burn degree is first reached as one quantity varies.
+
+The measure searched is continuous: ln(Omega / threshold) at the depth of
+the degree's criterion (:data:`skinburn.assess.CRITERIA`), under the chosen
+kinetics. It is 0 where the degree is just reached. SciPy's ``brentq``
+(Brent's bracketing method) finds the root between the two ends given,
+which must lie on opposite sides of it; otherwise :class:`BracketError`
+says what each end gave. Every evaluation is one run of the program.
+
+An automatic grid or cooling time is settled on the trial at the root
+(found first on the coarse starting grid), and the root is then found again
+with them; all evaluations of the final answer share one grid and one
+cooling time.
+"""
+from __future__ import annotations
+
+import dataclasses
+import json
+import math
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+from concurrent.futures import ProcessPoolExecutor
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Any, Callable, Optional, Sequence, Union
+
+
+from .assess import criterion, omega_at_depth
+from .datadir import DataDirectory
+from .exposure import Series
+from .kinetics import Kinetics
+from .program import Program
+from .results import Results
+from .run import run, settle
+from .skin import Skin
+from .trial import Trial
+from .units import Temperature, celsius, kelvin
+
+PathLike = Union[str, os.PathLike]
+Vary = Union[str, Callable[[float], Trial]]
+
+
+class BracketError(ValueError):
+    """The two ends of the range do not lie on opposite sides of the threshold.
+
+    ``ends`` holds ``(x, ln(Omega/threshold))`` for both ends.
+    """
+
+    def __init__(self, message: str, ends: tuple[tuple[float, float], ...]) -> None:
+        super().__init__(message)
+        self.ends = ends
+
+
+@dataclass(frozen=True)
+class SearchResult:
+    """Where a burn degree is first reached.
+
+    ``value`` is the root found (in the unit of the varied quantity);
+    ``unburnt_value`` and ``burnt_value`` the closest values evaluated on
+    either side of it (the degree not reached, and reached);
+    ``runs`` counts every run of the program, settling included;
+    ``evaluations`` lists (value, ln(Omega/threshold)).
+    """
+
+    vary: str
+    degree: int
+    threshold: float
+    depth_m: float
+    kinetics: str
+    value: float
+    unburnt_value: float
+    burnt_value: float
+    runs: int
+    evaluations: tuple[tuple[float, float], ...]
+    xtol: float
+    rtol: float
+    deltax_m: Optional[float] = None
+    deltat_s: Optional[float] = None
+    after_exposure_s: Optional[float] = None
+    labels: dict = field(default_factory=dict)
+
+    def row(self) -> dict:
+        """A flat dict for CSV."""
+        return {**self.labels, "vary": self.vary, "degree": self.degree, "kinetics": self.kinetics,
+                "value": self.value, "unburnt_value": self.unburnt_value, "burnt_value": self.burnt_value,
+                "runs": self.runs, "xtol": self.xtol, "rtol": self.rtol, "deltax_m": self.deltax_m,
+                "deltat_s": self.deltat_s, "after_exposure_s": self.after_exposure_s, "error": ""}
+
+
+def _trial_setter(base: Trial, vary: str, unit: Optional[str]) -> Callable[[float], Trial]:
+    """x -> the trial with the field at ``vary`` set to x (a temperature in ``unit``)."""
+    current = base.get(vary)
+    is_temp = isinstance(current, Temperature) or (isinstance(current, Series) and current.is_temperature)
+    if is_temp:
+        if unit not in ("K", "C"):
+            raise TypeError(f"{vary} is a temperature: give unit='C' or unit='K'")
+        make = celsius if unit == "C" else kelvin
+        return lambda x: base.replace(vary, make(float(x)))
+    if unit not in (None, ""):
+        raise TypeError(f"{vary} is not a temperature; it takes no unit")
+    if isinstance(current, (Series, int, float)) or current is None:
+        return lambda x: base.replace(vary, float(x))
+    raise TypeError(f"{vary} holds {type(current).__name__}, not a number to vary")
+
+
+class _Evaluator:
+    """Runs one evaluation of the measure per value and keeps count."""
+
+    def __init__(self, base: Union[Trial, DataDirectory], vary: Vary, degree: int, kinetics: Optional[Kinetics],
+                 skin: Optional[Skin], unit: Optional[str], program: Program) -> None:
+        self.program = program
+        self.crit = criterion(degree)
+        self.base = base
+        self.runs = 0
+        self.points: list[tuple[float, float]] = []
+        if isinstance(base, DataDirectory):
+            if skin is None:
+                raise ValueError("a search on a data directory needs the skin whose criterion depths it uses")
+            if not isinstance(vary, str):
+                raise TypeError("on a data directory, vary names a value (see skinburn.datadir)")
+            self.skin = skin
+            self.kinetics = kinetics
+            self.make: Callable[[float], Any] = lambda x: {vary: x}
+        else:
+            self.skin = skin or base.skin
+            self.kinetics = kinetics or base.kinetics
+            self.make = vary if callable(vary) else _trial_setter(base, vary, unit)
+        self.depth_m = self.skin.epidermis_base_m if self.crit.layer == "epidermis" else self.skin.dermis_base_m
+
+    def measure(self, res: Results) -> float:
+        kin = self.kinetics or res.program_kinetics
+        om = omega_at_depth(res.temperature_K, res.deltat_s, res.deltax_m, self.depth_m, kin,
+                            res.conductivity_W_mK)
+        return math.log(max(om, 1e-300) / self.crit.threshold)
+
+    def results(self, x: float) -> Results:
+        if isinstance(self.base, DataDirectory):
+            work = Path(tempfile.mkdtemp(prefix="sb-"))
+            try:
+                edited = self.base.edited(self.make(x), work / "d")
+                res = run(edited, self.program)
+            finally:
+                shutil.rmtree(work, ignore_errors=True)
+        else:
+            res = run(self.make(x), self.program)
+        self.runs += 1 + (res.settlement.runs - 1 if res.settlement is not None else 0)
+        return res
+
+    def __call__(self, x: float) -> float:
+        for px, pm in self.points:
+            if px == x:
+                return pm
+        m = self.measure(self.results(x))
+        self.points.append((x, m))
+        return m
+
+
+def search(base: Union[Trial, DataDirectory], vary: Vary, lo: float, hi: float, degree: int = 2,
+           kinetics: Optional[Kinetics] = None, skin: Optional[Skin] = None, unit: Optional[str] = None,
+           xtol: Optional[float] = None, rtol: float = 1e-3, maxiter: int = 100,
+           program: Optional[Union[Program, PathLike]] = None, labels: Optional[dict] = None) -> SearchResult:
+    """Find the value of ``vary`` in [``lo``, ``hi``] where burn ``degree`` (1, 2, 3) is first reached.
+
+    ``vary`` is a dotted field of the trial (``exposure.duration_s``,
+    ``exposure.flux_W_m2``, ``exposure.gas_temperature``,
+    ``exposure.standoff_m``), a function value -> trial, or for a data
+    directory a name of :mod:`skinburn.datadir`. A temperature field takes
+    ``unit`` ``"C"`` or ``"K"``; a field holding a series is replaced by a
+    constant. ``kinetics`` defaults to the trial's (the program's constants
+    for a data directory); ``skin`` to the trial's. The root is found to
+    ``xtol`` + ``rtol`` * |value| (``xtol`` defaults to 1e-6 of the range).
+    """
+    if not hi > lo:
+        raise ValueError(f"the range must ascend: lo {lo} < hi {hi}")
+    prog = Program.find(program)
+    if isinstance(base, (str, os.PathLike)):
+        base = DataDirectory(base, prog)
+    ev = _Evaluator(base, vary, degree, kinetics, skin, unit, prog)
+    name = vary if isinstance(vary, str) else getattr(vary, "__name__", "value")
+    tol = xtol if xtol is not None else 1e-6 * (hi - lo)
+    if isinstance(base, Trial) and not ev.make(hi).resolved:
+        return _settled_search(ev, name, degree, lo, hi, tol, rtol, maxiter, prog, labels)
+    grid_info: tuple[Optional[float], Optional[float], Optional[float]] = (None, None, None)
+    if isinstance(base, Trial):
+        top = ev.make(hi)
+        grid_info = (top.grid.deltax_m, top.grid.deltat_s, float(top.after_exposure_s))  # type: ignore[union-attr,arg-type]
+    root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
+    return _result(ev, name, degree, root, unburnt, burnt, tol, rtol, grid_info, labels)
+
+
+def find_threshold(measure: Callable[[float], float], lo: float, hi: float, xtol: float, rtol: float = 1e-3,
+                   maxiter: int = 100, name: str = "value", what: str = "the threshold") -> float:
+    """The root of a continuous ``measure`` in [``lo``, ``hi``] by Brent's bracketing method (SciPy).
+
+    ``measure`` is negative where the threshold is not reached and positive
+    where it is (or the other way round); the ends must differ in sign, else
+    :class:`BracketError` names both values. The root is found to
+    ``xtol`` + ``rtol`` * |root|.
+    """
+    f_lo, f_hi = measure(lo), measure(hi)
+    if f_lo == 0.0:
+        return lo
+    if f_hi == 0.0:
+        return hi
+    if not (math.isfinite(f_lo) and math.isfinite(f_hi)):
+        raise BracketError(f"the measure is not finite at an end ({name} = {lo:g}: {f_lo}; {hi:g}: {f_hi})",
+                           ((lo, f_lo), (hi, f_hi)))
+    if (f_lo > 0) == (f_hi > 0):
+        side = "reached" if f_lo > 0 else "not reached"
+        raise BracketError(f"no bracket: {what} is {side} at both ends ({name} = {lo:g}: {f_lo:.4g}; "
+                           f"{name} = {hi:g}: {f_hi:.4g}); widen the range", ((lo, f_lo), (hi, f_hi)))
+    from scipy.optimize import brentq  # SciPy loads only when a root is wanted
+
+    return float(brentq(measure, lo, hi, xtol=xtol, rtol=rtol, maxiter=maxiter))
+
+
+def _bracketed_root(ev: "_Evaluator", name: str, degree: int, lo: float, hi: float, tol: float, rtol: float,
+                    maxiter: int) -> tuple[float, Optional[float], Optional[float]]:
+    """The root of the measure in [lo, hi]; BracketError, with Omega at both ends, when there is none."""
+    f_lo, f_hi = ev(lo), ev(hi)
+    if (f_lo > 0) == (f_hi > 0) and f_lo != 0 and f_hi != 0:
+        thr = ev.crit.threshold
+
+        def omega(f: float) -> str:
+            value = thr * math.exp(f)
+            return "0" if value < 1e-290 else f"{value:.3g}"
+        side = "reached" if f_lo > 0 else "not reached"
+        raise BracketError(
+            f"no bracket: burn degree {degree} (Omega {thr:g} at {ev.depth_m * 1e6:.0f} um) is {side} at both "
+            f"ends: Omega {omega(f_lo)} at {name} = {lo:g}, {omega(f_hi)} at {name} = {hi:g}; widen the range",
+            ((lo, f_lo), (hi, f_hi)))
+    root = find_threshold(ev, lo, hi, tol, rtol, maxiter, name)
+    if root in (lo, hi) and ev(root) == 0.0:
+        return root, root, root
+    return root, None, None
+
+
+def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: float, tol: float, rtol: float,
+                    maxiter: int, prog: Program, labels: Optional[dict]) -> SearchResult:
+    """A search on a trial whose grid or cooling time is automatic.
+
+    1. The root is found on the first grid with the first cooling time
+       (:class:`~skinburn.trial.AutoGrid`, :class:`~skinburn.trial.AutoCooling`
+       of the trial at ``hi``): cheap runs that also show at once whether the
+       range brackets the root.
+    2. Grid and cooling time are settled on the trial at that root, where
+       Omega at the criterion depth is near its threshold, so their
+       tolerances bound the error of the answer itself.
+    3. The root is found again with them, from a bracket of 5 % of the range
+       around the first root (the whole range if that fails).
+    """
+    from .trial import AutoCooling, AutoGrid, Grid
+
+    make = ev.make
+    top = make(hi)
+    auto_grid = top.grid if isinstance(top.grid, AutoGrid) else None
+    first_grid = Grid(auto_grid.spacing_m(top.skin, 0), auto_grid.step_s(top.exposure.duration_s, 0)) \
+        if auto_grid else top.grid
+    auto_cool = top.after_exposure_s if isinstance(top.after_exposure_s, AutoCooling) else None
+    first_after = auto_cool.first_s(top.exposure.duration_s) if auto_cool else top.after_exposure_s
+    ev.make = lambda x: make(x).replace("grid", first_grid).replace("after_exposure_s", first_after)
+    first_root, _, _ = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
+    explicit, settlement, _ = settle(make(first_root), prog)
+    ev.runs += settlement.runs
+    grid, after = explicit.grid, explicit.after_exposure_s
+    ev.make = lambda x: make(x).replace("grid", grid).replace("after_exposure_s", after)
+    ev.points = []
+    half = 0.025 * (hi - lo)
+    a, b = max(lo, first_root - half), min(hi, first_root + half)
+    try:
+        root, unburnt, burnt = _bracketed_root(ev, name, degree, a, b, tol, rtol, maxiter)
+    except BracketError:
+        root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
+    return _result(ev, name, degree, root, unburnt, burnt, tol, rtol,
+                   (grid.deltax_m, grid.deltat_s, float(after)), labels)  # type: ignore[union-attr,arg-type]
+
+
+def _result(ev: _Evaluator, name: str, degree: int, root: float, unburnt: Optional[float],
+            burnt: Optional[float], xtol: float, rtol: float,
+            grid_info: tuple[Optional[float], Optional[float], Optional[float]], labels: Optional[dict]) -> SearchResult:
+    pts = ev.points
+    if unburnt is None:
+        below = [p for p in pts if p[1] < 0]
+        above = [p for p in pts if p[1] >= 0]
+        unburnt = min(below, key=lambda p: abs(p[0] - root))[0]
+        burnt = min(above, key=lambda p: abs(p[0] - root))[0]
+    kin = ev.kinetics.name if ev.kinetics is not None else "as the program read it"
+    return SearchResult(name, degree, ev.crit.threshold, ev.depth_m, kin, root, float(unburnt), float(burnt),
+                        ev.runs, tuple(pts), xtol, rtol, *grid_info, labels=dict(labels or {}))
+
+
+# --- Many searches side by side ------------------------------------------------
+
+@dataclass(frozen=True)
+class SearchJob:
+    """The arguments of one :func:`search`; ``labels`` are copied into its result (for CSV rows)."""
+
+    base: Union[Trial, str]
+    vary: Vary
+    lo: float
+    hi: float
+    degree: int = 2
+    kinetics: Optional[Kinetics] = None
+    skin: Optional[Skin] = None
+    unit: Optional[str] = None
+    xtol: Optional[float] = None
+    rtol: float = 1e-3
+    labels: dict = field(default_factory=dict)
+
+
+@dataclass(frozen=True)
+class SearchFailure:
+    """A search of :func:`search_many` that failed: its labels and the error's text."""
+
+    labels: dict
+    error: str
+    kind: str
+
+    def row(self) -> dict:
+        """A flat dict for CSV."""
+        return {**self.labels, "error": f"{self.kind}: {self.error}"}
+
+
+def _one(job: SearchJob, program: str) -> Union[SearchResult, SearchFailure]:
+    try:
+        return search(job.base, job.vary, job.lo, job.hi, job.degree, job.kinetics, job.skin, job.unit,
+                      job.xtol, job.rtol, program=program, labels=job.labels)
+    except Exception as exc:  # one failed search must not stop the others
+        return SearchFailure(dict(job.labels), str(exc), type(exc).__name__)
+
+
+def search_many(searches: Sequence[SearchJob], processes: Optional[int] = None,
+                program: Optional[Union[Program, PathLike]] = None, parallel: Optional[Sequence[str]] = None,
+                workdir: Optional[PathLike] = None) -> list[Union[SearchResult, SearchFailure]]:
+    """Run searches side by side; results in the order of ``searches``.
+
+    By default in a process pool, ``processes`` at a time (one per CPU).
+    With ``parallel`` (a list of GNU parallel options, e.g. ``["--sshlogin",
+    "2/host1,2/host2"]`` or ``["--slf", "hosts.txt"]``; ``[]`` for this
+    machine alone) each search is one GNU parallel job, so searches spread
+    over several machines; as for the study tool, ``workdir``, the package
+    and the binary must lie at the same paths there (a shared file system).
+    A search that fails gives a :class:`SearchFailure` in its place instead
+    of stopping the others.
+    """
+    path = str(Program.find(program).path)
+    if parallel is not None:
+        return _search_with_gnu_parallel(searches, path, list(parallel), workdir)
+    workers = processes or os.cpu_count() or 1
+    if workers == 1 or len(searches) == 1:
+        return [_one(s, path) for s in searches]
+    with ProcessPoolExecutor(max_workers=min(workers, len(searches))) as pool:
+        return list(pool.map(_one, searches, [path] * len(searches)))
+
+
+# --- Searches as files, for GNU parallel ------------------------------------------
+
+def job_to_dict(job: SearchJob) -> dict:
+    """JSON form of a search (the varied value must be named, not a function)."""
+    if not isinstance(job.vary, str):
+        raise TypeError("a search sent to another process by file must name its varied value")
+    base = job.base.to_dict() if isinstance(job.base, Trial) else {"datadir": str(Path(job.base).resolve())}
+    return {"base": base, "vary": job.vary, "lo": job.lo, "hi": job.hi, "degree": job.degree,
+            "kinetics": job.kinetics.to_dict() if job.kinetics else None,
+            "skin": job.skin.to_dict() if job.skin else None, "unit": job.unit, "xtol": job.xtol,
+            "rtol": job.rtol, "labels": job.labels}
+
+
+def job_from_dict(d: dict) -> SearchJob:
+    """The inverse of :func:`job_to_dict`."""
+    from .trial import trial_from_dict
+
+    base = d["base"]["datadir"] if "datadir" in d["base"] else trial_from_dict(d["base"])
+    return SearchJob(base, d["vary"], d["lo"], d["hi"], d["degree"],
+                      Kinetics.from_dict(d["kinetics"]) if d.get("kinetics") else None,
+                      Skin.from_dict(d["skin"]) if d.get("skin") else None, d.get("unit"), d.get("xtol"),
+                      d.get("rtol", 1e-3), d.get("labels") or {})
+
+
+def outcome_to_dict(r: Union[SearchResult, SearchFailure]) -> dict:
+    """JSON form of a search's outcome."""
+    return {"result": dataclasses.asdict(r)} if isinstance(r, SearchResult) else {"failure": dataclasses.asdict(r)}
+
+
+def outcome_from_dict(d: dict) -> Union[SearchResult, SearchFailure]:
+    """The inverse of :func:`outcome_to_dict`."""
+    if "failure" in d:
+        return SearchFailure(**d["failure"])
+    r = dict(d["result"])
+    r["evaluations"] = tuple(tuple(e) for e in r["evaluations"])
+    return SearchResult(**r)
+
+
+def run_job_file(job_path: PathLike, out_path: PathLike, program: str) -> None:
+    """Run the search of a job file and write its outcome file (a GNU parallel job)."""
+    job = job_from_dict(json.loads(Path(job_path).read_text()))
+    outcome = _one(job, program)
+    tmp = Path(str(out_path) + ".tmp")
+    tmp.write_text(json.dumps(outcome_to_dict(outcome)))
+    tmp.replace(out_path)
+
+
+def _search_with_gnu_parallel(searches: Sequence[SearchJob], program: str, options: list[str],
+                              workdir: Optional[PathLike]) -> list[Union[SearchResult, SearchFailure]]:
+    work = Path(tempfile.mkdtemp(prefix="sb-searches-", dir=workdir))
+    try:
+        files = []
+        for k, job in enumerate(searches):
+            f = work / f"s{k:04d}.json"
+            f.write_text(json.dumps(job_to_dict(job)))
+            files.append(f)
+        package_root = Path(__file__).resolve().parents[1]
+        command = ["parallel", *options, "env", f"PYTHONPATH={package_root}", "PYTHONDONTWRITEBYTECODE=1",
+                   sys.executable, "-m", "skinburn", "search-job", "--skinburn", program, "{}", "{.}.out.json",
+                   ":::", *map(str, files)]
+        subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, check=False)
+        out = []
+        for f, job in zip(files, searches):
+            done = f.with_suffix(".out.json")
+            if done.exists():
+                out.append(outcome_from_dict(json.loads(done.read_text())))
+            else:
+                out.append(SearchFailure(dict(job.labels), "the GNU parallel job wrote no result", "JobError"))
+        return out
+    finally:
+        shutil.rmtree(work, ignore_errors=True)

@@ -1,0 +1,63 @@
+"""The command line, as a user runs it."""
+import csv
+import json
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+PACKAGE_ROOT = Path(__file__).resolve().parents[1]
+
+
+def cli(program, *args, cwd=None):
+    env = dict(os.environ, SKINBURN=str(program.path), PYTHONPATH=str(PACKAGE_ROOT), PYTHONDONTWRITEBYTECODE="1")
+    return subprocess.run([sys.executable, "-m", "skinburn", *map(str, args)], capture_output=True, text=True,
+                          env=env, cwd=cwd)
+
+
+def test_assess_a_data_directory(program, examples, tmp_path):
+    out = cli(program, "assess", examples / "airbag-jet", "--skin", "uniform", "--kinetics", "weaver-stoll",
+              "--csv", tmp_path / "s.csv", "--nodes-csv", tmp_path / "n.csv")
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.startswith("Second-degree burn (Weaver-Stoll 1969 kinetics).")
+    assert "passes through 1 at 80 um" in out.stdout
+    row = next(csv.DictReader(open(tmp_path / "s.csv")))
+    assert row["degree"] == "2" and row["outcome"] == "burn-depth"
+    assert len(list(csv.DictReader(open(tmp_path / "n.csv")))) == 41
+    assert not (examples / "airbag-jet" / "OUTPUT.TXT").exists()  # run on a copy
+
+
+def test_assess_errors_and_their_status(program, examples):
+    out = cli(program, "assess", examples / "airbag-jet")
+    assert out.returncode == 2 and "--skin" in out.stderr
+    out = cli(program, "assess", examples / "airbag-jet", "--skin", "uniform", "--set", "DELTAT=0")
+    assert out.returncode == 1 and "DATA.DAT Line 18 input must be greater than zero." in out.stderr
+    assert cli(program, "assess", "--skin", "uniform").returncode == 2
+
+
+def test_template_then_search_side_by_side(program, tmp_path):
+    out = cli(program, "template", "hot-liquid")
+    assert out.returncode == 0
+    trial = json.loads(out.stdout)
+    trial["grid"] = {"type": "Grid", "deltax_m": 80e-6 / 3.5, "deltat_s": 0.05}
+    trial["after_exposure_s"] = 5.0
+    (tmp_path / "t.json").write_text(json.dumps(trial))
+    out = cli(program, "search", "--trial", tmp_path / "t.json", "--vary", "exposure.duration_s",
+              "--range", 0.5, 30, "--for", "exposure.temperature=60C,70C", "-j", 2, "--csv", tmp_path / "r.csv")
+    assert out.returncode == 0, out.stderr
+    rows = list(csv.DictReader(open(tmp_path / "r.csv")))
+    assert [float(r["exposure.temperature"]) for r in rows] == pytest.approx([333.15, 343.15])
+    assert float(rows[0]["value"]) > float(rows[1]["value"]) > 0.5
+    assert "burn degree 2 (Omega 1 at 80 um, Henriques 1947): exposure.duration_s = " in out.stdout
+    out = cli(program, "search", "--trial", tmp_path / "t.json", "--vary", "exposure.duration_s",
+              "--range", 0.1, 0.2, "--degree", "3")
+    assert out.returncode == 3 and "not reached at both ends" in out.stderr
+
+
+def test_presets_list_their_sources(program):
+    out = cli(program, "presets")
+    assert out.returncode == 0
+    for text in ("Henriques", "Weaver", "Torvi", "0.53"):
+        assert text in out.stdout

@@ -1,0 +1,28 @@
+"""Every Python block of docs/python.md runs, in order, as a reader would run them."""
+import contextlib
+import io
+import os
+import re
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+
+
+def test_walkthrough_runs(program, tmp_path, monkeypatch):
+    text = (REPO / "docs" / "python.md").read_text(encoding="utf-8")
+    blocks = re.findall(r"```python\n(.*?)```", text, flags=re.S)
+    assert len(blocks) >= 8
+    (tmp_path / "examples").symlink_to(REPO / "examples")
+    monkeypatch.chdir(tmp_path)
+    monkeypatch.setenv("SKINBURN", str(program.path))
+    scope: dict = {"__name__": "walkthrough"}
+    printed = io.StringIO()
+    with contextlib.redirect_stdout(printed):
+        for block in blocks:
+            exec(compile(block, "docs/python.md", "exec"), scope)
+    out = printed.getvalue()
+    assert "Second-degree burn (Weaver-Stoll 1969 kinetics)." in out
+    assert "largest gas temperature without a burn at 50 mm" in out and "no bracket" in out
+    assert (tmp_path / "out" / "python-flash-fire.png").stat().st_size > 20000
+    if os.environ.get("SKINBURN_DOCS_OUTPUT"):
+        Path(os.environ["SKINBURN_DOCS_OUTPUT"]).write_text(out)

@@ -1,0 +1,108 @@
+"""Results read back from real runs: arrays, the program's Omega, CSV, and refused runs."""
+import csv
+import gc
+
+import numpy as np
+import pytest
+
+import skinburn as sb
+from skinburn.datadir import DataDirectory
+
+EXAMPLE_NAMES = ["airbag-jet", "convection", "flux-cooling", "hot-liquid"]
+
+
+@pytest.fixture(scope="module")
+def airbag(program, examples):
+    return sb.run(examples / "airbag-jet", program)
+
+
+@pytest.mark.parametrize("name", EXAMPLE_NAMES)
+def test_package_omega_agrees_with_the_program(program, examples, name):
+    res = sb.run(examples / name, program)
+    computed = res.omega()  # the constants the program read, its integrator
+    theirs = res.program_omega_unfloored
+    assert np.all(np.isfinite(theirs))
+    assert np.allclose(computed, theirs, rtol=1e-9, atol=0)
+    floored = np.where(computed < sb.PROGRAM_OMEGA_FLOOR, 0.0, computed)
+    assert np.array_equal(floored == 0, res.program_omega == 0)
+
+
+def test_single_node_omega_agrees_with_the_program(program, examples, tmp_path):
+    d = DataDirectory(examples / "hot-liquid", program).edited({"BURNDEPTH": 0, "OUTNODE": 3}, tmp_path / "d")
+    res = sb.run(d, program)
+    assert res.outcome == "omega-at-node"
+    node = res.document["omega_at_output_node"]
+    assert res.omega(nodes=[3])[0] == pytest.approx(node["omega_unfloored"], rel=1e-9)
+    assert np.isnan(res.program_omega[0]) and res.program_omega[2] == node["omega"]
+
+
+def test_arrays_are_the_history_at_true_depths(airbag):
+    t = airbag.temperature_K
+    assert isinstance(t, np.memmap) and t.shape == (1001, 41) and t.dtype == np.float64
+    assert np.array_equal(airbag.depth_m, np.arange(41) * 2e-5)
+    assert airbag.time_s[-1] == pytest.approx(0.1) and len(airbag.time_s) == 1001
+    assert np.all(t[0] == 310.0)  # the march's start
+    assert np.array_equal(airbag.peak_temperature_K, t.max(axis=0))
+    first_peak = airbag.time_s[np.argmax(np.asarray(t), axis=0)]
+    assert np.allclose(airbag.peak_time_s, first_peak)
+    assert airbag.temperature_at_depth(3e-5) == pytest.approx((t[:, 1] + t[:, 2]) / 2)
+
+
+def test_crossings_use_true_positions_and_the_report_one_spacing_deeper(airbag):
+    (c,) = airbag.crossings
+    i, j = c["nodes"]
+    om = airbag.program_omega
+    z = airbag.depth_m
+    line = z[i - 1] + (om[i - 1] - 1) / (om[i - 1] - om[j - 1]) * (z[j - 1] - z[i - 1])
+    assert c["depth_m"] == pytest.approx(line, rel=1e-12)
+    assert c["report_depth_m"] == pytest.approx(c["depth_m"] + airbag.deltax_m, rel=1e-12)
+
+
+def test_csv_exports_keep_full_precision(airbag, tmp_path):
+    path = airbag.write_nodes_csv(tmp_path / "nodes.csv", sb.WEAVER_STOLL_1969)
+    rows = list(csv.DictReader(open(path)))
+    assert len(rows) == 41 and rows[0]["node"] == "1"
+    assert float(rows[4]["depth_m"]) == airbag.depth_m[4]
+    assert float(rows[0]["program_omega_unfloored"]) == airbag.program_omega_unfloored[0]
+    assert float(rows[0]["omega"]) == airbag.omega(sb.WEAVER_STOLL_1969)[0]
+    summary = list(csv.DictReader(open(airbag.write_summary_csv(tmp_path / "s.csv", {"case": "a"}))))
+    assert summary[0]["outcome"] == "burn-depth" and summary[0]["case"] == "a" and summary[0]["nodes"] == "41"
+
+
+def test_dataframe(airbag):
+    pd = pytest.importorskip("pandas")
+    df = airbag.to_dataframe(sb.HENRIQUES_1947)
+    assert isinstance(df, pd.DataFrame) and list(df["node"][:2]) == [1, 2] and "omega" in df
+
+
+@pytest.mark.parametrize("change, message", [
+    ({"DELTAT": 0}, "DATA.DAT Line 18 input must be greater than zero."),
+    ({"jet.standoff_ratio": 25}, "On-axis Nusselt number could not be calculated."),
+])
+def test_a_refused_run_raises_with_the_programs_message_and_status(program, examples, tmp_path, change, message):
+    d = DataDirectory(examples / "airbag-jet", program).edited(change, tmp_path / "d")
+    with pytest.raises(sb.ProgramError) as info:
+        sb.run(d, program)
+    assert info.value.status == 1 and message in info.value.message and message in str(info.value)
+    res = sb.run(d, program, raise_errors=False)
+    assert res.outcome == "error" and res.status == 1
+    if "DELTAT" in change:
+        assert not d.report.would_start
+        with pytest.raises(sb.InputError, match="Line 18"):
+            d.report.raise_unless_startable()
+
+
+def test_trial_results_know_their_trial_and_clean_up(program):
+    t = sb.Trial(sb.TORVI_DALE_1994, sb.InitialProfile.uniform(sb.celsius(37)),
+                 sb.SurfaceTemperature(sb.celsius(70), 2.0), grid=sb.Grid(80e-6 / 3.5, 0.05),
+                 after_exposure_s=2.0, kinetics=sb.HENRIQUES_1947)
+    res = sb.run(t, program)
+    where = res.directory
+    assert res.trial is t and res.layout.nodes == res.nodes
+    a = sb.assess(res)
+    assert a.kinetics is sb.HENRIQUES_1947 and a.epidermis_base_m == 80e-6 and a.degree >= 2
+    # With the program's own constants = Henriques here, both agree.
+    assert res.omega(sb.HENRIQUES_1947) == pytest.approx(res.program_omega_unfloored, rel=1e-9)
+    del res, a
+    gc.collect()
+    assert not where.exists()

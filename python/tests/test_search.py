@@ -1,0 +1,96 @@
+"""The threshold search: the root finder on toy models, then real searches."""
+import math
+
+import pytest
+
+import skinburn as sb
+from skinburn.scenarios import flash_fire, hot_liquid
+from skinburn.search import BracketError, SearchFailure, SearchJob, find_threshold, search, search_many
+
+
+@pytest.mark.parametrize("measure, root", [
+    (lambda x: 4 * math.log(x / 3.0), 3.0),            # rising: ln((x/3)^4)
+    (lambda x: math.log(2.0 / x) ** 3, 2.0),            # falling, flat at the root
+    (lambda x: max(-690.0, 50 * (x - 7.25)), 7.25),     # flat (Omega 0) over part of the range
+])
+def test_root_of_monotone_toy_models(measure, root):
+    calls = []
+
+    def counted(x):
+        calls.append(x)
+        return measure(x)
+    found = find_threshold(counted, 0.5, 20.0, xtol=1e-8, rtol=1e-9)
+    assert found == pytest.approx(root, abs=1e-6)
+    assert len(calls) < 100
+
+
+def test_failure_to_bracket_names_both_ends():
+    with pytest.raises(BracketError) as info:
+        find_threshold(lambda x: x + 1.0, 0.0, 5.0, 1e-6, name="flux")
+    assert "reached at both ends" in str(info.value) and "flux = 0" in str(info.value)
+    assert info.value.ends == ((0.0, 1.0), (5.0, 6.0))
+    with pytest.raises(BracketError, match="not reached at both ends"):
+        find_threshold(lambda x: -1.0, 0.0, 5.0, 1e-6)
+    with pytest.raises(BracketError, match="not finite"):
+        find_threshold(lambda x: float("nan"), 0.0, 5.0, 1e-6)
+
+
+GRID = sb.Grid(80e-6 / 3.5, 0.05)
+
+
+def liquid(**kw):
+    return hot_liquid(sb.celsius(60), 5.0).replace("grid", GRID).replace("after_exposure_s", 5.0)
+
+
+def test_search_brackets_the_degree_on_real_runs(program):
+    r = search(liquid(), "exposure.temperature", 50.0, 90.0, degree=2, unit="C", program=program, rtol=1e-4)
+    assert r.unburnt_value <= r.value <= r.burnt_value and r.unburnt_value < r.burnt_value
+    assert r.burnt_value - r.unburnt_value <= 1e-4 * r.value + 1e-5
+    assert r.runs == len(r.evaluations) and r.deltax_m == GRID.deltax_m
+    below = sb.assess(sb.run(liquid().replace("exposure.temperature", sb.celsius(r.unburnt_value)), program))
+    above = sb.assess(sb.run(liquid().replace("exposure.temperature", sb.celsius(r.burnt_value)), program))
+    assert below.degree == 1 and above.degree == 2
+    with pytest.raises(TypeError, match="unit"):
+        search(liquid(), "exposure.temperature", 50.0, 90.0, program=program)
+
+
+def test_search_with_an_automatic_grid_settles_at_the_root(program):
+    r = search(flash_fire(20e3, 4.0), "exposure.duration_s", 1.0, 20.0, degree=2, program=program)
+    assert 3.0 < r.value < 4.0            # the Stoll curve puts 20 kW/m^2 at 3.5-4 s
+    assert r.runs > len(r.evaluations)    # the settling runs are counted too
+    assert r.deltax_m is not None and r.after_exposure_s >= 1.0
+    with pytest.raises(BracketError, match="not reached at both ends"):
+        search(flash_fire(2e3, 1.0), "exposure.duration_s", 0.5, 1.0, degree=3, program=program)
+
+
+def test_search_on_a_data_directory(program, examples):
+    r = search(examples / "airbag-jet", "jet.standoff_ratio", 2.0, 15.0, degree=2, skin=sb.UNIFORM_DERMIS,
+               kinetics=sb.WEAVER_STOLL_1969, program=program)
+    assert 2.0 < r.value < 15.0 and r.burnt_value < r.unburnt_value  # closer burns
+
+
+def test_many_searches_side_by_side_match_one_by_one(program):
+    searches = [SearchJob(liquid(), "exposure.duration_s", 0.5, 20.0, degree=2, labels={"case": 1}),
+             SearchJob(liquid().replace("exposure.temperature", sb.celsius(70)), "exposure.duration_s", 0.5,
+                        20.0, degree=2, labels={"case": 2}),
+             SearchJob(liquid(), "exposure.duration_s", 0.5, 1.0, degree=3, labels={"case": 3})]
+    together = search_many(searches, processes=2, program=program)
+    alone = search(searches[1].base, "exposure.duration_s", 0.5, 20.0, degree=2, program=program)
+    assert together[1].value == alone.value and together[1].labels == {"case": 2}
+    assert together[0].value > together[1].value  # hotter water burns sooner
+    assert isinstance(together[2], SearchFailure) and together[2].kind == "BracketError"
+    assert together[2].row()["case"] == 3
+
+
+def test_gnu_parallel_runs_the_same_searches(program):
+    import shutil
+    if shutil.which("parallel") is None:
+        pytest.skip("GNU parallel is not installed (tools/deps.sh parallel)")
+    searches = [SearchJob(liquid().replace("exposure.temperature", sb.celsius(t)), "exposure.duration_s", 0.5, 20.0,
+                        labels={"T": t}) for t in (65, 75)]
+    searches.append(SearchJob(liquid(), "exposure.duration_s", 0.5, 1.0, degree=3, labels={"T": 0}))
+    by_pool = search_many(searches, processes=2, program=program)
+    by_parallel = search_many(searches, program=program, parallel=["-j", "2"])
+    assert [r.value for r in by_parallel[:2]] == [r.value for r in by_pool[:2]]
+    assert by_parallel[0].labels == {"T": 65} and by_parallel[0].evaluations == by_pool[0].evaluations
+    assert isinstance(by_parallel[2], SearchFailure) and "both ends" in by_parallel[2].error

@@ -2,6 +2,7 @@
 # Whole-run benchmark of skinburn.
 #
 #   bench/run.sh [--capacity] [--only "1 3"] [--repeat N] [--check BINARY] [--results] [--keep] [--no-kernels]
+#                [--peers] [--rounds N] [--idle S]
 #
 # Builds the release preset, runs the kernel benchmarks (bench/kernels.cpp)
 # to measure the per-unit floors on this machine, makes one data directory
@@ -10,7 +11,8 @@
 #
 #   --capacity     also run case 4 (30000 nodes x 29999 steps, ~7.2 GB matrix;
 #                  minutes)
-#   --only LIST    run only the cases in LIST (numbers 1..4)
+#   --only LIST    run only the cases in LIST (numbers 1..4, and the peer
+#                  cases p0 p1 p2, which imply --peers)
 #   --repeat N     run every case N times and keep the run with the least CPU
 #                  time (the machine may be shared; default 1)
 #   --check BIN    also run BIN on a fresh copy of every case and compare its
@@ -20,6 +22,19 @@
 #                  adds; its console, OUTPUT.TXT and status must not change
 #   --keep         keep the temporary folder (its path is printed)
 #   --no-kernels   skip the kernel benchmarks (the table then has no floors)
+#   --peers        also time the program against its two peers (bench/peers/:
+#                  a textbook C implementation and a NumPy/SciPy one of the
+#                  same scheme) on the peer cases p1 (1000 nodes x 20000
+#                  steps) and p2 (3000 x 29999); p0 (200 x 2000) only when
+#                  named in --only. Each case is first checked to agree
+#                  (bench/peers/compare.py), then every contender is run
+#                  interleaved with the others, round by round: cold (after
+#                  S seconds idle, on a fresh copy of the data) and warm
+#                  (immediately again, on another fresh copy). The program
+#                  runs with its default threads and, when it has the
+#                  option, with --threads 1.
+#   --rounds N     rounds of the peer timing (default 3; medians are shown)
+#   --idle S       seconds idle before every cold run (default 5)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -31,6 +46,9 @@ keep=0
 kernels=1
 repeat=1
 bundle=0
+peers=0
+rounds=3
+idle=5
 while [ $# -gt 0 ]; do
   case "$1" in
     --capacity) capacity=1 ;;
@@ -40,11 +58,15 @@ while [ $# -gt 0 ]; do
     --no-kernels) kernels=0 ;;
     --repeat) repeat="$2"; shift ;;
     --results) bundle=1 ;;
-    -h|--help) sed -n '2,24p' "$0"; exit 0 ;;
+    --peers) peers=1 ;;
+    --rounds) rounds="$2"; shift ;;
+    --idle) idle="$2"; shift ;;
+    -h|--help) sed -n '2,37p' "$0"; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
   shift
 done
+if grep -qw 'p[0-9]' <<<"$only"; then peers=1; fi
 
 cd "$root"
 echo "== build (release preset)"
@@ -180,32 +202,61 @@ run_one() {  # run_one BINARY DIR [OPTION...] -> report in DIR.report
   sed -i "s|$2/|<dir>/|g" "$2.stdout"
 }
 
-# Floor of a whole run, in seconds, from the kernel floors:
-#   time loop   NODES x STEPS bare Thomas node-steps + STEPS jet coefficients
-#               (each with its GASPROP.DAT read) + STEPS open/append/close of
-#               OUTPUT.TXT + first touch of the TempMatrix block
-#   report      listing lines (all nodes every step) at the cost of writing
-#               their bytes already formatted
-#   burn        burn nodes x 4 STEPS bare exp calls
-case_floor() {  # case_floor NODES STEPS LINES BURNNODES
-  local thomas jet append touch line burn
+# Floors of a whole run, in seconds, from the kernel floors (CPU time):
+#   floor   the work no implementation of the scheme avoids: NODES x STEPS
+#           bare Thomas node-steps, 2 exp calls per burn node-step (the
+#           fewest distinct rate points of RK4 over the history), and the
+#           fixed costs: STEPS jet coefficients (each with its GASPROP.DAT
+#           read) when the jet is in use, STEPS open/append/close of
+#           OUTPUT.TXT, the listing lines (all nodes every step) at the cost
+#           of writing their bytes already formatted. No history store: the
+#           scheme needs two rows at a time.
+#   forced  what identical results force: the Thomas sweep with its two
+#           divisions a row as tridag makes them; the reference temperature
+#           of every node comes from the last step, so every rate waits for
+#           the end of the march: either a second march (the sweep again) or
+#           the history kept (8 bytes a node-step, first touch at the warm or
+#           the cold rate), whichever is cheaper; the whole burn arithmetic
+#           per node-step (interpolation, scaled exponent, 2 exp, RK4
+#           combination); the same fixed costs.
+# case_floor NODES STEPS LINES BURNNODES JET prints
+#   "march report burn floor forced_warm forced_cold" (seconds)
+case_floor() {
+  local thomas forced_thomas jet append line exp2 burn_forced warm cold
   thomas=$(floor "thomas_ns_per_node_$1"); [ -n "$thomas" ] || thomas=$(floor thomas_ns_per_node)
-  jet=$(floor jet_ns_per_call); append=$(floor append_ns_per_step)
-  touch=$(floor touch_ns_per_byte); line=$(floor line_ns_per_line); burn=$(floor exp_ns_per_call)
-  [ -n "$thomas" ] && [ -n "$jet" ] && [ -n "$burn" ] || { echo ""; return; }
-  awk -v n="$1" -v s="$2" -v l="$3" -v b="$4" -v th="$thomas" -v jet="$jet" -v ap="$append" \
-      -v to="$touch" -v li="$line" -v bu="$burn" 'BEGIN {
-    march = n * s * th + s * (jet + ap) + (s + 2) * (n + 1) * 8 * to
-    report = l * li
-    burn = b * 4 * s * bu
-    printf "%.3f %.3f %.3f %.3f\n", march * 1e-9, report * 1e-9, burn * 1e-9, (march + report + burn) * 1e-9
-  }'
+  forced_thomas=$(floor "thomas_forced_ns_per_node_$1"); [ -n "$forced_thomas" ] || forced_thomas=$(floor thomas_forced_ns_per_node)
+  [ -n "$forced_thomas" ] || forced_thomas=$thomas
+  exp2=$(floor "exp2_ns_per_node_step_$1"); [ -n "$exp2" ] || exp2=$(floor exp2_ns_per_node_step)
+  [ -n "$exp2" ] || { exp2=$(floor exp_ns_per_call); [ -z "$exp2" ] || exp2=$(awk -v e="$exp2" 'BEGIN { print 2 * e }'); }
+  burn_forced=$(floor "burn_forced_ns_per_node_step_$1"); [ -n "$burn_forced" ] || burn_forced=$(floor burn_forced_ns_per_node_step)
+  [ -n "$burn_forced" ] || burn_forced=$exp2
+  jet=0; [ "$5" = 1 ] && jet=$(floor jet_ns_per_call)
+  append=$(floor append_ns_per_step); line=$(floor line_ns_per_line)
+  warm=$(floor touch_warm_ns_per_byte); [ -n "$warm" ] || warm=$(floor touch_ns_per_byte)
+  cold=$(floor touch_cold_ns_per_byte); [ -n "$cold" ] || cold=$warm
+  [ -n "$thomas" ] && [ -n "$jet" ] && [ -n "$exp2" ] || { echo ""; return; }
+  awk -v n="$1" -v s="$2" -v l="$3" -v b="$4" -v th="$thomas" -v fth="$forced_thomas" -v jet="$jet" \
+      -v ap="${append:-0}" -v li="${line:-0}" -v e2="$exp2" -v bf="$burn_forced" -v warm="${warm:-0}" -v cold="${cold:-0}" '
+    function min(a, c) { return a < c ? a : c }
+    BEGIN {
+      fixed = s * (jet + ap)
+      march = n * s * th + fixed
+      report = l * li
+      burn = b * s * e2
+      floor = march + report + burn
+      again_warm = min(n * s * fth, n * s * 8 * warm)
+      again_cold = min(n * s * fth, n * s * 8 * cold)
+      forced = n * s * fth + fixed + report + b * s * bf
+      printf "%.3f %.3f %.3f %.3f %.3f %.3f\n", march * 1e-9, report * 1e-9, burn * 1e-9, floor * 1e-9,
+        (forced + again_warm) * 1e-9, (forced + again_cold) * 1e-9
+    }'
 }
 
 printf '\n== cases (%s)\n' "$binary"
 table="$work/table.txt"
-printf '%-3s %-13s %6s %6s %-28s %8s %8s %8s %7s %9s %10s %7s %s\n' \
-  "#" "case" "nodes" "steps" "per-step report" "wall s" "CPU s" "floor s" "x floor" "RSS MiB" "matrix MiB" "x(m+64)" "check" >"$table"
+printf '%-3s %-13s %6s %6s %-28s %8s %8s %8s %7s %8s %8s %9s %10s %7s %s\n' \
+  "#" "case" "nodes" "steps" "per-step report" "wall s" "CPU s" "floor s" "x floor" "forced s" "x forced" \
+  "RSS MiB" "matrix MiB" "x(m+64)" "check" >"$table"
 for entry in "${cases[@]}"; do
   IFS='|' read -r number name nodes steps layout <<<"$entry"
   if [ -n "$only" ] && ! grep -qw "$number" <<<"$only"; then continue; fi
@@ -227,15 +278,17 @@ for entry in "${cases[@]}"; do
   burn_nodes=$nodes
   # Formatted lines beyond the one-line append of every step.
   if [ "$layout" = "all nodes every step" ]; then lines=$((nodes * steps)); else lines=0; fi
-  read -r f_march f_report f_burn f_total <<<"$(case_floor "$nodes" "$steps" "$lines" "$burn_nodes")" || true
+  read -r f_march f_report f_burn f_total f_forced f_forced_cold <<<"$(case_floor "$nodes" "$steps" "$lines" "$burn_nodes" 1)" || true
   matrix_mib=$(awk -v n="$nodes" -v s="$steps" 'BEGIN { printf "%.1f", (s + 2) * (n + 2) * 8 / 1048576 }')
   rss_mib=$(awk -v k="$rss_kib" 'BEGIN { printf "%.1f", k / 1024 }')
   x_rss=$(awk -v r="$rss_mib" -v m="$matrix_mib" 'BEGIN { printf "%.2f", r / (m + 64) }')
   if [ -n "${f_total:-}" ]; then
     x_floor=$(awk -v w="$cpu" -v f="$f_total" 'BEGIN { printf "%.2f", w / f }')
-    echo "   wall $wall s, CPU $cpu s; floor $f_total s (time loop $f_march, report $f_report, burn $f_burn)"
+    x_forced=$(awk -v w="$cpu" -v f="$f_forced" 'BEGIN { printf "%.2f", w / f }')
+    echo "   wall $wall s, CPU $cpu s; floor $f_total s (time loop $f_march, report $f_report, burn $f_burn);" \
+      "forced $f_forced s warm, $f_forced_cold s cold"
   else
-    f_total="-"; x_floor="-"
+    f_total="-"; x_floor="-"; f_forced="-"; x_forced="-"
   fi
   verdict="-"
   if [ -n "$check" ]; then
@@ -252,8 +305,9 @@ for entry in "${cases[@]}"; do
     echo "   check against $check: $verdict (it took wall $other_wall s, CPU $other_cpu s, peak RSS $((other_rss / 1024)) MiB)"
     rm -rf "$other"
   fi
-  printf '%-3s %-13s %6s %6s %-28s %8s %8s %8s %7s %9s %10s %7s %s\n' \
-    "$number" "$name" "$nodes" "$steps" "$layout" "$wall" "$cpu" "$f_total" "$x_floor" "$rss_mib" "$matrix_mib" "$x_rss" "$verdict" >>"$table"
+  printf '%-3s %-13s %6s %6s %-28s %8s %8s %8s %7s %8s %8s %9s %10s %7s %s\n' \
+    "$number" "$name" "$nodes" "$steps" "$layout" "$wall" "$cpu" "$f_total" "$x_floor" "$f_forced" "$x_forced" \
+    "$rss_mib" "$matrix_mib" "$x_rss" "$verdict" >>"$table"
   if [ "$bundle" = 1 ]; then
     with="$work/case$number.bundle"
     make_case "$number" "$with"
@@ -272,18 +326,112 @@ for entry in "${cases[@]}"; do
   [ "$keep" = 1 ] || rm -rf "$dir"
 done
 
-printf '\n== results (%s, %s cores, %s)\n' \
+machine=$(printf '%s, %s cores, %s' \
   "$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)" "$(nproc)" \
-  "$(awk '/^MemTotal/ { printf "%.1f GiB RAM", $2 / 1048576 }' /proc/meminfo)"
+  "$(awk '/^MemTotal/ { printf "%.1f GiB RAM", $2 / 1048576 }' /proc/meminfo)")
+if [ "$(wc -l <"$table")" -gt 1 ]; then
+printf '\n== results (%s)\n' "$machine"
 cat "$table"
 echo "x floor: CPU time (user + system) over the sum of the kernel floors, also CPU"
 echo "time: bare Thomas node-steps, one jet coefficient per step with its file read,"
-echo "one bare OUTPUT.TXT open/append/close per step, first touch of the matrix, the"
-echo "bytes of the listing lines written unformatted, 4 bare exp calls per burn"
-echo "node-step. CPU time, not wall time, because the machine may be shared."
+echo "one bare OUTPUT.TXT open/append/close per step, the bytes of the listing lines"
+echo "written unformatted, 2 bare exp calls per burn node-step (no history store)."
+echo "x forced: over what identical results force: the Thomas sweep as tridag makes"
+echo "it, a second sweep or the history kept (first touch warm, whichever is"
+echo "cheaper), the whole burn arithmetic per node-step, the same fixed costs."
+echo "CPU time, not wall time, because the machine may be shared."
 echo "x(m+64): peak RSS over the TempMatrix block plus 64 MiB (target <= 1)."
+fi
 if [ "$bundle" = 1 ] && [ -f "$work/bundle.txt" ]; then
   printf '\n== the results bundle (--results PREFIX)\n'
   printf '%-3s %-13s %8s %8s %8s %8s %9s %7s %9s %9s %s\n' "#" "case" "wall s" "w/bundle" "CPU s" "w/bundle" "RSS MiB" "x(m+64)" ".npy MiB" ".json MiB" "output"
   cat "$work/bundle.txt"
 fi
+
+# ---------------------------------------------------------------- peers
+# The program against two implementations of the same scheme written for
+# the benchmark (bench/peers/): a textbook C one (Thomas per step, the whole
+# history kept, RK4 with 4 exp calls per node-step; cc -std=c99 -O2) and a
+# NumPy/SciPy one (solve_banded per step, RK4 vectorised over the nodes).
+# They read the tables as the program lays them (peer_input.py, from
+# skinburn --check=json), not the data files; converting is not timed. The
+# program reads its data files itself: its input stage is in its time.
+[ "$peers" = 1 ] || exit 0
+
+peers_dir="$here/peers"
+python=/usr/bin/python3
+textbook="$work/textbook"
+cc -std=c99 -O2 -o "$textbook" "$peers_dir/textbook.c" -lm
+
+# id|nodes|steps; p0 only when asked for by name.
+peer_cases=("p0|200|2000" "p1|1000|20000" "p2|3000|29999")
+program_t1=0
+if "$binary" --help 2>&1 | grep -q -- --threads; then program_t1=1; fi
+contenders=(program)
+[ "$program_t1" = 1 ] && contenders+=(program-t1)
+contenders+=(textbook numpy)
+
+peer_runs="$work/peer-runs.tsv"
+peer_floors="$work/peer-floors.tsv"
+: >"$peer_runs"
+: >"$peer_floors"
+
+peer_run() {  # peer_run CASE MODE CONTENDER ROUND MASTER INPUT
+  local run="$work/$1.run" status=0
+  rm -rf "$run"
+  cp -r "$5" "$run"
+  cp "$6" "$run.in"
+  [ "$2" = warm ] || sleep "$idle"
+  case "$3" in
+    program) "$measure" "$run.report" "$binary" "$run/" </dev/null >"$run.stdout" 2>"$run.stderr" || status=$? ;;
+    program-t1) "$measure" "$run.report" "$binary" --threads 1 "$run/" </dev/null >"$run.stdout" 2>"$run.stderr" || status=$? ;;
+    textbook) "$measure" "$run.report" "$textbook" "$run.in" </dev/null >"$run.stdout" 2>"$run.stderr" || status=$? ;;
+    numpy) "$measure" "$run.report" "$python" "$peers_dir/peer_numpy.py" "$run.in" </dev/null >"$run.stdout" 2>"$run.stderr" || status=$? ;;
+  esac
+  [ "$status" = 0 ] || { echo "measure failed ($status)" >&2; return 1; }
+  read -r r_wall r_cpu r_rss r_code <"$run.report"
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" "$r_wall" "$r_cpu" "$r_rss" "$r_code" >>"$peer_runs"
+  printf '   %-4s %-10s round %s: wall %s s, CPU %s s, peak RSS %s MiB%s\n' "$2" "$3" "$4" "$r_wall" "$r_cpu" \
+    "$((r_rss / 1024))" "$([ "$r_code" = 0 ] || echo ", STATUS $r_code: $(head -c 200 "$run.stderr")")"
+  rm -rf "$run" "$run".*
+}
+
+printf '\n== peers (%s; %s rounds, cold after %s s idle)\n' "$machine" "$rounds" "$idle"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+for entry in "${peer_cases[@]}"; do
+  IFS='|' read -r id nodes steps <<<"$entry"
+  if [ -n "$only" ]; then
+    grep -qw "$id" <<<"$only" || continue
+  elif [ "$id" = p0 ]; then
+    continue
+  fi
+  master="$work/$id"
+  "$peers_dir/make_case.sh" "$master" "$nodes" "$steps"
+  echo "-- $id: $nodes nodes x $steps steps ($(awk '/^delta-t/ { print $2 }' "$master/DATA.DAT") s," \
+    "$(awk '/^delta-x/ { print $2 }' "$master/DATA.DAT") m)"
+  echo "   agreement (bench/peers/compare.py):"
+  "$python" "$peers_dir/compare.py" --skinburn "$binary" --textbook "$textbook" "$master/" | sed 's/^/   /' ||
+    echo "   THE PEERS DO NOT AGREE WITH THE PROGRAM: the timings below compare different computations"
+  "$python" "$peers_dir/peer_input.py" "$binary" "$master/" "$master.in"
+  read -r _ _ _ f_floor f_warm f_cold <<<"$(case_floor "$nodes" "$steps" 0 "$nodes" 0)" || true
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$id" "$nodes" "$steps" "${f_floor:--}" "${f_warm:--}" "${f_cold:--}" >>"$peer_floors"
+  for ((round = 1; round <= rounds; round++)); do
+    # Interleaved: every contender once per round, the first of the round
+    # rotating, each cold then warm.
+    count=${#contenders[@]}
+    for ((k = 0; k < count; k++)); do
+      who=${contenders[$(((k + round - 1) % count))]}
+      peer_run "$id" cold "$who" "$round" "$master" "$master.in"
+      peer_run "$id" warm "$who" "$round" "$master" "$master.in"
+    done
+  done
+  rm -rf "$master" "$master.in"
+done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+printf '\n== program and peers (medians over %s rounds; %s)\n' "$rounds" "$machine"
+"$python" "$peers_dir/summarize.py" "$peer_runs" "$peer_floors" || true
+echo "CPU: user + system time; ratios are the row's median over the peer's (below 1: faster"
+echo "than the peer). cold: after $idle s idle, on a fresh copy of the data; warm: run again at"
+echo "once. floor and forced: see case_floor in this script (forced counts the history"
+echo "at the cold first-touch rate for cold runs, the warm one for warm runs)."

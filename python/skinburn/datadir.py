@@ -23,7 +23,7 @@ import os
 import re
 import shutil
 from pathlib import Path
-from typing import Any, Optional, Union
+from typing import Any, Optional, Sequence, Union
 
 from .program import CheckReport, Program
 
@@ -49,6 +49,11 @@ def _number_word(value: Any, integer: bool) -> str:
     if not math.isfinite(x):
         raise ValueError(f"cannot write {value!r}")
     return "0.0" if x == 0 else repr(x)
+
+
+def value_word(value: Any, integer: bool = False) -> str:
+    """The word a number is written as in a data file (shortest round trip; ``integer``: a whole number)."""
+    return _number_word(value, integer)
 
 
 class DataDirectory:
@@ -144,6 +149,11 @@ class DataDirectory:
         w = entry["word"]
         return (w["file"], w["offset"], w["length"], word)
 
+    def pair_edit(self, block: dict, words: dict, value: Any) -> tuple[str, int, int, str]:
+        """(file, offset, length, word) giving one pair of a ``--check=json`` block (``words``, an item
+        of its ``pair_words``) the value ``value``; a signed value inline in DATA.DAT is refused."""
+        return self._pair_edit(block, words, value)
+
     def _pair_edit(self, block: dict, words: dict, value: Any) -> tuple[str, int, int, str]:
         word = _number_word(value, False)
         if words["file"] == "DATA.DAT" and word.startswith("-"):
@@ -151,27 +161,47 @@ class DataDirectory:
                              "move the block to its separate data file")
         return (words["file"], words["y"][0], words["y"][1], word)
 
-    def edited(self, values: dict[str, Any], into: PathLike) -> "DataDirectory":
-        """A copy of the input files in ``into`` with ``values`` changed, checked by the program.
-
-        ``into`` is created or emptied of input files; the original is never touched.
-        """
-        target = Path(into)
-        copy_inputs(self.path, target)
-        edits: list[tuple[str, int, int, str]] = []
+    def edits(self, values: dict[str, Any]) -> list[tuple[str, int, int, str]]:
+        """(file, byte offset, length, new word) for every change ``values`` names, nothing written."""
+        out: list[tuple[str, int, int, str]] = []
         for name, value in values.items():
-            edits += self._edits_for(name, value, values)
+            out += self._edits_for(name, value, values)
+        return out
+
+    def edited_files(self, values: dict[str, Any],
+                     raw: Sequence[tuple[str, int, int, str]] = ()) -> dict[str, bytes]:
+        """The input files (name -> bytes) with ``values`` changed and the ``raw`` word replacements made.
+
+        ``raw`` holds (file, byte offset, length, new word) taken from the
+        check report's word locations (a pair's time, say). Nothing is
+        written; two changes of one word are refused.
+        """
+        files = {name: (self.path / name).read_bytes() for name in INPUT_FILES if (self.path / name).is_file()}
         by_file: dict[str, list[tuple[int, int, str]]] = {}
-        for f, off, length, word in edits:
+        for f, off, length, word in self.edits(values) + list(raw):
             by_file.setdefault(f, []).append((off, length, word))
         for f, changes in by_file.items():
-            data = bytearray((target / f).read_bytes())
+            if f not in files:
+                raise FileNotFoundError(f"{self.path} holds no {f}")
+            data = bytearray(files[f])
             changes.sort(reverse=True)
             for (off, length, word), later in zip(changes, [None] + changes[:-1]):
                 if later is not None and off + length > later[0]:
                     raise ValueError(f"two changes overlap in {f} at byte {off}")
                 data[off:off + length] = word.encode("ascii")
-            (target / f).write_bytes(bytes(data))
+            files[f] = bytes(data)
+        return files
+
+    def edited(self, values: dict[str, Any], into: PathLike) -> "DataDirectory":
+        """A copy of the input files in ``into`` with ``values`` changed, checked by the program.
+
+        ``into`` is created or emptied of input files; the original is never touched.
+        """
+        files = self.edited_files(values)
+        target = Path(into)
+        copy_inputs(self.path, target)
+        for f, data in files.items():
+            (target / f).write_bytes(data)
         return DataDirectory(target, self.program)
 
 

@@ -133,6 +133,12 @@ class RenderTest(unittest.TestCase):
                     for path in written:
                         self.check_png(path)
 
+    def test_omega_depth_is_drawn_at_the_node(self):
+        from plot_output import _true_depths
+        # The report prints node i at i*DELTAX; the node lies at (i-1)*DELTAX.
+        self.assertAlmostEqual(_true_depths(parse_output(golden("airbag-jet"))[0])[0], 0.00008)
+        self.assertAlmostEqual(_true_depths(parse_output(golden("flux-cooling"))[0])[0], 0.000129)
+
     def test_two_trials_and_an_unreadable_file(self):
         with tempfile.TemporaryDirectory() as tmp:
             both = os.path.join(tmp, "OUTPUT.TXT")
@@ -145,6 +151,59 @@ class RenderTest(unittest.TestCase):
                                  capture_output=True, text=True, timeout=60)
             self.assertEqual(run.returncode, 1)
             self.assertIn("cannot read", run.stderr)
+
+
+
+SKINBURN = os.environ.get("SKINBURN", os.path.join(HERE, "..", "..", "build", "default", "skinburn"))
+
+
+@unittest.skipUnless(os.access(SKINBURN, os.X_OK), "no skinburn binary")
+class ResultsRenderTest(unittest.TestCase):
+    """Figures from the full-precision history of --results."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp()
+        import shutil
+        shutil.copytree(os.path.join(EXAMPLES, "airbag-jet"), os.path.join(cls.tmp, "a"),
+                        ignore=shutil.ignore_patterns("expected"))
+        subprocess.run([SKINBURN, "--results", "r", "a/"], cwd=cls.tmp, stdin=subprocess.DEVNULL,
+                       capture_output=True, check=True)
+        cls.prefix = os.path.join(cls.tmp, "r")
+
+    @classmethod
+    def tearDownClass(cls):
+        import shutil
+        shutil.rmtree(cls.tmp)
+
+    def test_axes_units_and_true_depth(self):
+        import numpy as np
+        from plot_output import results_figures
+        figures = results_figures(self.prefix, "um", "C")
+        history, profiles, omap = (figures[k].axes[0] for k in ("history", "profiles", "map"))
+        self.assertEqual((history.get_xlabel(), history.get_ylabel()), ("Time (s)", "Temperature (°C)"))
+        self.assertEqual((profiles.get_xlabel(), omap.get_ylabel()), ("Depth (µm)", "Depth (µm)"))
+        # The history as the program computed it, not rounded to 0.1 K.
+        drawn = history.get_lines()[0].get_ydata()
+        self.assertEqual(len(drawn), 1001)
+        self.assertTrue(np.any(np.abs(drawn * 10 - np.round(drawn * 10)) > 1e-3))
+        # Omega = 1 at the true depth (79.8 um), not where the report prints it (100 um).
+        mark = [l for l in profiles.get_lines() if l.get_label().startswith("Omega = 1")][0]
+        self.assertAlmostEqual(mark.get_xdata()[0], 79.82, places=1)
+        self.assertIn("µm", mark.get_label())
+        for fig in figures.values():
+            import matplotlib.pyplot as plt
+            plt.close(fig)
+
+    def test_command_line(self):
+        outdir = os.path.join(self.tmp, "plots")
+        run = subprocess.run([sys.executable, os.path.join(HERE, "plot_output.py"), "--results", self.prefix,
+                              "-o", outdir], capture_output=True, text=True, timeout=300)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        written = run.stdout.split()
+        self.assertEqual([os.path.basename(p) for p in written], ["r-history.png", "r-profiles.png", "r-map.png"])
+        for path in written:
+            self.assertEqual(png_size(path), (800, 500))
 
 
 if __name__ == "__main__":

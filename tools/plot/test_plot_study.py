@@ -1,6 +1,8 @@
-"""Tests of the study figure: what each trial's row draws, and the figure
-written from a study CSV."""
+"""Tests of the study figures: what each case draws, "no burn" never as a depth of 0, units and
+titles on the axes, the burn-degree map and the Stoll curve."""
 
+import csv
+import json
 import os
 import struct
 import subprocess
@@ -10,47 +12,101 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from plot_study import series  # noqa: E402
+from plot_study import STOLL_CHIANTA_1969, axis_label, degree_map, line_figure, series  # noqa: E402
 
-CSV = """trial,LEFT_AMBIENT,jet.standoff_ratio,status,outcome,peak_T,peak_node,error,dir
-1,500,2,0,below,340.8,1,,st/t001/
-2,500,4,1,,,1,GetData() Error: Offaxis Spacing,st/t002/
-3,1000,2,0,0.000114,405.7,1,,st/t003/
-4,1000,4,0,0.000020;0.000101,401.6,1,,st/t004/
-5,1500,2,0,above,490.8,1,,st/t005/
+HEAD = ("trial,exposure.gas_temperature_K,exposure.standoff_ratio,status,burn,degree,kinetics,"
+        "omega_epidermis_base,omega_dermis_base,depth_omega_053_um,depth_omega_1_um,program_outcome,"
+        "program_depth_um,program_omega,peak_T_K,peak_node,error,dir\n")
+CSV = HEAD + """1,500,2,0,no burn,0,W,0.0007,0,8.7,no burn,all-below,no burn,,342.7,1,,st/t001/
+2,500,4,1,,,,,,,,error,,,,,GetData() Error: Offaxis Spacing,st/t002/
+3,1000,2,0,second-degree burn,2,W,8.7,0,140.9,123.2,burn-depth,74.1,,411.8,1,,st/t003/
+4,1000,4,0,second-degree burn,2,W,5.5,0,130.9,114.1,burn-depth,72.5,,407.6,1,,st/t004/
+"""
+SEARCH = """trial,exposure.flux_W_m2,status,degree,kinetics,threshold_duration_s,unburnt_duration_s,\
+burnt_duration_s,runs,deltax_um,deltat_s,after_exposure_s,error,dir
+1,10000,0,2,W,9.8,9.8,9.82,18,53,0.05,5,,st/t001/
+2,20000,0,2,W,3.49,3.49,3.5,20,53,0.05,5,,st/t002/
+3,40000,0,2,W,1.27,1.27,1.28,19,53,0.05,5,,st/t003/
 """
 
 
-def rows():
-    import csv
-    return list(csv.DictReader(CSV.splitlines()))
+def rows(text=CSV):
+    return list(csv.DictReader(text.splitlines()))
 
 
-class StudyFigureTest(unittest.TestCase):
-    def test_what_each_row_draws(self):
-        lines, left_out = series(rows(), "LEFT_AMBIENT", "depth")
-        # "below" is no burn, several depths give the deepest, in mm.
-        self.assertEqual(lines, {"jet.standoff_ratio = 2": [("500", 0.0), ("1000", 0.114)],
-                                 "jet.standoff_ratio = 4": [("1000", 0.101)]})
-        self.assertEqual(left_out, ["trial 2 (status 1)", "trial 5 (above)"])
-        lines, left_out = series(rows(), "jet.standoff_ratio", "peak_T")
-        self.assertEqual(lines["LEFT_AMBIENT = 1500"], [("2", 490.8)])
+def png_size(path):
+    with open(path, "rb") as f:
+        head = f.read(24)
+    assert head[:8] == b"\x89PNG\r\n\x1a\n"
+    return struct.unpack(">II", head[16:24])
+
+
+class SeriesTest(unittest.TestCase):
+    def test_no_burn_and_failures_are_kept_apart(self):
+        lines, unburnt, left_out = series(rows(), "exposure.gas_temperature_K", "depth_omega_1_um")
+        self.assertEqual(lines, {"exposure.standoff_ratio = 2": [("1000", 123.2)],
+                                 "exposure.standoff_ratio = 4": [("1000", 114.1)]})
+        self.assertEqual(unburnt, {"exposure.standoff_ratio = 2": ["500"]})
         self.assertEqual(left_out, ["trial 2 (status 1)"])
 
-    def test_figure_is_written(self):
+    def test_units_of_columns(self):
+        self.assertEqual(axis_label("exposure.gas_temperature_K", "C"),
+                         ("exposure.gas_temperature (°C)", 1.0, -273.15))
+        self.assertEqual(axis_label("depth_omega_1_um", "mm")[:2], ("depth_omega_1 (mm)", 1e-3))
+        self.assertEqual(axis_label("exposure.flux_W_m2")[0], "exposure.flux (W/m²)")
+        self.assertEqual(axis_label("LEFT_BC_W_m2K")[0], "LEFT_BC (W/(m² K))")
+        self.assertEqual(axis_label("jet.standoff_ratio")[0], "jet.standoff_ratio (nozzle diameters)")
+
+
+class FigureTest(unittest.TestCase):
+    def setUp(self):
+        import matplotlib
+        matplotlib.use("Agg")
+
+    def test_no_burn_is_never_a_depth_of_zero(self):
+        fig, _ = line_figure(rows(), "exposure.gas_temperature_K", "depth", "Title", "mm", "C", False)
+        ax = fig.axes[0]
+        self.assertEqual((ax.get_xlabel(), ax.get_ylabel(), ax.get_title()),
+                         ("exposure.gas_temperature (°C)", "depth where Omega = 1 (mm)", "Title"))
+        data = [l for l in ax.get_lines() if l.get_label() != "no burn" and len(l.get_xdata())]
+        for line in data:
+            if line.get_transform() == ax.transData:
+                self.assertNotIn(0.0, list(line.get_ydata()))
+        self.assertIn("no burn", [t.get_text() for t in ax.get_legend().get_texts()])
+        marker = [l for l in data if l.get_transform() != ax.transData]
+        self.assertEqual([list(m.get_xdata()) for m in marker], [[500 - 273.15]])
+
+    def test_stoll_curve_under_flux_time(self):
+        fig, _ = line_figure(rows(SEARCH), "exposure.flux_W_m2", "threshold", "T", "um", "K", True)
+        ax = fig.axes[0]
+        self.assertEqual(ax.get_ylabel(), "threshold_duration (s)")
+        stoll = [l for l in ax.get_lines() if l.get_label().startswith("Stoll")][0]
+        self.assertEqual(list(stoll.get_xdata())[0], STOLL_CHIANTA_1969[0][1] * 1e3)
+
+    def test_degree_map(self):
+        fig = degree_map(rows(), "exposure.standoff_ratio", "exposure.gas_temperature_K", "Map", "um", "K")
+        ax = fig.axes[0]
+        self.assertEqual((ax.get_xlabel(), ax.get_ylabel()),
+                         ("exposure.standoff_ratio (nozzle diameters)", "exposure.gas_temperature (K)"))
+        legend = [t.get_text() for t in ax.get_legend().get_texts()]
+        self.assertEqual(legend[:3], ["no burn", "second degree", "run failed"])
+
+    def test_command_line(self):
         with tempfile.TemporaryDirectory() as tmp:
             path = os.path.join(tmp, "study.csv")
             with open(path, "w") as f:
                 f.write(CSV)
-            png = os.path.join(tmp, "depth.png")
+            with open(os.path.join(tmp, "study.json"), "w") as f:
+                json.dump({"title": "Gas against stand-off"}, f)
+            png = os.path.join(tmp, "map.png")
+            run = subprocess.run([sys.executable, os.path.join(HERE, "plot_study.py"), path, "-o", png,
+                                  "--map", "--x", "exposure.standoff_ratio"], capture_output=True, text=True)
+            self.assertEqual((run.returncode, run.stdout), (0, png + "\n"), run.stderr)
+            self.assertEqual(png_size(png), (750, 500))
             run = subprocess.run([sys.executable, os.path.join(HERE, "plot_study.py"), path, "-o", png],
                                  capture_output=True, text=True)
-            self.assertEqual((run.returncode, run.stdout), (0, png + "\n"), run.stderr)
-            self.assertIn("trial 5 (above) left out", run.stderr)
-            with open(png, "rb") as f:
-                head = f.read(24)
-            self.assertEqual(head[:8], b"\x89PNG\r\n\x1a\n")
-            self.assertEqual(struct.unpack(">II", head[16:24]), (700, 450))
+            self.assertIn("trial 2 (status 1) left out", run.stderr)
+            self.assertEqual(png_size(png), (700, 450))
             run = subprocess.run([sys.executable, os.path.join(HERE, "plot_study.py"), path, "-o", png,
                                   "--x", "NODES"], capture_output=True, text=True)
             self.assertEqual(run.returncode, 1)

@@ -287,6 +287,7 @@ json Blocks(json& warnings) {
     j["unit"] = table ? json(UnitOf(*table)) : json(nullptr);
     j["count"] = block.count.text.empty() ? json(nullptr) : Word(block.count, true);
     j["count_code"] = block.count_code;
+    j["file_count"] = block.file_count.text.empty() ? json(nullptr) : Word(block.file_count, true);
     SetText(j, "source", block.source);
     j["pairs_read"] = block.pairs.size();
     j["pairs"] = PairList(block.pairs);
@@ -371,6 +372,8 @@ json Jet(json& warnings) {
     if (block.source == "LEFTIMP.DAT") boundary = block.pairs.size();
   }
   j["boundary_pairs"] = boundary;
+  j["boundary_count"] = jet.boundary_count.text.empty() ? json(nullptr) : Word(jet.boundary_count, true);
+  j["velocity_count"] = jet.velocity_count.text.empty() ? json(nullptr) : Word(jet.velocity_count, true);
   j["velocity_pairs"] = PairList(jet.velocities);
   j["velocity_words"] = PairWordList(jet.velocity_words, "LEFTIMP.DAT");
   // The gas table as the jet coefficient reads it, read once more in quiet.

@@ -221,6 +221,7 @@ bool ReadDataFile(TextSource& data, const BlockKind& kind, int& count) {
   }
   std::string_view word;
   if (!TakeWord(file, 2, word, 0, kind.file, "its count entry")) return false;
+  if (BlockRead* block = Current()) block->file_count = M.Record.taken;
   const int specified = ParseInt(word);
   int read = 0;
   if (ReadPairs(file, M.*kind.table, false, kind.file, read) == ListEnd::kFailed) return false;

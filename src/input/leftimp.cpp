@@ -42,6 +42,7 @@ bool ReadLeftImp(TextSource& data, int& count) {
       !TakeWord(file, 2, word, 1, kFile, "its boundary pair count")) {
     return false;
   }
+  if (M.Record.on) M.Record.jet.boundary_count = M.Record.taken;
   int specified = ParseInt(word);
   int read = 0;
   if (ReadPairs(file, M.LeftBCTable, false, kFile, read) == ListEnd::kFailed) return false;
@@ -58,6 +59,7 @@ bool ReadLeftImp(TextSource& data, int& count) {
   }
   // The word that ended the first list began the gas velocity header.
   if (!TakeWord(file, 1, word, 1, kFile, "its gas velocity count")) return false;
+  if (M.Record.on) M.Record.jet.velocity_count = M.Record.taken;
   const int velocity_count = ParseInt(word);
   int velocities = 0;
   if (ReadPairs(file, M.GasVelocityTable, false, kFile, velocities) == ListEnd::kFailed) return false;

@@ -65,6 +65,7 @@ struct BlockRead {
   WordAt name;                 // as written
   char letter = 0;             // table selected: I C H D L O R A; 0 = skipped
   WordAt count;                // the count word
+  WordAt file_count;           // the count word of its separate data file
   int count_code = 0;          // -1 jet, 0 file, n pairs
   std::string source;          // "DATA.DAT", the data file or "LEFTIMP.DAT"
   std::vector<Pair> pairs;     // as read
@@ -78,6 +79,7 @@ struct BlockRead {
 struct JetRead {
   bool present = false;
   WordAt option, reynolds, nozzle, offaxis, standoff;
+  WordAt boundary_count, velocity_count;  // the count words of the two lists
   std::vector<Pair> velocities;
   std::vector<PairWords> velocity_words;
   std::vector<ListNote> notes;

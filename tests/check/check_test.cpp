@@ -93,6 +93,21 @@ TEST(Check, EveryExampleWouldStartWithoutAWarning) {
       EXPECT_EQ(text.substr(entry["word"]["offset"].get<std::size_t>(), entry["word"]["length"].get<std::size_t>()),
                 entry["word"]["text"].get<std::string>());
     }
+    // So do the count words of separate files and of the jet's lists.
+    std::vector<json> counts;
+    for (const json& block : doc["blocks"]) {
+      if (block["file_count"].is_object()) counts.push_back(block["file_count"]);
+    }
+    if (doc["jet"].is_object()) {
+      counts.push_back(doc["jet"]["boundary_count"]);
+      counts.push_back(doc["jet"]["velocity_count"]);
+    }
+    for (const json& word : counts) {
+      ASSERT_TRUE(word.is_object()) << example;
+      const std::string text = dir.Read(word["file"].get<std::string>());
+      EXPECT_EQ(text.substr(word["offset"].get<std::size_t>(), word["length"].get<std::size_t>()),
+                word["text"].get<std::string>());
+    }
     for (const json& block : doc["blocks"]) {
       const std::string text = dir.Read(block["source"].get<std::string>());
       ASSERT_EQ(block["pair_words"].size(), block["pairs"].size());

@@ -13,9 +13,10 @@ import numpy as np
 
 from .assess import CRITERIA, depth_reached
 from .datadir import DataDirectory, copy_inputs
-from .kinetics import damage_integral
+from .kinetics import Kinetics, damage_integral
 from .program import Program
 from .results import Results, depth_weights
+from .skin import Skin
 from .trial import MAX_NODES, MAX_STEPS, AutoCooling, AutoGrid, Grid, Trial, layout, write_trial
 
 PathLike = Union[str, os.PathLike]
@@ -101,12 +102,12 @@ def run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike = N
     return run_directory(target, prog, None, None, cleanup, raise_errors)
 
 
-def _criterion_omegas(res: Results, trial: Trial) -> np.ndarray:
-    """Running Omega (rows x 2) at the epidermis and dermis bases under the trial's kinetics (0 below the model)."""
+def _criterion_omegas(res: Results, skin: Skin, kinetics: Kinetics) -> np.ndarray:
+    """Running Omega (rows x 2) at the skin's epidermis and dermis bases (0 below the model)."""
     hist = res.temperature_K
     cols = []
     deepest = (res.nodes - 1) * res.deltax_m
-    for depth in (trial.skin.epidermis_base_m, trial.skin.dermis_base_m):
+    for depth in (skin.epidermis_base_m, skin.dermis_base_m):
         if depth > deepest:
             cols.append(np.zeros(res.rows))
             continue
@@ -114,7 +115,7 @@ def _criterion_omegas(res: Results, trial: Trial) -> np.ndarray:
         col = a * np.asarray(hist[:, i], dtype=float)
         if b:
             col = col + b * np.asarray(hist[:, i + 1], dtype=float)
-        cols.append(damage_integral(col, res.deltat_s, trial.kinetics, cumulative=True))
+        cols.append(damage_integral(col, res.deltat_s, kinetics, cumulative=True))
     return np.stack(cols, axis=1)
 
 
@@ -126,11 +127,11 @@ class _Judged:
     depths_m: tuple[Optional[float], ...]
 
 
-def _judge(res: Results, trial: Trial, omega_rows: np.ndarray, rows: Optional[int] = None) -> _Judged:
+def _judge(res: Results, kinetics: Kinetics, omega_rows: np.ndarray, rows: Optional[int] = None) -> _Judged:
     """The result after the first ``rows`` rows of the history (all by default)."""
     hist = res.temperature_K if rows is None else res.temperature_K[:rows]
-    node_omega = damage_integral(hist, res.deltat_s, trial.kinetics)
-    depths = tuple(depth_reached(hist, res.deltat_s, res.deltax_m, t, trial.kinetics, res.conductivity_W_mK,
+    node_omega = damage_integral(hist, res.deltat_s, kinetics)
+    depths = tuple(depth_reached(hist, res.deltat_s, res.deltax_m, t, kinetics, res.conductivity_W_mK,
                                  node_omega) for t in _THRESHOLDS)
     return _Judged(tuple(float(x) for x in omega_rows[(rows or len(omega_rows)) - 1]), depths)
 
@@ -150,6 +151,26 @@ def _change(old: _Judged, new: _Judged) -> float:
         elif a and b:
             changes.append(abs(math.log(b / a)))
     return max(changes)
+
+
+def _last_quarter(rows: int) -> int:
+    """The rows of a history up to three quarters through the run."""
+    return int(math.floor(0.75 * (rows - 1))) + 1
+
+
+def cooling_growth(res: Results, skin: Skin, kinetics: Kinetics) -> float:
+    """How much the result still changed over the last quarter of a run: the measure
+    :class:`~skinburn.trial.AutoCooling` settles the time after the exposure by.
+
+    The largest |ln(end / three quarters through)| of Omega at the skin's
+    criterion depths (where the degree is in doubt: from 1 % of the lowest
+    threshold to 100 times the highest) and of the depths Omega = 0.53 and 1
+    reach (a threshold reached at the end and not before is an infinite
+    change). Works on any run with a history (``--results``), a data
+    directory's included; dimensionless, about the relative growth.
+    """
+    om = _criterion_omegas(res, skin, kinetics)
+    return _change(_judge(res, kinetics, om, _last_quarter(res.rows)), _judge(res, kinetics, om))
 
 
 def _grid_at(auto: AutoGrid, trial: Trial, level: int) -> Grid:
@@ -176,8 +197,8 @@ def settle(trial: Trial, program: ProgramLike = None) -> tuple[Trial, Settlement
         layout(t)  # the capacity check, before any run
         res = run(t, prog)
         settlement.runs += 1
-        om = _criterion_omegas(res, t)
-        judged = _judge(res, t, om)
+        om = _criterion_omegas(res, t.skin, t.kinetics)
+        judged = _judge(res, t.kinetics, om)
         settlement.steps.append({"deltax_m": g.deltax_m, "deltat_s": g.deltat_s, "after_s": a,
                                  "omega": list(judged.omega), "depths_m": list(judged.depths_m)})
         return res, om, judged
@@ -185,8 +206,7 @@ def settle(trial: Trial, program: ProgramLike = None) -> tuple[Trial, Settlement
     res, om, judged = attempt(grid, after)
     if auto_cool:
         for doubling in range(auto_cool.max_doublings + 1):
-            quarter = int(math.floor(0.75 * (res.rows - 1))) + 1
-            growth = _change(_judge(res, trial, om, quarter), judged)
+            growth = _change(_judge(res, trial.kinetics, om, _last_quarter(res.rows)), judged)
             settlement.cooling_growth = growth
             settlement.steps[-1]["growth"] = growth
             if growth <= auto_cool.tolerance:

@@ -21,10 +21,10 @@ depth; the figures draw it at the true depth, one spacing shallower.
 
     plot_output.py --results PREFIX -o plots/ [--depth-unit mm|um] [--temperature-unit C|K]
 
-draws the same three figures (results-history.png, results-profiles.png,
-results-map.png) from what ``skinburn --results PREFIX`` wrote: the
-full-precision history of PREFIX.npy at the nodes' true depths, the depths
-where Omega = 1 from PREFIX.json. The paths of the files written are
+draws the same three figures (NAME-history.png, NAME-profiles.png,
+NAME-map.png, NAME the last part of PREFIX) from what ``skinburn --results
+PREFIX`` wrote: the full-precision history of PREFIX.npy at the nodes' true
+depths, the depths where Omega = 1 from PREFIX.json. The paths of the files written are
 printed, one a line.
 """
 

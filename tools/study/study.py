@@ -35,7 +35,7 @@ import subprocess
 import sys
 import threading
 from pathlib import Path
-from typing import Any, Optional, Sequence
+from typing import Any, Optional
 
 HERE = Path(__file__).resolve().parent
 PACKAGE = HERE.parent.parent / "python"
@@ -62,10 +62,22 @@ TRIAL_COLUMNS = ("status", "burn", "degree", "kinetics", "omega_epidermis_base",
 # Damage still growing by more than this (relative) over the last quarter of a run is reported.
 GROWTH_WARNING = 0.01
 NO_BURN = "no burn"
+# The rule a data-directory case settles its time after the exposure by (the package's AutoCooling):
+# start from the template's time after the exposure (else the exposure's duration, at least 1 s) and
+# double it while the result still changes by more than ``tolerance`` over the last quarter of the run.
+AUTO_COOLING = {"tolerance": 0.01, "start_s": None, "max_doublings": 6}
+# The file of a data-directory case that settles its time after the exposure.
+SETTLE = "settle.json"
+# A case the package refuses holds this file (its message) and the status "refused".
+REFUSED = "refused.txt"
 
 
 class StudyError(Exception):
     """A faulty description or template (exit status 2)."""
+
+
+class Refused(StudyError):
+    """A case whose values the package refuses (a stand-off over 20 diameters, say): a failed row."""
 
 
 # --- Study description --------------------------------------------------------
@@ -131,8 +143,9 @@ class Description:
     skin: Optional[str] = None
     kinetics: Optional[str] = None
     exposure_end_s: Optional[float] = None
-    cooling_s: Optional[float] = None
+    cooling_s: Any = None
     temperature_unit: str = "K"
+    after_jet: Optional[dict] = None
 
 
 def read_description(path: str) -> Description:
@@ -143,7 +156,7 @@ def read_description(path: str) -> Description:
     except (OSError, ValueError) as e:
         raise StudyError(f"{path}: {e}")
     known = {"grid", "cases", "set", "title", "search", "skin", "kinetics", "exposure_end_s", "cooling_s",
-             "temperature_unit"}
+             "temperature_unit", "after_jet"}
     if not isinstance(desc, dict) or set(desc) - known or ("grid" in desc) == ("cases" in desc):
         raise StudyError(f"{path}: give exactly one of \"grid\" or \"cases\" (and optionally "
                          + ", ".join(f'"{k}"' for k in sorted(known - {"grid", "cases"})) + ")")
@@ -182,7 +195,36 @@ def read_description(path: str) -> Description:
     if unit not in ("K", "C"):
         raise StudyError("temperature_unit: \"K\" or \"C\"")
     return Description(columns, cases, fixed, str(desc.get("title", "")), search, desc.get("skin"),
-                       desc.get("kinetics"), desc.get("exposure_end_s"), desc.get("cooling_s"), unit)
+                       desc.get("kinetics"), desc.get("exposure_end_s"), cooling_of(desc.get("cooling_s")), unit,
+                       after_jet_of(desc.get("after_jet")))
+
+
+def cooling_of(given: Any) -> Any:
+    """``cooling_s`` of a description: None, a time in s, or the settling rule (a dict, ``"auto"`` = {})."""
+    if given is None or given == "auto":
+        return None if given is None else {}
+    if isinstance(given, dict):
+        if set(given) - set(AUTO_COOLING) or not all(
+                isinstance(v, (int, float)) and not isinstance(v, bool) and v >= 0 for v in given.values()):
+            raise StudyError("cooling_s: a time in s, \"auto\", or {\"tolerance\": 0.01, \"start_s\": s, "
+                             "\"max_doublings\": 6}")
+        return dict(given)
+    if isinstance(given, bool) or not isinstance(given, (int, float)) or given < 0:
+        raise StudyError("cooling_s: a time in s (at least 0), \"auto\" or a settling rule")
+    return float(given)
+
+
+def after_jet_of(given: Any) -> Optional[dict]:
+    """``after_jet`` of a description: the coefficient (W/(m^2 K)) and ambient (K) after a jet."""
+    if given is None:
+        return None
+    if not isinstance(given, dict) or set(given) != {"h_W_m2K", "ambient_K"} or not all(
+            isinstance(v, (int, float)) and not isinstance(v, bool) for v in given.values()):
+        raise StudyError("after_jet: {\"h_W_m2K\": coefficient after the jet, \"ambient_K\": its ambient "
+                         "temperature in K}")
+    if given["h_W_m2K"] == 1.0:
+        raise StudyError("after_jet: a boundary value of exactly 1.0 selects the jet itself")
+    return {"h_W_m2K": float(given["h_W_m2K"]), "ambient_K": float(given["ambient_K"])}
 
 
 def temperature_of(value: Any, key: str) -> float:
@@ -213,6 +255,189 @@ def number(value: Any, key: str) -> float:
         raise StudyError(f"{key}: {value!r} is not a number")
 
 
+# --- Lists of pairs of a data directory -----------------------------------------
+
+def r12(x: float) -> float:
+    """A time rounded to 12 significant digits (so that 0.05 + 0.03 is written 0.08)."""
+    return float("%.12g" % x)
+
+
+@dataclasses.dataclass
+class PairList:
+    """One list of (depth or time, value) pairs of a data directory, located by ``--check=json``.
+
+    ``pairs`` holds what the program read, ``new`` what a case writes
+    (times in s or depths in m, values in the table's unit). With as many
+    pairs as before only the words that change are replaced; otherwise the
+    whole list, from its first word to its last, and the word that counts
+    its pairs are written anew.
+    """
+
+    name: str
+    pairs: list
+    words: list
+    count: Optional[dict]
+    inline: bool
+    new: list = dataclasses.field(default_factory=list)
+
+    def __post_init__(self) -> None:
+        self.new = [[float(x), float(y)] for x, y in self.pairs]
+
+    def _y_word(self, y: float) -> str:
+        word = value_word(y, False)
+        if self.inline and word.startswith("-"):
+            raise ValueError(f"{self.name}: {word}: a signed value inline in DATA.DAT is skipped by the "
+                             "program; move the block to its separate data file")
+        return word
+
+    def edits(self) -> list[tuple[str, int, int, str]]:
+        """(file, byte offset, length, new text) that write ``new`` over the list."""
+        old = [[float(x), float(y)] for x, y in self.pairs]
+        if self.new == old or not self.words:
+            return []
+        if len(self.new) == len(old):
+            out = []
+            for w, (x0, y0), (x, y) in zip(self.words, old, self.new):
+                if x != x0:
+                    out.append((w["file"], w["x"][0], w["x"][1], value_word(x, False)))
+                if y != y0:
+                    out.append((w["file"], w["y"][0], w["y"][1], self._y_word(y)))
+            return out
+        if not self.count or not self.count.get("file"):
+            raise ValueError(f"{self.name}: this skinburn's --check=json gives no location of the list's "
+                             "count word (blocks[k].count / file_count, jet.boundary_count / velocity_count); "
+                             "rebuild skinburn")
+        first, last = self.words[0], self.words[-1]
+        start, end = first["x"][0], last["y"][0] + last["y"][1]
+        text = "\n".join(f"{value_word(x, False)} {self._y_word(y)}" for x, y in self.new)
+        return [(first["file"], start, end - start, text),
+                (self.count["file"], self.count["offset"], self.count["length"], str(len(self.new)))]
+
+    def value_before(self, t: float) -> float:
+        """The value the list reaches at ``t`` from the left (straight lines; the ends held)."""
+        xs = self.new
+        i = max((k for k, p in enumerate(xs) if p[0] < t), default=None)
+        if i is None:
+            return xs[0][1]
+        if i + 1 == len(xs):
+            return xs[i][1]
+        (x0, y0), (x1, y1) = xs[i], xs[i + 1]
+        return y1 if x1 == t else y0 + (y1 - y0) * (t - x0) / (x1 - x0)
+
+    def value_after(self, t: float) -> float:
+        """The value the list takes just after ``t`` (the second of two pairs at ``t``)."""
+        xs = self.new
+        i = max((k for k, p in enumerate(xs) if p[0] <= t), default=None)
+        if i is None:
+            return xs[0][1]
+        if i + 1 == len(xs):
+            return xs[i][1]
+        (x0, y0), (x1, y1) = xs[i], xs[i + 1]
+        return y0 + (y1 - y0) * (t - x0) / (x1 - x0)
+
+    def move_end(self, old_end: float, new_end: float, after: Optional[float] = None) -> None:
+        """Cut or stretch what the list holds before ``old_end`` to end at ``new_end``.
+
+        Pairs before the (new or old) end stay; a pair is inserted at the
+        cut with the value on the list's line there; on a stretch the value
+        reached at the old end is held to the new end. What follows the old
+        end moves by the change, unless ``after`` is given: then the list
+        takes that value from the new end on.
+        """
+        if new_end == old_end and after is None:
+            return
+        shift = new_end - old_end
+        reached = self.value_before(min(old_end, new_end))
+        following = self.value_after(old_end)
+        keep = [(x, y, False) for x, y in self.new if x < min(old_end, new_end)]
+        inserted = [(min(old_end, new_end), reached, True)]
+        if new_end > old_end:
+            inserted.append((new_end, reached, True))
+        if after is not None:
+            rest = [(new_end, float(after), True)]
+        else:
+            rest = [(new_end, following, True)] + [(r12(x + shift), y, False) for x, y in self.new if x > old_end]
+        self.new = _simplified(keep + inserted + rest)
+
+    def reach(self, run_end: float) -> None:
+        """Carry the list's last value to just past ``run_end`` (time tables must reach the run's end):
+        the last time moves when the list ends flat, else a pair is added."""
+        if not self.new or self.new[-1][0] >= run_end:
+            return
+        end = r12(run_end * 1.001)
+        if len(self.new) >= 2 and self.new[-2][1] == self.new[-1][1] and self.new[-2][0] < self.new[-1][0]:
+            self.new[-1][0] = end
+        else:
+            self.new.append([end, self.new[-1][1]])
+
+
+def _simplified(pairs: list) -> list:
+    """Pairs (x, y, inserted) without repeats and without inserted pairs that lie on the line
+    between their neighbours."""
+    out: list = []
+    for p in pairs:
+        if out and out[-1][0] == p[0] and out[-1][1] == p[1]:
+            if out[-1][2] and not p[2]:
+                out[-1] = p
+            continue
+        out.append(p)
+    k = 1
+    while k < len(out) - 1:
+        (x0, y0, _), (x, y, ins), (x1, y1, _) = out[k - 1], out[k], out[k + 1]
+        if ins and x0 < x < x1 and abs(y0 + (y1 - y0) * (x - x0) / (x1 - x0) - y) <= 1e-12 * max(1.0, abs(y)):
+            del out[k]
+        else:
+            k += 1
+    return [[x, y] for x, y, _ in out]
+
+
+def pair_list(report: Any, name: str) -> PairList:
+    """The list ``name`` of a check report: a block's table (``left_ambient``), ``jet.boundary``
+    (the jet's boundary list, the left_bc block read from LEFTIMP.DAT) or ``jet.velocity``."""
+    jet = report.jet
+    if name == "jet.velocity":
+        return PairList(name, jet["velocity_pairs"], jet.get("velocity_words") or [], jet.get("velocity_count"),
+                        False)
+    block = report.block("left_bc" if name == "jet.boundary" else name)
+    if name == "jet.boundary":
+        return PairList(name, block["pairs"], block.get("pair_words") or [], jet.get("boundary_count"), False)
+    inline = block.get("source") == "DATA.DAT"
+    count = block.get("count") if inline else block.get("file_count")
+    return PairList(name, block["pairs"], block.get("pair_words") or [], count, inline)
+
+
+def time_lists(report: Any) -> list[str]:
+    """The names of every list laid on the run's times (the jet's velocities included)."""
+    names = []
+    for b in report.document.get("blocks") or []:
+        if (b.get("laid") or {}).get("grid") == "time" and b.get("pair_words") and b.get("table"):
+            names.append("jet.boundary" if b.get("source") == "LEFTIMP.DAT" else b["table"])
+    if report.jet is not None and report.jet.get("velocity_words"):
+        names.append("jet.velocity")
+    return names
+
+
+def lengthen(directory: str, program: Program, run_end_s: float) -> int:
+    """Lengthen a data directory's run in place to at least ``run_end_s``: TIMESTEPS, and every time
+    table carried to the new end. Returns the new TIMESTEPS."""
+    from skinburn.trial import MAX_STEPS
+
+    d = DataDirectory(directory, program)
+    deltat = float(d.report.value("DELTAT"))
+    steps = max(1, math.ceil(run_end_s / deltat - 1e-9))
+    if steps > MAX_STEPS:
+        raise RuntimeError(f"{run_end_s:g} s needs {steps} steps of {deltat:g} s, beyond the program's "
+                           f"{MAX_STEPS}")
+    raw = []
+    for name in time_lists(d.report):
+        lst = pair_list(d.report, name)
+        lst.reach(steps * deltat)
+        raw += lst.edits()
+    for name, data in d.edited_files({"TIMESTEPS": steps}, raw).items():
+        Path(directory, name).write_bytes(data)
+    return steps
+
+
 # --- Templates: a data directory ----------------------------------------------
 
 class DirTemplate:
@@ -238,20 +463,6 @@ class DirTemplate:
             if name.lower() in ((b.get("table") or "").lower(), written.lower()) and b.get("table"):
                 return b
         return None
-
-    def pair_list(self, name: str) -> tuple[str, list[dict]]:
-        """(the file's rule, word locations) of a list of pairs: a block or jet.velocity / jet.boundary."""
-        if name == "jet.velocity":
-            return "jet", self._jet().get("velocity_words") or []
-        if name == "jet.boundary":
-            self._jet()
-            return "jet", self.report.block("left_bc").get("pair_words") or []
-        b = self.block(name)
-        if b is None:
-            raise StudyError(self.unknown(name))
-        if b.get("source") == "LEFTIMP.DAT":
-            raise StudyError(f"{name}: the block comes from LEFTIMP.DAT; vary jet.* values")
-        return "block", b.get("pair_words") or []
 
     def _jet(self) -> dict:
         if self.report.jet is None:
@@ -321,7 +532,13 @@ class DirTemplate:
 
     def _files(self, number_: int, case: dict) -> dict[str, bytes]:
         values: dict[str, Any] = {"BATCH": 1, "TRIAL": number_}
-        raw: list[tuple[str, int, int, str]] = []
+        lists: dict[str, PairList] = {}
+
+        def get(name: str) -> PairList:
+            if name not in lists:
+                lists[name] = pair_list(self.report, name)
+            return lists[name]
+
         duration = None
         for key, value in case.items():
             kind, name, _ = self.canonical(key)
@@ -329,125 +546,119 @@ class DirTemplate:
                 if name == "FREQEXP" and isinstance(value, str) and value.startswith("10^"):
                     value = value[3:]
                 values[name] = value
-            elif kind in ("jet", "block", "pair"):
-                if isinstance(value, str) and value[-1:] in ("K", "C") and kind != "jet":
-                    value = temperature_of(value, key)
-                values[name] = number(value, key)
-            elif kind in ("scale", "offset"):
-                how, words = self.pair_list(name)
-                v = number(value, key)
-                pairs = self._pairs(name)
-                for w, (_, y) in zip(words, pairs):
-                    new = y * v if kind == "scale" else y + v
-                    raw.append(self._y_edit(how, name, w, new))
-            elif kind == "duration":
+                continue
+            if kind == "duration":
                 duration = number(value, key)
-        if duration is not None:
-            raw += self._duration_edits(duration, values)
-        return self.d.edited_files(values, raw)
-
-
-    def _pairs(self, name: str) -> list:
-        if name == "jet.velocity":
-            return self._jet()["velocity_pairs"]
-        if name == "jet.boundary":
-            return self.report.block("left_bc")["pairs"]
-        b = self.block(name)
-        return b["pairs"] if b else []
-
-    def _y_edit(self, how: str, name: str, words: dict, value: float) -> tuple[str, int, int, str]:
-        if how == "block":
-            b = self.block(name)
-            return self.d.pair_edit(b, words, value)
-        return (words["file"], words["y"][0], words["y"][1], value_word(value, False))
+                continue
+            if isinstance(value, str) and value[-1:] in ("K", "C") and kind != "jet":
+                value = temperature_of(value, key)
+            v = number(value, key)
+            if kind == "jet" and name not in ("jet.velocity", "jet.boundary"):
+                values[name] = v
+            elif kind == "pair":
+                table, _, index = name[:-1].partition("[")
+                get(table).new[int(index) - 1][1] = v
+            else:  # every value of a list: set, scaled or shifted
+                for p in get(name).new:
+                    p[1] = v if kind in ("block", "jet") else p[1] * v if kind == "scale" else p[1] + v
+        plan = self.cooling_plan(case, duration)
+        if plan is not None:
+            self._exposure(get, values, plan)
+        raw = [e for lst in lists.values() for e in lst.edits()]
+        files = self.d.edited_files(values, raw)
+        if plan is not None and plan.get("auto"):
+            files[SETTLE] = json.dumps(plan, sort_keys=True).encode()
+        return files
 
     def exposure_end_s(self) -> float:
-        """When the template's exposure ends: the description's, else the jet's end, else an error."""
+        """When the template's exposure ends: the description's ``exposure_end_s``, else where the jet's
+        boundary list last leaves 1.0, else (a jet to the end of its list) the run's end."""
         if self.desc.exposure_end_s is not None:
             return float(self.desc.exposure_end_s)
-        run_end = float(self.report.value("TIMESTEPS")) * float(self.report.value("DELTAT"))
         if self.report.jet is None:
             raise StudyError(f"{DURATION}: give \"exposure_end_s\" in the description (when the template's "
                              "exposure ends); only a jet's end is found by itself")
         pairs = self.report.block("left_bc")["pairs"]
-        for (t, y), (_, y_next) in zip(pairs, pairs[1:]):
-            if y == 1.0 and y_next != 1.0:
-                return min(float(t), run_end)
-        return run_end
+        ends = [t for (t, y), (_, y_next) in zip(pairs, pairs[1:]) if y == 1.0 and y_next != 1.0]
+        return min(float(ends[-1]), self.run_end_s()) if ends else self.run_end_s()
 
-    def _duration_edits(self, new_end: float, values: dict) -> list[tuple[str, int, int, str]]:
-        """Word edits that cut or stretch the left face's tables at the exposure's end.
+    def run_end_s(self) -> float:
+        """The template's run: TIMESTEPS x DELTAT, in s."""
+        return float(self.report.value("TIMESTEPS")) * float(self.report.value("DELTAT"))
 
-        Times before the end stay; times at or after it move by the change
-        (what follows is kept); on a cut, pairs between the new and the old
-        end move to the new end with the value the table had there. The run
-        is lengthened or shortened by the change, so the time after the
-        exposure stays (``cooling_s`` sets it), and every other time table
-        that would end before the run is carried to its end.
+    def jet_to_its_end(self) -> bool:
+        """True for a jet whose boundary list is 1.0 to its last pair: no time after it to keep."""
+        if self.report.jet is None or self.desc.exposure_end_s is not None:
+            return False
+        pairs = self.report.block("left_bc")["pairs"]
+        return bool(pairs) and pairs[-1][1] == 1.0
+
+    def cooling_plan(self, case: dict, duration: Optional[float]) -> Optional[dict]:
+        """How a case's exposure ends and how long the run goes on after it, or None (the template's).
+
+        ``{"exposure_end_s", "after_exposure_s", "auto"}``; with ``auto`` also the
+        settling rule (``tolerance``, ``max_doublings``), the skin and the kinetics.
         """
+        cooling = self.desc.cooling_s
+        if duration is None and cooling is None and self.desc.after_jet is None:
+            return None
+        old_end = self.exposure_end_s()
+        new_end = old_end if duration is None else duration
         if not new_end > 0:
             raise ValueError(f"{DURATION} must be positive")
-        old_end = self.exposure_end_s()
-        deltat = float(values.get("DELTAT", self.report.value("DELTAT")))
-        steps = float(values.get("TIMESTEPS", self.report.value("TIMESTEPS")))
-        cooling = self.desc.cooling_s if self.desc.cooling_s is not None else max(steps * deltat - old_end, 0.0)
-        run_end = new_end + cooling
-        if "TIMESTEPS" not in values:
-            values["TIMESTEPS"] = max(1, math.ceil(run_end / deltat - 1e-9))
-            run_end = values["TIMESTEPS"] * deltat
-        shift = new_end - old_end
-        lists: list[tuple[str, str]] = []
+        kept = max(self.run_end_s() - old_end, 0.0)
+        # A case that sets TIMESTEPS itself keeps it: nothing to settle.
+        steps_set = any(self.canonical(k)[1] == "TIMESTEPS" for k in case)
+        auto = (cooling is None or isinstance(cooling, dict)) and not steps_set
+        rule = dict(AUTO_COOLING, **(cooling or {})) if auto else {}
+        if not auto:
+            after = float(cooling) if isinstance(cooling, float) else kept
+        elif rule.get("start_s") is not None:
+            after = float(rule["start_s"])
+        else:  # the template's time after the exposure; without one, as the package starts
+            after = kept if kept > 0 and not self.jet_to_its_end() else max(new_end, 1.0)
+        plan: dict = {"exposure_end_s": new_end, "after_exposure_s": after, "auto": auto}
+        if auto:
+            plan.update({"tolerance": float(rule["tolerance"]), "max_doublings": int(rule["max_doublings"]),
+                         "skin": self.desc.skin or "uniform", "kinetics": self.desc.kinetics})
+        return plan
+
+    def _exposure(self, get: Any, values: dict, plan: dict) -> None:
+        """Cut or stretch the left face's time tables at the exposure's end and set the run's length.
+
+        The left face's tables (the jet's boundary and velocity lists, else
+        LEFT_BC; and LEFT_AMBIENT) keep their pairs before the end; a pair is
+        inserted at the cut with the value on the table's line there, or the
+        value at the old end is held to the new end; what followed the old
+        end follows the new one, shifted. A jet with no time after it takes
+        the description's ``after_jet`` from its end on. TIMESTEPS is set
+        for the time after the exposure and every time table reaches the
+        run's end.
+        """
+        old_end, new_end = self.exposure_end_s(), plan["exposure_end_s"]
+        after_jet = self.desc.after_jet
+        if self.jet_to_its_end():
+            if after_jet is None:
+                raise StudyError("the template's jet blows to the end of its boundary list (1.0 to its last "
+                                 "pair), so there is no cooling after it to keep: give \"after_jet\": "
+                                 "{\"h_W_m2K\": ..., \"ambient_K\": ...} (the coefficient and the ambient "
+                                 "temperature after the jet) in the description")
+        elif after_jet is not None:
+            raise StudyError("\"after_jet\" is for a jet that blows to the end of its boundary list; the "
+                             f"template's jet already ends at {old_end:g} s and the time after it is kept")
         if self.report.jet is not None:
-            lists += [("jet", "jet.boundary"), ("jet", "jet.velocity")]
+            get("jet.boundary").move_end(old_end, new_end, after_jet and after_jet["h_W_m2K"])
+            get("jet.velocity").move_end(old_end, new_end)
         else:
-            lists.append(("block", "left_bc"))
+            get("left_bc").move_end(old_end, new_end)
         if self.block("left_ambient") is not None:
-            lists.append(("block", "left_ambient"))
-        edits = []
-        moved = set()
-        for how, name in lists:
-            words = self.pair_list(name)[1]
-            pairs = self._pairs(name)
-            if not words:
-                continue
-            xs = [p[0] for p in pairs]
-            ys = [p[1] for p in pairs]
-            for w, (t, _) in zip(words, pairs):
-                if t >= old_end:
-                    new_t = t + shift
-                elif t > new_end:
-                    new_t = new_end
-                    at = _interpolate(xs, ys, new_end)
-                    edits.append(self._y_edit(how, name, w, at))
-                else:
-                    continue
-                edits.append((w["file"], w["x"][0], w["x"][1], value_word(float("%.12g" % new_t), False)))
-            moved.add(name)
-            last_t = max(x + shift if x >= old_end else min(x, new_end) for x in xs)
-            if last_t < run_end:
-                edits += self._cover(words[-1], run_end, edits)
-        for b in self.report.document.get("blocks") or []:
-            laid = b.get("laid") or {}
-            if laid.get("grid") != "time" or b.get("table") in moved or not b.get("pair_words"):
-                continue
-            if b["pairs"][-1][0] < run_end:
-                edits += self._cover(b["pair_words"][-1], run_end, edits)
-        return edits
-
-    @staticmethod
-    def _cover(words: dict, run_end: float, edits: list) -> list:
-        """The last pair's time carried to one step past the run's end (replacing an earlier edit of it)."""
-        loc = (words["file"], words["x"][0], words["x"][1])
-        edits[:] = [e for e in edits if e[:3] != loc]
-        return [(*loc, value_word(run_end * 1.001, False))]
-
-
-def _interpolate(xs: Sequence[float], ys: Sequence[float], x: float) -> float:
-    """A table's value at x (straight lines; the last value beyond the end)."""
-    for (x0, y0), (x1, y1) in zip(zip(xs, ys), zip(xs[1:], ys[1:])):
-        if x0 <= x <= x1:
-            return y0 if x1 == x0 else y0 + (y1 - y0) * (x - x0) / (x1 - x0)
-    return ys[-1] if x > xs[-1] else ys[0]
+            get("left_ambient").move_end(old_end, new_end, after_jet and after_jet["ambient_K"])
+        deltat = float(values.get("DELTAT", self.report.value("DELTAT")))
+        if "TIMESTEPS" not in values:
+            values["TIMESTEPS"] = max(1, math.ceil((new_end + plan["after_exposure_s"]) / deltat - 1e-9))
+        run_end = float(values["TIMESTEPS"]) * deltat
+        for name in time_lists(self.report):
+            get(name).reach(run_end)
 
 
 # --- Templates: a trial of the package ----------------------------------------
@@ -548,7 +759,7 @@ class TrialTemplate:
         try:
             trial_from_dict(data)
         except (ValueError, TypeError, KeyError, AttributeError) as e:
-            raise StudyError(f"trial {number_}: {json.dumps(case)}: {e}")
+            raise Refused(str(e))
         return data
 
     def files(self, number_: int, case: dict) -> dict[str, bytes]:
@@ -606,11 +817,15 @@ def prepare(template: Any, desc: Description, study: str, force: bool) -> tuple[
     # Every case is made before anything is written.
     made = []
     for number_, case in enumerate(desc.cases, 1):
-        files = template.files(number_, dict(desc.fixed, **case))
-        if desc.search:
-            job = search_job(template, desc, os.path.join(study, names[number_ - 1]), number_,
-                             dict(desc.fixed, **case))
-            files["search.json"] = json.dumps(job, sort_keys=True).encode()
+        try:
+            files = template.files(number_, dict(desc.fixed, **case))
+            if desc.search:
+                job = search_job(template, desc, os.path.join(study, names[number_ - 1]), number_,
+                                 dict(desc.fixed, **case))
+                files["search.json"] = json.dumps(job, sort_keys=True).encode()
+        except Refused as e:
+            # Complete at once: a failed row with the package's message, nothing to run.
+            files = {REFUSED: f"refused by the package: {e}\n".encode(), "status": b"refused\n"}
         made.append(files)
     os.makedirs(study, exist_ok=True)
     pending = []
@@ -627,7 +842,8 @@ def prepare(template: Any, desc: Description, study: str, force: bool) -> tuple[
                 f.write(data)
         with open(os.path.join(path, "inputs.sha256"), "w") as f:
             f.write(stamp)
-        pending.append(name)
+        if REFUSED not in files:
+            pending.append(name)
     return names, pending
 
 
@@ -640,7 +856,8 @@ class Progress(threading.Thread):
         super().__init__(daemon=True)
         self.study, self.waiting, self.total = study, list(pending), len(names)
         self.done, self.failed = self.total - len(pending), sum(
-            trial_status(os.path.join(study, n)) != "0" for n in names if n not in pending)
+            case_failed(os.path.join(study, n), trial_status(os.path.join(study, n)))
+            for n in names if n not in pending)
         self.stopped = threading.Event()
         self.tty = sys.stderr.isatty()
         self.shown = -1
@@ -654,7 +871,7 @@ class Progress(threading.Thread):
                 waiting.append(name)
             else:
                 self.done += 1
-                self.failed += status != "0"
+                self.failed += case_failed(os.path.join(self.study, name), status)
         self.waiting = waiting
         line = f"study: {self.done}/{self.total} trials done, {self.failed} failed"
         tenth = self.done * 10 // max(self.total, 1)
@@ -676,6 +893,22 @@ def trial_status(path: str) -> Optional[str]:
     return status or None
 
 
+def case_failed(path: str, status: Optional[str]) -> bool:
+    """True for a complete case that failed: a status other than 0, or a search that found no
+    threshold (not bracketed, or any other failure of the search, which still ends with status 0)."""
+    if status is None:
+        return False
+    if status != "0":
+        return True
+    if not os.path.exists(os.path.join(path, "search.json")):
+        return False
+    try:
+        outcome = json.loads(read_text(os.path.join(path, "search.out.json")) or "")
+    except ValueError:
+        return True
+    return "result" not in outcome
+
+
 def case_command(kind: str, skinburn: str) -> str:
     """The shell command that runs case "$t" (inside the study directory)."""
     py = (f"env PYTHONPATH={shlex.quote(str(PACKAGE))} PYTHONDONTWRITEBYTECODE=1 "
@@ -685,7 +918,9 @@ def case_command(kind: str, skinburn: str) -> str:
                 f"--skinburn {shlex.quote(skinburn)}")
     if kind == "trial":
         return f"{py} {shlex.quote(str(HERE / 'study.py'))} --run-case \"$t\" --skinburn {shlex.quote(skinburn)}"
-    return f"{shlex.quote(skinburn)} --results \"$t/results\" \"$t/\""
+    # A case that settles its time after the exposure runs through this tool, the others directly.
+    return (f"if [ -f \"$t/{SETTLE}\" ]; then {py} {shlex.quote(str(HERE / 'study.py'))} --settle-case \"$t\" "
+            f"--skinburn {shlex.quote(skinburn)}; else {shlex.quote(skinburn)} --results \"$t/results\" \"$t/\"; fi")
 
 
 def run_trials(study: str, pending: list, command: str, jobs: Optional[str], per_job: int, extra: list,
@@ -753,6 +988,57 @@ def run_case(directory: str, skinburn: str) -> int:
     if res.error:
         print(f"Error: {res.error}")
     return res.status
+
+
+def settle_case(directory: str, skinburn: str) -> int:
+    """One data-directory case that settles its time after the exposure (a GNU parallel job).
+
+    Runs the case; while the result still changes by more than the rule's
+    tolerance over the last quarter of the run (:func:`skinburn.run.cooling_growth`
+    at the criterion depths of ``settle.json``'s skin, under its kinetics or
+    the constants the program read), doubles the time after the exposure:
+    TIMESTEPS and the time tables are lengthened in place and the case runs
+    again. The case's files end as the trial last run; ``settlement.json``
+    holds every attempt. Prints the last run's console; returns its status.
+    """
+    from skinburn.run import cooling_growth
+
+    plan = json.loads(Path(directory, SETTLE).read_text())
+    program = Program.find(skinburn)
+    skin = skin_preset(plan["skin"])
+    kinetics = kinetics_preset(plan["kinetics"]) if plan.get("kinetics") else None
+    after, steps, status = float(plan["after_exposure_s"]), [], 0
+    message = ""
+    for doubling in range(int(plan["max_doublings"]) + 1):
+        report = Path(directory, "OUTPUT.TXT")
+        if report.exists():
+            report.unlink()  # the report of the last run only
+        done = program.run(directory, Path(directory, "results"))
+        status = done.status
+        if done.status != 0 or done.document is None or done.document.get("outcome") == "error":
+            break
+        res = Results(done.document, done.prefix)
+        growth = cooling_growth(res, skin, kinetics or res.program_kinetics)
+        steps.append({"after_exposure_s": after, "timesteps": res.rows - 1, "growth": growth})
+        if growth <= plan["tolerance"]:
+            break
+        if doubling == int(plan["max_doublings"]):
+            message = (f"Error: the damage still grew by {growth:.2g} (relative) over the last quarter of the "
+                       f"run after {after:g} s after the exposure")
+            status = 1
+            break
+        after *= 2
+        try:
+            lengthen(directory, program, plan["exposure_end_s"] + after)
+        except (RuntimeError, ValueError) as e:
+            message, status = f"Error: settling the time after the exposure: {e}", 1
+            break
+    Path(directory, "settlement.json").write_text(json.dumps(
+        {"exposure_end_s": plan["exposure_end_s"], "after_exposure_s": after, "runs": len(steps),
+         "tolerance": plan["tolerance"], "steps": steps}, indent=1))
+    sys.stdout.write(done.stdout + (message + "\n" if message else ""))
+    sys.stderr.write(done.stderr)
+    return status
 
 
 # --- Results --------------------------------------------------------------------
@@ -874,6 +1160,8 @@ def summarize(study: str, name: str, shown: str, template: Any, desc: Descriptio
             row.update(trial_cells(res, skin, kin, desc.temperature_unit))
     if not status:
         row["error"] = "did not complete (run the study again to resume)"
+    elif status == "refused":
+        row["error"] = (read_text(os.path.join(path, REFUSED)) or "").strip()
     elif status != "0" and not row["error"]:
         code = int(status)
         row["error"] = f"killed by signal {code - 128}" if code > 128 else f"exit status {code}"
@@ -928,6 +1216,7 @@ def write_csv(path: str, study: str, shown: str, names: list, template: Any, des
         varied.append((key, name, cells))
     fields = ["trial"] + [v[1] for v in varied] + result_columns(desc, template)
     statuses = []
+    failed = 0
     growing = 0
     with open(path, "w", newline="") as f:
         out = csv.DictWriter(f, fields, lineterminator="\n", extrasaction="ignore")
@@ -935,6 +1224,7 @@ def write_csv(path: str, study: str, shown: str, names: list, template: Any, des
         for number_, name in enumerate(names, 1):
             row = summarize(study, name, shown, template, desc)
             statuses.append(row["status"])
+            failed += case_failed(os.path.join(study, name), row["status"] or None)
             growing += bool(row.get("omega_growth_last_quarter")) and \
                 float(row["omega_growth_last_quarter"]) > GROWTH_WARNING
             for _, column, cells in varied:
@@ -947,7 +1237,7 @@ def write_csv(path: str, study: str, shown: str, names: list, template: Any, des
     with open(os.path.splitext(path)[0] + ".json", "w") as f:
         json.dump(meta, f, indent=1)
         f.write("\n")
-    return sum(s not in ("0", "") for s in statuses), statuses.count(""), growing
+    return failed, statuses.count(""), growing
 
 
 def load_template(path: str, program: Program, desc: Description) -> Any:
@@ -967,6 +1257,12 @@ def main(argv: list) -> int:
         p.add_argument("--skinburn", required=True)
         a = p.parse_args(argv)
         return run_case(a.run_case, a.skinburn)
+    if argv[:1] == ["--settle-case"]:
+        p = argparse.ArgumentParser()
+        p.add_argument("--settle-case", required=True)
+        p.add_argument("--skinburn", required=True)
+        a = p.parse_args(argv)
+        return settle_case(a.settle_case, a.skinburn)
     ours, extra = (argv[:argv.index("--")], argv[argv.index("--") + 1:]) if "--" in argv \
         else (argv, [])
     p = argparse.ArgumentParser(
@@ -995,7 +1291,8 @@ def main(argv: list) -> int:
         if args.per_job is not None and args.per_job < 1:
             raise StudyError("--per-job must be at least 1")
         names, pending = prepare(template, desc, args.study, args.force)
-        done = len(names) - len(pending)
+        refused = sum(trial_status(os.path.join(args.study, n)) == "refused" for n in names)
+        done = len(names) - len(pending) - refused
         if pending:
             # Several trials to a job: GNU parallel takes tens of milliseconds
             # to start each job, as long as a short trial runs.
@@ -1014,8 +1311,8 @@ def main(argv: list) -> int:
     except KeyboardInterrupt:
         print("\nstudy: interrupted; run it again to resume", file=sys.stderr)
         return 130
-    print(f"study: {len(names)} trials ({len(pending)} run now, {done} already complete), "
-          f"{failed} failed; {csv_path}")
+    print(f"study: {len(names)} trials ({len(pending)} run now, {done} already complete"
+          + (f", {refused} refused by the package" if refused else "") + f"), {failed} failed; {csv_path}")
     if growing:
         print(f"study: in {growing} trials the damage still grew by more than {GROWTH_WARNING:g} over the "
               "last quarter of the run (omega_growth_last_quarter): lengthen the time after the exposure",

@@ -225,7 +225,8 @@ class KeysTest(unittest.TestCase):
         self.assertEqual(cut["left_ambient"][:2], [[0.0, 1000.0], [0.04, 1000.0]])
         self.assertEqual(cut["jet.velocity"][1], [0.04, 120.0])
         # A cut inside a ramp: the pairs past the new end move to it with the value there.
-        (inside,) = self.trials({"cases": [{"exposure.duration_s": 0.1}], "exposure_end_s": 0.25})
+        (inside,) = self.trials({"cases": [{"exposure.duration_s": 0.1}], "exposure_end_s": 0.25,
+                                 "cooling_s": 0})
         ambient = values(inside)["left_ambient"]
         self.assertEqual(ambient[:2], [[0.0, 1000.0], [0.06, 1000.0]])
         self.assertEqual(ambient[2][0], 0.1)
@@ -265,6 +266,191 @@ class KeysTest(unittest.TestCase):
         self.assertEqual(other["initial"]["core"], base["initial"]["core"])
         with self.assertRaises(study.StudyError):
             tmpl.trial_dict(3, {"exposure.gas_temperature": 500})  # a temperature without its unit
+
+
+def laid(doc, table):
+    """The values a time table laid on the run's records, as the program read the trial."""
+    return [b for b in doc["blocks"] if b["table"] == table][0]["laid"]["values"]
+
+
+class ExposureTest(unittest.TestCase):
+    """exposure.duration_s on a data directory: the exposure cut or held at its end by pairs inserted
+    there (the count words follow), what came after shifted unchanged; a jet with no time after it
+    takes the description's after_jet. Read back with --check=json from the written trials."""
+
+    setUp = KeysTest.setUp
+    trials = KeysTest.trials
+    changed = KeysTest.changed
+
+    def test_a_ramp_across_the_end_keeps_its_shape_and_what_follows_is_shifted(self):
+        # The gas temperature and velocity ramp down across 0.1 s, where no pair stands.
+        template = check_json(self.template)
+        separate = os.path.join(self.tmp, "separate")  # LEFT_AMBIENT in LEFTAMB.DAT
+        shutil.copytree(self.template, separate)
+        data = read(separate, "DATA.DAT")
+        block = "! LEFT_AMBIENT\n3 pairs\n0.0 1000.0\n0.06 1000.0\n0.2 600.0\n"
+        self.assertIn(block, data)
+        with open(os.path.join(separate, "DATA.DAT"), "w") as f:
+            f.write(data.replace(block, "! LEFT_AMBIENT\n0 file\n"))
+        with open(os.path.join(separate, "LEFTAMB.DAT"), "w") as f:
+            f.write("Gas temperature\nData pairs: 3\n0.0 1000.0\n0.06 1000.0\n0.2 600.0\nEND\n")
+        for where in (self.template, separate):
+            self.template = where
+            stretched, cut = self.trials({"cases": [{"exposure.duration_s": 0.15}, {"exposure.duration_s": 0.07}],
+                                          "exposure_end_s": 0.1, "cooling_s": 0.05})
+            for doc, end in ((stretched, 0.15), (cut, 0.07)):
+                self.assertTrue(doc["would_start"], (where, doc["error"]))
+                self.assertEqual(doc["entries"][16]["value"], round((end + 0.05) / 1e-4))
+                ambient = values(doc)["left_ambient"]
+                ramp = 1000.0 - 400.0 * (min(end, 0.1) - 0.06) / 0.14
+                self.assertEqual(ambient[:2], [[0.0, 1000.0], [0.06, 1000.0]])
+                self.assertAlmostEqual(ambient[2][1], ramp, places=9)
+                self.assertEqual(ambient[-1], [round(0.2 + end - 0.1, 12), 600.0])
+                self.assertEqual(len(ambient), 5)
+                block = [b for b in doc["blocks"] if b["table"] == "left_ambient"][0]
+                count = block["count"] if block["source"] == "DATA.DAT" else block["file_count"]
+                self.assertEqual((block["pairs_read"], count["text"]), (5, "5"))
+                self.assertEqual(doc["jet"]["velocity_count"]["text"], "5")
+                self.assertEqual(len(doc["jet"]["velocity_pairs"]), 5)
+                # Record by record as the program lays them: the same up to the new end (or the old
+                # one), then the template's from the old end on, shifted.
+                shift = round((end - 0.1) / 1e-4)
+                for table in ("left_ambient", "left_bc"):
+                    old, new = laid(template, table), laid(doc, table)
+                    head = round(min(end, 0.1) / 1e-4)
+                    for k in range(head):  # on the template's lines (to rounding: a shorter segment)
+                        self.assertAlmostEqual(new[k], old[k], places=9, msg=(table, k))
+                    for k in range(1001, len(old)):
+                        if k + shift < len(new):
+                            self.assertAlmostEqual(new[k + shift], old[k], places=9, msg=(table, k))
+                if end > 0.1:  # held at the value reached at the old end
+                    held = laid(doc, "left_ambient")[1000:1000 + shift]
+                    self.assertTrue(all(abs(v - ramp) < 1e-9 for v in held))
+            self.assertEqual(values(stretched)["left_bc"], [[0.0, 1.0], [0.05, 1.0], [0.05, 10.0], [0.25, 10.0]])
+
+    def test_a_jet_to_the_end_of_its_list_takes_the_cooling_the_description_gives(self):
+        shutil.copy(os.path.join(ROOT, "examples", "airbag-jet", "LEFTIMP.DAT"), self.template)
+        with self.assertRaisesRegex(study.StudyError, "after_jet"):
+            self.trials({"cases": [{"exposure.duration_s": 0.03}]})
+        short, long_ = self.trials({"cases": [{"exposure.duration_s": 0.03}, {"exposure.duration_s": 0.3}],
+                                    "after_jet": {"h_W_m2K": 10, "ambient_K": 300}, "cooling_s": 0.2})
+        for doc, end in ((short, 0.03), (long_, 0.3)):
+            self.assertTrue(doc["would_start"], doc["error"])
+            steps = doc["entries"][16]["value"]
+            self.assertEqual(steps, round((end + 0.2) / 1e-4))
+            after = round(steps * 1e-4 * 1.001, 12)
+            self.assertEqual(values(doc)["left_bc"], [[0.0, 1.0], [end, 1.0], [end, 10.0], [after, 10.0]])
+            ambient = values(doc)["left_ambient"]
+            self.assertEqual(ambient[-2:], [[end, 300.0], [after, 300.0]])
+            self.assertEqual(doc["jet"]["boundary_count"]["text"], "4")
+            self.assertEqual(self.changed(doc), {"TIMESTEPS", "left_bc", "left_ambient", "jet.velocity",
+                                                 "right_bc", "right_ambient"})
+            records = laid(doc, "left_bc")
+            self.assertAlmostEqual(sum(v == 1.0 for v in records), round(end / 1e-4), delta=1)
+        self.assertEqual(values(short)["left_ambient"][:3], [[0.0, 1000.0], [0.03, 1000.0], [0.03, 300.0]])
+        # The template's exposure (its whole 0.1 s run) held at its end to 0.3 s.
+        held = 1000.0 - 400.0 * 0.04 / 0.14
+        ambient = values(long_)["left_ambient"]
+        self.assertEqual([p[0] for p in ambient[:4]], [0.0, 0.06, 0.1, 0.3])
+        self.assertEqual(ambient[:2], [[0.0, 1000.0], [0.06, 1000.0]])
+        self.assertAlmostEqual(ambient[2][1], held, places=9)
+        self.assertEqual(ambient[3][1], ambient[2][1])
+
+
+class SettleCoolingTest(unittest.TestCase):
+    """A duration case on a data directory runs on after the exposure until the damage stops growing."""
+
+    setUp = KeysTest.setUp
+
+    def test_the_time_after_the_exposure_doubles_until_the_damage_stops_growing(self):
+        sys.path.insert(0, os.path.join(ROOT, "python"))
+        from skinburn.results import Results
+        from skinburn.run import cooling_growth
+        with open(os.path.join(self.tmp, "d.json"), "w") as f:
+            json.dump({"cases": [{"exposure.duration_s": 0.04}], "skin": "torvi-dale", "kinetics": "henriques",
+                       "cooling_s": {"start_s": 0.005, "tolerance": 0.01}}, f)
+        run = subprocess.run([sys.executable, os.path.join(HERE, "study.py"), "--quiet", "--skinburn", SKINBURN,
+                              "template", "d.json", "st"], cwd=self.tmp, capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        case = os.path.join(self.tmp, "st", "t001")
+        with open(os.path.join(case, "settlement.json")) as f:
+            how = json.load(f)
+        afters = [s["after_exposure_s"] for s in how["steps"]]
+        growths = [s["growth"] for s in how["steps"]]
+        self.assertGreater(len(afters), 2)
+        self.assertEqual(afters, [0.005 * 2 ** k for k in range(len(afters))])
+        self.assertTrue(growths[-1] <= 0.01 < min(growths[:-1]), growths)
+        # The case's files are the trial last run: TIMESTEPS, every time table reaching the end.
+        doc = check_json(case)
+        self.assertTrue(doc["would_start"], doc["error"])
+        steps = doc["entries"][16]["value"]
+        self.assertEqual(steps, round((0.04 + afters[-1]) / 1e-4))
+        self.assertEqual(values(doc)["left_bc"][:3], [[0.0, 1.0], [0.04, 1.0], [0.04, 10.0]])
+        with open(os.path.join(case, "results.json")) as f:
+            res = Results(json.load(f), os.path.join(case, "results"))
+        self.assertEqual(res.rows, steps + 1)
+        self.assertEqual(cooling_growth(res, study.skin_preset("torvi-dale"), study.kinetics_preset("henriques")),
+                         growths[-1])
+        self.assertEqual(read(case, "OUTPUT.TXT").count("TRIAL:"), 1)
+        with open(os.path.join(self.tmp, "st", "study.csv")) as f:
+            (row,) = list(csv.DictReader(f))
+        self.assertEqual((row["status"], row["error"]), ("0", ""))
+
+
+class FailedRowsTest(unittest.TestCase):
+    """A case the package refuses is a failed row with its message; a search that brackets nothing
+    counts as failed."""
+
+    def setUp(self):
+        sys.path.insert(0, os.path.join(ROOT, "python"))
+        import skinburn as sb
+        from skinburn.scenarios import flash_fire
+        self.tmp = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.tmp)
+        self.fire = flash_fire(40e3, 2.0).replace("grid", sb.Grid(80e-6 / 1.5, 0.05)).replace(
+            "after_exposure_s", 5.0)
+        from skinburn.scenarios import airbag_jet
+        self.jet = airbag_jet().replace("grid", sb.Grid(1e-4 / 1.5, 0.002)).replace("after_exposure_s", 0.2)
+        for name, trial in (("fire.json", self.fire), ("jet.json", self.jet)):
+            with open(os.path.join(self.tmp, name), "w") as f:
+                json.dump(trial.to_dict(), f)
+
+    def study(self, template, description):
+        with open(os.path.join(self.tmp, "d.json"), "w") as f:
+            json.dump(description, f)
+        out = subprocess.run([sys.executable, os.path.join(HERE, "study.py"), "--skinburn", SKINBURN, template,
+                              "d.json", "st"], cwd=self.tmp, capture_output=True, text=True)
+        with open(os.path.join(self.tmp, "st", "study.csv")) as f:
+            return out, list(csv.DictReader(f))
+
+    def test_a_refused_case_is_a_failed_row(self):
+        out, rows = self.study("jet.json", {"grid": {"exposure.standoff_ratio": [4, 30]}})
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertIn("2 trials (1 run now, 0 already complete, 1 refused by the package), 1 failed", out.stdout)
+        self.assertEqual([r["status"] for r in rows], ["0", "refused"])
+        self.assertRegex(rows[1]["error"], r"^refused by the package: the stand-off is 30 nozzle diameters")
+        self.assertEqual(rows[1]["burn"], "")
+        again, rows_again = self.study("jet.json", {"grid": {"exposure.standoff_ratio": [4, 30]}})
+        self.assertIn("(0 run now, 1 already complete, 1 refused by the package), 1 failed", again.stdout)
+        self.assertEqual(rows_again, rows)
+        # A faulty description still stops the study before anything runs.
+        bad, _ = self.study("jet.json", {"grid": {"exposure.gas_temperature": [500]}})
+        self.assertEqual(bad.returncode, 2)
+
+    def test_an_unbracketed_search_counts_as_failed(self):
+        out, rows = self.study("fire.json", {"grid": {"exposure.flux_W_m2": [40e3, 1e3]},
+                                             "search": {"vary": "exposure.duration_s", "range": [0.1, 2],
+                                                        "degree": 2}})
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertEqual([r["threshold_duration_s"] != "not bracketed" for r in rows], [True, False])
+        self.assertEqual([r["status"] for r in rows], ["0", "0"])
+        self.assertRegex(rows[1]["error"], "^BracketError")
+        self.assertIn("2 trials (2 run now, 0 already complete), 1 failed", out.stdout)
+        self.assertIn("study: 2/2 trials done, 1 failed", out.stderr)
+        again, _ = self.study("fire.json", {"grid": {"exposure.flux_W_m2": [40e3, 1e3]},
+                                            "search": {"vary": "exposure.duration_s", "range": [0.1, 2],
+                                                       "degree": 2}})
+        self.assertIn("(0 run now, 2 already complete), 1 failed", again.stdout)
 
 
 class SearchPerCaseTest(unittest.TestCase):

@@ -1,0 +1,1 @@
+"""Verification (closed forms) and validation (human burn data) of skinburn; ``vv/run.sh`` runs both."""

@@ -3,6 +3,8 @@
 // fourth-order Runge-Kutta integrator.
 #pragma once
 
+#include <vector>
+
 #include "model/model.h"
 
 // A vector of doubles addressed v[nl..nh]; one spare element precedes v[nl].
@@ -23,6 +25,23 @@ void release_matrix(double** m, int nrl, int nrh, int ncl, int nch);
 // temperatures (the value column of InitTempTable). A zero pivot is fatal.
 void tridag(const double* a, const double* b, const double* c, const double* r,
             double* u, unsigned n);
+
+// The elimination of a system kept for the next solve of the same matrix.
+// A march solves one matrix step after step: its interior rows never
+// change, and its two boundary rows only when a face's coefficient does
+// (a jet's, say). When b[1], c[1], a[n] and b[n] are those the factors were
+// made with, the next solve skips forming them again: the same values, so
+// the same bits. The caller clears `valid` whenever the interior rows may
+// have changed.
+struct TridagFactors {
+  bool valid = false;
+  unsigned n = 0;
+  double b1 = 0, c1 = 0, an = 0, bn = 0;  // the boundary coefficients
+  std::vector<double> pivot;              // bet of row j
+  std::vector<double> factor;             // gam of row j
+};
+void tridag(const double* a, const double* b, const double* c, const double* r,
+            double* u, unsigned n, TridagFactors& keep);
 
 // The derivative callback: fills dydx[1..n] at (x, y). The integrator takes
 // any callable of this shape; a function pointer is the usual one. Given the

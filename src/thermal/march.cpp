@@ -12,6 +12,10 @@
 
 namespace {
 
+// The march's elimination, kept from step to step while the faces'
+// coefficients stay the same.
+TridagFactors factors;
+
 char FaceType(const std::string& word) { return word.empty() ? '\0' : word[0]; }
 
 bool FaceKnown(char side) {
@@ -69,6 +73,7 @@ int TimeMarch() {
   // starts from, however the first block laid it.
   for (int i = 1; i <= n; ++i) M.InitialTemps[i] = M.InitTempTable[i].y;
   M.Reached = Phase::kMarch;
+  factors.valid = false;  // InterNodes has laid the interior rows anew
   ResultsRow(0, M.InitialTemps.data());
   for (int j = 1; j <= M.TIMESTEPS; ++j) {
     console::Mark();
@@ -78,7 +83,7 @@ int TimeMarch() {
     // works on them in place and writes the solution into row j.
     double* u = M.StepTemps.data();
     tridag(M.ALower.data(), M.AMiddle.data(), M.AUpper.data(), M.RHS.data(), u,
-           static_cast<unsigned>(n));
+           static_cast<unsigned>(n), factors);
     if (M.OUTTIME == 0 && M.OUTNODE != 0) M.NodeHistory[j] = {j * M.DELTAT, u[M.OUTNODE]};
     if (j == 1) M.FirstRow = M.StepTemps;
     if (j == M.TIMESTEPS) M.LastRow = M.StepTemps;
@@ -92,6 +97,7 @@ int TimeMarch() {
 }
 
 void RestartMarch() {
+  factors.valid = false;
   for (int i = 1; i <= M.NODES; ++i) M.InitTempTable[i].y = M.InitialTemps[i];
 }
 
@@ -101,5 +107,5 @@ void MarchAgain(int j, double* u) {
   FaceRow('R', j);
   const int n = M.NODES;
   for (int i = 2; i <= n - 1; ++i) M.RHS[i] = M.InitTempTable[i].y;
-  tridag(M.ALower.data(), M.AMiddle.data(), M.AUpper.data(), M.RHS.data(), u, static_cast<unsigned>(n));
+  tridag(M.ALower.data(), M.AMiddle.data(), M.AUpper.data(), M.RHS.data(), u, static_cast<unsigned>(n), factors);
 }

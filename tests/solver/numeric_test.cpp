@@ -78,6 +78,41 @@ TEST(Tridag, SolvesIntoNodeTemperatures) {
   EXPECT_EQ(M.InitTempTable[1].y, 0.5);
 }
 
+TEST(Tridag, KeptEliminationGivesTheSameBits) {
+  // A diffusion-like system over several steps, with the boundary rows
+  // changing now and then: the kept elimination must give tridag's bits
+  // whether it reuses its factors or forms them again.
+  testing_support::InProcess guard;
+  constexpr unsigned n = 50;
+  M.NODES = static_cast<int>(n);
+  std::vector<double> a(n + 1), b(n + 1), c(n + 1), r(n + 1), u(n + 1), kept(n + 1);
+  for (unsigned j = 1; j <= n; ++j) {
+    a[j] = -0.37 - 0.001 * j;
+    c[j] = -0.41 + 0.002 * j;
+    b[j] = 1.9 + 0.013 * j;
+    r[j] = 300 + 0.7 * j;
+  }
+  TridagFactors factors;
+  for (int step = 0; step < 12; ++step) {
+    if (step % 4 == 3) b[1] += 0.125;       // a face coefficient changes
+    if (step == 7) a[n] = -0.5;             // and the other face's
+    r[1] = 310 + step;                      // the right-hand side always does
+    tridag(a.data(), b.data(), c.data(), r.data(), u.data(), n);
+    tridag(a.data(), b.data(), c.data(), r.data(), kept.data(), n, factors);
+    for (unsigned j = 1; j <= n; ++j) ASSERT_EQ(u[j], kept[j]) << step << ' ' << j;
+    EXPECT_EQ(M.InitTempTable[1].y, kept[1]);
+    r.assign(kept.begin(), kept.end());
+  }
+  // A coefficient that is not a number never matches: formed every time.
+  b[n] = NAN;
+  tridag(a.data(), b.data(), c.data(), r.data(), kept.data(), n, factors);
+  EXPECT_TRUE(std::isnan(kept[n]));
+  b[n] = 2.0;
+  tridag(a.data(), b.data(), c.data(), r.data(), kept.data(), n, factors);
+  tridag(a.data(), b.data(), c.data(), r.data(), u.data(), n);
+  for (unsigned j = 1; j <= n; ++j) EXPECT_EQ(u[j], kept[j]) << j;
+}
+
 TEST(Tridag, ZeroPivotIsFatal) {
   // b[1] = 1 gives the second pivot 1 - 1 * (1 / 1), exactly zero.
   for (double b1 : {0.0, 1.0}) {
@@ -87,6 +122,15 @@ TEST(Tridag, ZeroPivotIsFatal) {
           const double a[] = {0, 0, 1}, b[] = {0, b1, 1}, c[] = {0, 1, 0};
           double u[3];
           tridag(a, b, c, c, u, 2);
+        },
+        b1 == 0 ? "tridag() Error: b[1] = 0.00" : "tridag() Error: bet = 0.00");
+    ExpectRunError(
+        [b1] {
+          M.NODES = 2;
+          const double a[] = {0, 0, 1}, b[] = {0, b1, 1}, c[] = {0, 1, 0};
+          double u[3];
+          TridagFactors factors;
+          tridag(a, b, c, c, u, 2, factors);
         },
         b1 == 0 ? "tridag() Error: b[1] = 0.00" : "tridag() Error: bet = 0.00");
   }

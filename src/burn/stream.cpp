@@ -254,7 +254,6 @@ void BurnEveryNode() {
   } else {
     int k = 1;
     for (int s = 1; s <= n; ++s) {
-      while (s - size >= k + lead) Integrate(plan, k++, ring, state);  // never: the ring is large enough
       MarchAgain(s, ring.Row(s));
       while (k <= n && ready(k) <= s) Integrate(plan, k++, ring, state);
     }

@@ -105,27 +105,8 @@ const char* UnitOf(const TableName& table) {
   return table.unit;
 }
 
-// Every character a number word may hold and in that order: the word is
-// nothing but a decimal number (the input rules read the leading one).
-bool IsNumber(std::string_view word) {
-  std::size_t i = 0;
-  if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
-  std::size_t digits = 0;
-  while (i < word.size() && std::isdigit(static_cast<unsigned char>(word[i]))) ++i, ++digits;
-  if (i < word.size() && word[i] == '.') {
-    ++i;
-    while (i < word.size() && std::isdigit(static_cast<unsigned char>(word[i]))) ++i, ++digits;
-  }
-  if (digits == 0) return false;
-  if (i < word.size() && (word[i] == 'e' || word[i] == 'E')) {
-    ++i;
-    if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
-    std::size_t exponent = 0;
-    while (i < word.size() && std::isdigit(static_cast<unsigned char>(word[i]))) ++i, ++exponent;
-    if (exponent == 0) return false;
-  }
-  return i == word.size();
-}
+// A word that is nothing but the number the input rules read from it.
+bool IsNumber(std::string_view word) { return !word.empty() && NumberLength(word) == word.size(); }
 
 bool IsInteger(std::string_view word) {
   std::size_t i = 0;
@@ -495,6 +476,13 @@ bool ValidUtf8(std::string_view text) {
     i += extra + 1;
   }
   return true;
+}
+
+std::string Trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of("\r\n");
+  if (first == std::string::npos) return "";
+  const std::size_t last = text.find_last_not_of("\r\n");
+  return text.substr(first, last - first + 1);
 }
 
 void SetText(json& object, const std::string& key, std::string_view bytes) {

@@ -132,13 +132,6 @@ struct InputStop {
   int status;
 };
 
-std::string Trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of("\r\n");
-  if (first == std::string::npos) return "";
-  const std::size_t last = text.find_last_not_of("\r\n");
-  return text.substr(first, last - first + 1);
-}
-
 // Reads the data directory as a run would, up to the march, and reports it.
 // Nothing is shown while it reads, no wait reads standard input, and
 // OUTPUT.TXT is never opened.

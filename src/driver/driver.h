@@ -40,6 +40,10 @@ nlohmann::json InputDocument();
 void SetText(nlohmann::json& object, const std::string& key, std::string_view bytes);
 bool ValidUtf8(std::string_view text);
 
+// `text` without the runs of line ends that scroll the console before and
+// after a message.
+std::string Trimmed(const std::string& text);
+
 // The check's report for a person, from its JSON document.
 void PrintCheckReport(const nlohmann::json& document);
 

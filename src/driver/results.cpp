@@ -124,13 +124,6 @@ std::string Fixed(double value, int width, int decimals) {
   return line.str();
 }
 
-std::string Trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of("\r\n");
-  if (first == std::string::npos) return "";
-  const std::size_t last = text.find_last_not_of("\r\n");
-  return text.substr(first, last - first + 1);
-}
-
 json Crossings() {
   json list = json::array();
   for (const Crossing& c : M.Crossings) {

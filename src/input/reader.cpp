@@ -83,7 +83,7 @@ bool SkipHeader(TextSource& source) {
   return true;  // `line` is the title: discarded unread
 }
 
-double ParseReal(std::string_view word) {
+std::size_t NumberLength(std::string_view word) {
   std::size_t i = 0;
   if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
   std::size_t digits = 0;
@@ -92,7 +92,7 @@ double ParseReal(std::string_view word) {
     ++i;
     while (i < word.size() && IsDigit(word[i])) ++i, ++digits;
   }
-  if (digits == 0) return 0.0;
+  if (digits == 0) return 0;
   if (i < word.size() && (word[i] == 'e' || word[i] == 'E')) {
     std::size_t j = i + 1;
     if (j < word.size() && (word[j] == '+' || word[j] == '-')) ++j;
@@ -101,6 +101,12 @@ double ParseReal(std::string_view word) {
       i = j;
     }
   }
+  return i;
+}
+
+double ParseReal(std::string_view word) {
+  const std::size_t i = NumberLength(word);
+  if (i == 0) return 0.0;
   // The text is now a plain decimal number. from_chars and strtod both round
   // it correctly, so they agree wherever from_chars takes the whole text
   // (it is several times faster, and GASPROP.DAT is parsed at every step);

@@ -48,6 +48,10 @@ bool SkipHeader(TextSource& source);
 // least one digit. Anything else, "inf", "nan" and "0x10" included, gives 0.
 double ParseReal(std::string_view word);
 
+// The length of that leading number, 0 when there is none. A word is
+// wholly a number when this is its whole length.
+std::size_t NumberLength(std::string_view word);
+
 // An optional sign and the leading digits, saturating at the int limits;
 // no digits gives 0.
 int ParseInt(std::string_view word);

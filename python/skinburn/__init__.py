@@ -13,13 +13,13 @@ what a user's data directory holds from ``skinburn --check=json``.
 See docs/python.md for a walk-through.
 """
 from .assess import CRITERIA, Assessment, Criterion, assess, assess_history, criterion
-from .datadir import DataDirectory
+from .datadir import DataDirectory, DirectoryChanged
 from .exposure import (AIR_1ATM, AirbagJet, Convection, GasTable, HeatFlux, HeldTemperature, InitialProfile,
                        InnerConvection, Insulated, Series, SurfaceTemperature)
 from .kinetics import (HENRIQUES_1947, KINETICS, PROGRAM_DEFAULT, PROGRAM_OMEGA_FLOOR, WEAVER_STOLL_1969,
                        Kinetics, Regime, damage_integral, kinetics_preset)
 from .program import CheckReport, InputError, Program, ProgramError
-from .results import Results
+from .results import NonFiniteHistory, Results
 from .run import Settlement, run, settle
 from .search import BracketError, SearchFailure, SearchResult, SearchJob, search, search_many
 from .skin import SKINS, TORVI_DALE_1994, UNIFORM_DERMIS, Layer, Skin, skin_preset
@@ -30,11 +30,11 @@ __version__ = "1.0.0"
 
 __all__ = [
     "AIR_1ATM", "Assessment", "AirbagJet", "AutoCooling", "AutoGrid", "BracketError", "CRITERIA", "CheckReport",
-    "Convection", "Criterion", "DataDirectory", "GasTable", "Grid", "HENRIQUES_1947", "HeatFlux",
-    "HeldTemperature", "InitialProfile", "InnerConvection", "InputError", "Insulated", "KINETICS", "Kinetics",
-    "Layer", "PROGRAM_DEFAULT", "PROGRAM_OMEGA_FLOOR", "Program", "ProgramError", "Regime", "Results", "SKINS",
-    "SearchFailure", "SearchResult", "SearchJob", "Series", "Settlement", "Skin", "SurfaceTemperature",
-    "TORVI_DALE_1994", "Temperature", "Trial", "UNIFORM_DERMIS", "WEAVER_STOLL_1969", "assess", "assess_history",
-    "celsius", "criterion", "damage_integral", "kelvin", "kinetics_preset", "run", "search", "search_many",
-    "settle", "skin_preset", "trial_from_dict", "write_trial",
+    "Convection", "Criterion", "DataDirectory", "DirectoryChanged", "GasTable", "Grid", "HENRIQUES_1947",
+    "HeatFlux", "HeldTemperature", "InitialProfile", "InnerConvection", "InputError", "Insulated", "KINETICS",
+    "Kinetics", "Layer", "NonFiniteHistory", "PROGRAM_DEFAULT", "PROGRAM_OMEGA_FLOOR", "Program", "ProgramError",
+    "Regime", "Results", "SKINS", "SearchFailure", "SearchResult", "SearchJob", "Series", "Settlement", "Skin",
+    "SurfaceTemperature", "TORVI_DALE_1994", "Temperature", "Trial", "UNIFORM_DERMIS", "WEAVER_STOLL_1969", "assess",
+    "assess_history", "celsius", "criterion", "damage_integral", "kelvin", "kinetics_preset", "run", "search",
+    "search_many", "settle", "skin_preset", "trial_from_dict", "write_trial",
 ]

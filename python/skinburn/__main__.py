@@ -5,8 +5,10 @@
     python3 -m skinburn search --trial fire.json --vary exposure.duration_s --range 0.5 20 \\
         --degree 2 --for exposure.flux_W_m2=10e3,20e3,40e3 --csv times.csv
 
-Exit status: 0 done; 1 the program refused the trial or failed; 2 a wrong
-command line; 3 a search whose range does not bracket the threshold.
+Exit status: 0 done; 1 the program refused the trial or failed, a run's
+temperatures were not finite, or the data directory changed while it was
+used; 2 a wrong command line; 3 a search whose range does not bracket the
+threshold.
 """
 from __future__ import annotations
 
@@ -18,10 +20,10 @@ from pathlib import Path
 from typing import Any, Optional, Sequence
 
 from .assess import CRITERIA, assess
-from .datadir import DataDirectory
+from .datadir import DataDirectory, DirectoryChanged
 from .kinetics import KINETICS, Kinetics, kinetics_preset
 from .program import Program, ProgramError
-from .results import write_csv
+from .results import NonFiniteHistory, write_csv
 from .run import run
 from .scenarios import SCENARIOS
 from .search import BracketError, SearchResult, SearchJob, search_many
@@ -231,6 +233,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             return args.func(args, Path(scratch))
     except ProgramError as exc:
         print(str(exc), file=sys.stderr)
+        return 1
+    except (NonFiniteHistory, DirectoryChanged) as exc:
+        print(f"skinburn: {exc}", file=sys.stderr)
         return 1
     except BracketError as exc:
         print(str(exc), file=sys.stderr)

@@ -22,7 +22,8 @@ import numpy as np
 import numpy.typing as npt
 
 from .kinetics import Kinetics, damage_integral
-from .results import Results, depth_weights
+from .checks import positive
+from .results import Results, depth_weights, require_finite
 from .skin import Skin
 
 
@@ -34,6 +35,11 @@ class Criterion:
     threshold: float
     layer: str  # "epidermis" or "dermis"
     source: str
+
+    def __post_init__(self) -> None:
+        positive(self.threshold, "threshold (Omega, no unit)")
+        if self.layer not in ("epidermis", "dermis"):
+            raise ValueError(f"a criterion is judged at the base of the epidermis or the dermis, not {self.layer!r}")
 
 
 _HENRIQUES = ("F. C. Henriques Jr., Studies of thermal injury V, Archives of Pathology 43 (1947) 489-502: "
@@ -160,10 +166,15 @@ def depth_reached(temperature_K: np.ndarray, deltat_s: float, deltax_m: float, t
 def assess_history(temperature_K: npt.ArrayLike, deltat_s: float, deltax_m: float, epidermis_base_m: float,
                    dermis_base_m: float, kinetics: Kinetics,
                    conductivity_W_mK: Optional[np.ndarray] = None) -> Assessment:
-    """The burn degree of a history: rows at r*``deltat_s`` (s), columns at (i-1)*``deltax_m`` (m), K."""
+    """The burn degree of a history: rows at r*``deltat_s`` (s), columns at (i-1)*``deltax_m`` (m), K.
+
+    A history holding NaN or infinity raises
+    :class:`~skinburn.results.NonFiniteHistory` (first step and node named).
+    """
     hist = temperature_K if isinstance(temperature_K, np.ndarray) else np.asarray(temperature_K, dtype=float)
     if hist.ndim != 2:
         raise ValueError("the history must be 2-D: rows in time, columns in depth")
+    require_finite(hist, deltat_s, deltax_m)
     nodes = hist.shape[1]
     model_depth = (nodes - 1) * deltax_m
     notes = []
@@ -194,8 +205,10 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
 
     ``skin`` gives the criterion depths (default: the trial's skin, when the
     package wrote the trial); ``kinetics`` the damage model (default: the
-    trial's, else the constants the program read).
+    trial's, else the constants the program read). A history holding NaN or
+    infinity raises :class:`~skinburn.results.NonFiniteHistory`.
     """
+    results.require_finite()
     trial = results.trial
     if skin is None:
         if trial is None:

@@ -28,6 +28,7 @@ from typing import Optional, Union
 import numpy as np
 import numpy.typing as npt
 
+from .checks import finite, non_negative, positive
 from .units import Temperature, require_temperature
 
 # --- Values against time ------------------------------------------------------
@@ -53,12 +54,18 @@ class Series:
         v = tuple(float(x) for x in np.atleast_1d(values.K if is_temp else np.asarray(values, dtype=float)))
         if len(t) != len(v) or not t:
             raise ValueError(f"a series needs as many times as values ({len(t)} and {len(v)})")
+        for k, x in enumerate(t):
+            if not np.isfinite(x):
+                raise ValueError(f"time {k + 1} of a series is {x!r} s: times must be finite")
         if t[0] != 0.0:
-            raise ValueError(f"a series starts at time 0, not {t[0]} s")
-        if any(b < a for a, b in zip(t, t[1:])):
-            raise ValueError("the times of a series must ascend")
-        if not all(np.isfinite(v)):
-            raise ValueError("the values of a series must be finite")
+            raise ValueError(f"a series starts at time 0, not {t[0]!r} s")
+        for a, b in zip(t, t[1:]):
+            if b < a:
+                raise ValueError(f"the times of a series must not decrease: {b!r} s after {a!r} s")
+        for x, y in zip(t, v):
+            if not np.isfinite(y):
+                unit = " K" if is_temp else ""
+                raise ValueError(f"the value of a series at {x!r} s is {y!r}{unit}: values must be finite")
         object.__setattr__(self, "times_s", t)
         object.__setattr__(self, "values", v)
         object.__setattr__(self, "is_temperature", is_temp)
@@ -90,8 +97,20 @@ Value = Union[float, Series]
 TemperatureValue = Union[Temperature, Series]
 
 
-def knots(value: Union[Value, TemperatureValue], what: str, temperature: bool) -> tuple[np.ndarray, np.ndarray]:
-    """(times s, values) of a constant or a series, checked; temperatures in K."""
+def least_value(value: Value, what: str, unit: str, least: float, strict: bool) -> None:
+    """ValueError naming ``what`` and ``unit`` unless every value of a constant or series is at least
+    ``least`` (greater than it when ``strict``)."""
+    times, values = knots(value, what, False, unit)
+    for t, v in zip(times, values):
+        if v < least or (strict and v == least):
+            at = f" at {t!r} s" if isinstance(value, Series) else ""
+            need = "greater than" if strict else "at least"
+            raise ValueError(f"{what} must be {need} {least:g} {unit}, not {v!r} {unit}{at}")
+
+
+def knots(value: Union[Value, TemperatureValue], what: str, temperature: bool,
+          unit: str = "") -> tuple[np.ndarray, np.ndarray]:
+    """(times s, values) of a constant or a series, checked; temperatures in K, else in ``unit``."""
     if isinstance(value, Series):
         if value.is_temperature != temperature:
             need = "temperatures given with celsius(...) or kelvin(...)" if temperature else "plain numbers"
@@ -104,10 +123,7 @@ def knots(value: Union[Value, TemperatureValue], what: str, temperature: bool) -
         return np.array([0.0]), np.array([t.K])
     if isinstance(value, Temperature):
         raise TypeError(f"{what} is not a temperature")
-    v = float(value)
-    if not np.isfinite(v):
-        raise ValueError(f"{what} must be finite, not {value!r}")
-    return np.array([0.0]), np.array([v])
+    return np.array([0.0]), np.array([finite(value, what, unit)])
 
 
 class Profile:
@@ -288,6 +304,11 @@ class GasTable:
     def __post_init__(self) -> None:
         if len(self.rows) != 18 or any(len(r) != 4 for r in self.rows):
             raise ValueError("skinburn reads exactly 18 rows of four numbers")
+        columns = (("temperature", "K"), ("kinematic viscosity", "m^2/s"), ("conductivity", "W/(m K)"),
+                   ("Prandtl number", ""))
+        for k, row in enumerate(self.rows):
+            for (what, unit), x in zip(columns, row):
+                positive(x, f"the gas table's {what} in row {k + 1}", unit)
         temps = [r[0] for r in self.rows]
         if any(b <= a for a, b in zip(temps, temps[1:])):
             raise ValueError("the gas table's temperatures must ascend")
@@ -321,8 +342,12 @@ AIR_1ATM = GasTable(
 # --- Exposures of the surface -------------------------------------------------
 
 def _check_duration(duration_s: float) -> None:
-    if not (duration_s > 0 and np.isfinite(duration_s)):
-        raise ValueError(f"duration_s must be positive, not {duration_s!r}")
+    positive(duration_s, "duration_s", "s")
+
+
+def _check_after(after_h_W_m2K: float, after_gas: Optional[Temperature]) -> None:
+    if non_negative(after_h_W_m2K, "after_h_W_m2K", "W/(m^2 K)") > 0:
+        require_temperature(after_gas, "after_gas")
 
 
 @dataclass(frozen=True)
@@ -336,7 +361,7 @@ class HeatFlux:
 
     def __post_init__(self) -> None:
         _check_duration(self.duration_s)
-        knots(self.flux_W_m2, "flux_W_m2", False)
+        knots(self.flux_W_m2, "flux_W_m2", False, "W/m^2")
 
 
 @dataclass(frozen=True)
@@ -356,12 +381,9 @@ class Convection:
 
     def __post_init__(self) -> None:
         _check_duration(self.duration_s)
-        knots(self.h_W_m2K, "h_W_m2K", False)
+        least_value(self.h_W_m2K, "h_W_m2K", "W/(m^2 K)", 0.0, strict=False)
         knots(self.gas, "gas", True)
-        if self.after_h_W_m2K < 0:
-            raise ValueError("after_h_W_m2K must not be negative")
-        if self.after_h_W_m2K > 0:
-            require_temperature(self.after_gas, "after_gas")
+        _check_after(self.after_h_W_m2K, self.after_gas)
 
 
 @dataclass(frozen=True)
@@ -390,9 +412,9 @@ class AirbagJet:
     """An impinging jet of hot gas (skinburn's jet correlation) for ``duration_s``.
 
     Nozzle diameter, stand-off (nozzle to skin) and off-axis spacing in m;
-    gas temperature and velocity (m/s) constant or against time; the jet's
-    Reynolds number from the velocity at every step unless ``reynolds`` is
-    given; ``near_field`` adds the near-field term of the on-axis
+    gas temperature and velocity (m/s, positive: towards the skin) constant
+    or against time; the jet's Reynolds number from the velocity at every
+    step unless ``reynolds`` (positive) is given; ``near_field`` adds the near-field term of the on-axis
     correlation for stand-offs up to 5.5 diameters. The stand-off must lie
     in (0, 20] nozzle diameters. After the jet, ``after_h_W_m2K`` (not 1.0,
     which selects the jet) from ``after_gas``; 0 insulates.
@@ -414,22 +436,22 @@ class AirbagJet:
 
     def __post_init__(self) -> None:
         _check_duration(self.duration_s)
-        if not self.nozzle_diameter_m > 0:
-            raise ValueError("nozzle_diameter_m must be positive")
-        if self.offaxis_spacing_m < 0:
-            raise ValueError("offaxis_spacing_m must not be negative")
-        ratio = self.standoff_m / self.nozzle_diameter_m
+        nozzle = positive(self.nozzle_diameter_m, "nozzle_diameter_m", "m")
+        standoff = positive(self.standoff_m, "standoff_m", "m")
+        non_negative(self.offaxis_spacing_m, "offaxis_spacing_m", "m")
+        ratio = standoff / nozzle
         if not 0 < ratio <= 20:
             raise ValueError(f"the stand-off is {ratio:g} nozzle diameters; skinburn's jet "
                              "correlation holds for 0 < stand-off <= 20 diameters")
         knots(self.gas_temperature, "gas_temperature", True)
-        knots(self.gas_velocity_m_s, "gas_velocity_m_s", False)
+        # The jet's Reynolds number and Nusselt number need a gas moving towards the skin.
+        least_value(self.gas_velocity_m_s, "gas_velocity_m_s", "m/s", 0.0, strict=True)
+        if self.reynolds is not None and not finite(self.reynolds, "reynolds") > 0:
+            raise ValueError(f"reynolds (a Reynolds number, no unit) must be positive, not {self.reynolds!r}; "
+                             "None takes it from the gas velocity at every step")
         if self.after_h_W_m2K == 1.0:
             raise ValueError("after_h_W_m2K 1.0 would select the jet coefficient in LEFTIMP.DAT")
-        if self.after_h_W_m2K < 0:
-            raise ValueError("after_h_W_m2K must not be negative")
-        if self.after_h_W_m2K > 0:
-            require_temperature(self.after_gas, "after_gas")
+        _check_after(self.after_h_W_m2K, self.after_gas)
 
     @property
     def standoff_ratio(self) -> float:
@@ -449,6 +471,10 @@ class HeldTemperature:
     temperature: Optional[Temperature] = None
     face = "TEMPERATURE"
 
+    def __post_init__(self) -> None:
+        if self.temperature is not None:
+            require_temperature(self.temperature, "temperature")
+
 
 @dataclass(frozen=True)
 class Insulated:
@@ -467,8 +493,7 @@ class InnerConvection:
 
     def __post_init__(self) -> None:
         require_temperature(self.ambient, "ambient")
-        if not self.h_W_m2K >= 0:
-            raise ValueError("h_W_m2K must not be negative")
+        non_negative(self.h_W_m2K, "h_W_m2K", "W/(m^2 K)")
 
 
 InnerFace = Union[HeldTemperature, Insulated, InnerConvection]

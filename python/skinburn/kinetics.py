@@ -28,6 +28,7 @@ from typing import Optional, Sequence
 import numpy as np
 import numpy.typing as npt
 
+from .checks import non_negative, positive
 from .units import ZERO_CELSIUS_K
 
 #: The program reports an Omega below this as exactly 0 (docs/results.md,
@@ -46,6 +47,11 @@ class Regime:
     from_K: float
     frequency_factor_per_s: float
     e_over_r_K: float
+
+    def __post_init__(self) -> None:
+        non_negative(self.from_K, "from_K", "K")
+        positive(self.frequency_factor_per_s, "frequency_factor_per_s", "1/s")
+        positive(self.e_over_r_K, "e_over_r_K", "K")
 
     @property
     def log_frequency_factor(self) -> float:
@@ -74,22 +80,19 @@ class Kinetics:
     def __post_init__(self) -> None:
         if not self.regimes:
             raise ValueError("a kinetics model needs at least one regime")
+        if not all(isinstance(r, Regime) for r in self.regimes):
+            raise TypeError("the regimes of a kinetics model are Regime(from_K, frequency_factor_per_s, e_over_r_K)")
         lows = [r.from_K for r in self.regimes]
         if any(b <= a for a, b in zip(lows, lows[1:])):
-            raise ValueError(f"regimes must ascend in temperature: {lows}")
-        for r in self.regimes:
-            if not (r.frequency_factor_per_s > 0 and math.isfinite(r.frequency_factor_per_s)):
-                raise ValueError(f"frequency factor must be positive: {r.frequency_factor_per_s}")
-            if not (r.e_over_r_K > 0 and math.isfinite(r.e_over_r_K)):
-                raise ValueError(f"E/R must be positive: {r.e_over_r_K}")
+            raise ValueError(f"regimes must ascend in temperature: {lows} K")
 
     @classmethod
     def arrhenius(cls, frequency_factor_per_s: float, activation_energy_J_mol: float,
                   gas_constant_J_molK: float, name: str = "user", source: str = "",
                   key: str = "") -> "Kinetics":
         """A single Arrhenius set, P in 1/s, E in J/mol, R in J/(mol K), at every temperature."""
-        if not (activation_energy_J_mol > 0 and gas_constant_J_molK > 0):
-            raise ValueError("activation energy and gas constant must be positive")
+        positive(activation_energy_J_mol, "activation_energy_J_mol", "J/mol")
+        positive(gas_constant_J_molK, "gas_constant_J_molK", "J/(mol K)")
         regime = Regime(0.0, frequency_factor_per_s, activation_energy_J_mol / gas_constant_J_molK)
         return cls(name, (regime,), source, activation_energy_J_mol, gas_constant_J_molK, key)
 
@@ -105,9 +108,9 @@ class Kinetics:
         return self.regimes[0].from_K
 
     def log_rate(self, temperature_K: npt.ArrayLike) -> np.ndarray:
-        """ln of the damage rate (rate in 1/s) at each temperature; -inf where the rate is 0."""
+        """ln of the damage rate (rate in 1/s) at each temperature; -inf where the rate is 0, NaN at a NaN."""
         t = np.asarray(temperature_K, dtype=float)
-        out = np.full(t.shape, -np.inf)
+        out = np.where(np.isnan(t), np.nan, -np.inf)
         with np.errstate(divide="ignore", invalid="ignore"):
             for i, r in enumerate(self.regimes):
                 upper = self.regimes[i + 1].from_K if i + 1 < len(self.regimes) else np.inf

@@ -23,6 +23,57 @@ from .program import CheckReport
 PathLike = Union[str, os.PathLike]
 
 
+#: Rows of a history checked for non-finite values at a time (bounds the memory of the check).
+_ROWS_PER_CHECK = 4096
+
+
+class NonFiniteHistory(ValueError):
+    """A temperature history holds NaN or infinity: no burn can be judged from it.
+
+    ``step`` is the first row (0: the temperatures the march started from)
+    with a value that is not finite, ``time_s`` its time in s, ``node`` the
+    first such node of that row (1-based) and ``depth_m`` its depth in m,
+    (node - 1) * DELTAX; ``value`` is the value there.
+    """
+
+    def __init__(self, step: int, time_s: float, node: int, depth_m: float, value: float) -> None:
+        self.step = step
+        self.time_s = time_s
+        self.node = node
+        self.depth_m = depth_m
+        self.value = value
+        super().__init__(
+            f"the temperature history is not finite: {value} K at step {step} (time {time_s:.9g} s), node {node} "
+            f"(depth {depth_m:.9g} m); the run's inputs lead to no physical temperatures (a gas velocity, "
+            "Reynolds number or coefficient of the wrong sign?), so no burn is judged")
+
+
+def first_non_finite(temperature_K: npt.ArrayLike) -> Optional[tuple[int, int, float]]:
+    """(row, column, value) of the first value of a history that is not finite (rows first), or None.
+
+    A memory-mapped history is read in blocks of rows.
+    """
+    hist = temperature_K if isinstance(temperature_K, np.ndarray) else np.asarray(temperature_K, dtype=float)
+    if hist.ndim == 1:
+        hist = hist[:, None]
+    for start in range(0, hist.shape[0], _ROWS_PER_CHECK):
+        block = np.asarray(hist[start:start + _ROWS_PER_CHECK], dtype=float)
+        bad = ~np.isfinite(block)
+        if bad.any():
+            r, c = np.argwhere(bad)[0]
+            return start + int(r), int(c), float(block[r, c])
+    return None
+
+
+def require_finite(temperature_K: npt.ArrayLike, deltat_s: float, deltax_m: float) -> None:
+    """:class:`NonFiniteHistory` unless every value of a history (rows at r * ``deltat_s`` s, columns at
+    (i-1) * ``deltax_m`` m, K) is finite."""
+    bad = first_non_finite(temperature_K)
+    if bad is not None:
+        row, col, value = bad
+        raise NonFiniteHistory(row, row * deltat_s, col + 1, col * deltax_m, value)
+
+
 def _floats(values: Optional[Sequence[Any]], n: int) -> np.ndarray:
     """A JSON array with nulls as NaN (all NaN when the array is null)."""
     if values is None:
@@ -78,7 +129,8 @@ class Results:
 
     @property
     def outcome(self) -> str:
-        """``burn-depth``, ``omega-at-node``, ``all-above``, ``all-below`` or ``error``."""
+        """``burn-depth``, ``omega-at-node``, ``all-above``, ``all-below``, ``error`` (or, from a
+        program that records it, ``non-finite``)."""
         return str(self.document.get("outcome"))
 
     @property
@@ -95,6 +147,34 @@ class Results:
     def crossings(self) -> list[dict]:
         """Where the program's Omega passes through 1 between two nodes (docs/results.md)."""
         return list(self.document.get("crossings") or [])
+
+    @property
+    def non_finite(self) -> Optional[dict]:
+        """The program's record of the first temperature that was not finite
+        (``{"step", "time_s", "node", "depth_m", ...}``), or None: none, or a
+        program that keeps no such record. :meth:`require_finite` looks at the
+        history itself."""
+        record = self.document.get("non_finite")
+        return dict(record) if isinstance(record, dict) else None
+
+    def require_finite(self) -> None:
+        """:class:`NonFiniteHistory` naming the first step and node whose temperature is NaN or infinite.
+
+        The history is checked value by value, whatever the program
+        reported; a non-finite record of the program counts as well.
+        """
+        if self._history_path is not None:
+            require_finite(self.temperature_K, self.deltat_s, self.deltax_m)
+        record = self.non_finite
+        if record is not None:
+            def number(key: str, default: float) -> float:
+                try:
+                    return float(record[key])
+                except (KeyError, TypeError, ValueError):
+                    return default
+            step, node = int(number("step", -1)), int(number("node", 0))
+            raise NonFiniteHistory(step, number("time_s", step * self.deltat_s), node,
+                                   number("depth_m", (node - 1) * self.deltax_m), number("value", math.nan))
 
     @property
     def output_node(self) -> int:

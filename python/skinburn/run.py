@@ -197,6 +197,7 @@ def settle(trial: Trial, program: ProgramLike = None) -> tuple[Trial, Settlement
         layout(t)  # the capacity check, before any run
         res = run(t, prog)
         settlement.runs += 1
+        res.require_finite()
         om = _criterion_omegas(res, t.skin, t.kinetics)
         judged = _judge(res, t.kinetics, om)
         settlement.steps.append({"deltax_m": g.deltax_m, "deltat_s": g.deltat_s, "after_s": a,

@@ -131,6 +131,7 @@ class _Evaluator:
         self.depth_m = self.skin.epidermis_base_m if self.crit.layer == "epidermis" else self.skin.dermis_base_m
 
     def measure(self, res: Results) -> float:
+        res.require_finite()
         kin = self.kinetics or res.program_kinetics
         om = omega_at_depth(res.temperature_K, res.deltat_s, res.deltax_m, self.depth_m, kin,
                             res.conductivity_W_mK)
@@ -172,7 +173,11 @@ def search(base: Union[Trial, DataDirectory], vary: Vary, lo: float, hi: float, 
     constant. ``kinetics`` defaults to the trial's (the program's constants
     for a data directory); ``skin`` to the trial's. The root is found to
     ``xtol`` + ``rtol`` * |value| (``xtol`` defaults to 1e-6 of the range).
+    A run whose temperature history holds NaN or infinity raises
+    :class:`~skinburn.results.NonFiniteHistory`.
     """
+    if not (math.isfinite(lo) and math.isfinite(hi)):
+        raise ValueError(f"the range must be finite, not {lo!r} to {hi!r}")
     if not hi > lo:
         raise ValueError(f"the range must ascend: lo {lo} < hi {hi}")
     prog = Program.find(program)

@@ -27,6 +27,8 @@ from typing import Optional
 import numpy as np
 import numpy.typing as npt
 
+from .checks import positive
+
 # A node within this fraction of a spacing of a boundary counts as on it.
 _ON_BOUNDARY = 1e-9
 
@@ -42,10 +44,9 @@ class Layer:
     heat_capacity_J_kgK: float
 
     def __post_init__(self) -> None:
-        for what in ("thickness_m", "conductivity_W_mK", "density_kg_m3", "heat_capacity_J_kgK"):
-            v = getattr(self, what)
-            if not (v > 0 and np.isfinite(v)):
-                raise ValueError(f"layer {self.name!r}: {what} must be positive, not {v!r}")
+        for what, unit in (("thickness_m", "m"), ("conductivity_W_mK", "W/(m K)"), ("density_kg_m3", "kg/m^3"),
+                           ("heat_capacity_J_kgK", "J/(kg K)")):
+            positive(getattr(self, what), f"layer {self.name!r}: {what}", unit)
 
     @property
     def diffusivity_m2_s(self) -> float:
@@ -73,12 +74,18 @@ class Skin:
     def __post_init__(self) -> None:
         if not self.layers:
             raise ValueError("a skin needs at least one layer")
+        for what in ("epidermis_base_m", "dermis_base_m"):
+            if getattr(self, what) is not None:
+                positive(getattr(self, what), f"skin {self.name!r}: {what}", "m")
         bottoms = dict(zip((l.name for l in self.layers), self.boundaries_m + (self.thickness_m,)))
         for what, layer in (("epidermis_base_m", "epidermis"), ("dermis_base_m", "dermis")):
             if getattr(self, what) is None:
                 if layer not in bottoms:
                     raise ValueError(f"skin {self.name!r} has no layer {layer!r}: give {what}")
                 object.__setattr__(self, what, float(bottoms[layer]))
+        if self.epidermis_base_m > self.dermis_base_m:  # type: ignore[operator]
+            raise ValueError(f"skin {self.name!r}: the epidermis base ({self.epidermis_base_m!r} m) lies below "
+                             f"the dermis base ({self.dermis_base_m!r} m)")
 
     @classmethod
     def uniform(cls, conductivity_W_mK: float, density_kg_m3: float, heat_capacity_J_kgK: float,

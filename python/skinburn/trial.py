@@ -22,6 +22,7 @@ from typing import Any, Optional, Union
 
 import numpy as np
 
+from .checks import non_negative, positive, whole
 from .exposure import (AIR_1ATM, AirbagJet, Convection, Exposure, GasTable, HeatFlux, HeldTemperature,
                        InitialProfile, InnerConvection, InnerFace, Insulated, Profile, Series,
                        SurfaceTemperature, knots, product_step_means, record_values, staircase_pairs,
@@ -42,7 +43,8 @@ class Grid:
     """Node spacing ``deltax_m`` (m) and step length ``deltat_s`` (s).
 
     ``nodes`` defaults to the skin's thickness over the spacing, plus one:
-    the inner face within half a spacing of the skin's full depth.
+    the inner face within half a spacing of the skin's full depth; given,
+    it is a whole number, at least 2.
     """
 
     deltax_m: float
@@ -50,8 +52,10 @@ class Grid:
     nodes: Optional[int] = None
 
     def __post_init__(self) -> None:
-        if not (self.deltax_m > 0 and self.deltat_s > 0):
-            raise ValueError("deltax_m and deltat_s must be positive")
+        positive(self.deltax_m, "deltax_m", "m")
+        positive(self.deltat_s, "deltat_s", "s")
+        if self.nodes is not None:
+            object.__setattr__(self, "nodes", whole(self.nodes, "nodes (a count of grid nodes)", least=2))
 
     def node_count(self, skin: Skin) -> int:
         """The number of nodes on this grid for ``skin``."""
@@ -82,6 +86,12 @@ class AutoGrid:
     start_steps: int = 10
     max_refinements: int = 6
 
+    def __post_init__(self) -> None:
+        positive(self.tolerance, "tolerance (relative, no unit)")
+        whole(self.start_spacings, "start_spacings (a count of spacings)", least=1)
+        whole(self.start_steps, "start_steps (a count of steps)", least=1)
+        whole(self.max_refinements, "max_refinements (a count)", least=0)
+
     def spacing_m(self, skin: Skin, level: int) -> float:
         """DELTAX (m) at refinement ``level`` (0 = the first grid)."""
         base = skin.boundaries_m[0] if skin.boundaries_m else skin.epidermis_base_m
@@ -108,6 +118,12 @@ class AutoCooling:
     start_s: Optional[float] = None
     max_doublings: int = 6
 
+    def __post_init__(self) -> None:
+        positive(self.tolerance, "tolerance (relative, no unit)")
+        if self.start_s is not None:
+            positive(self.start_s, "start_s", "s")
+        whole(self.max_doublings, "max_doublings (a count)", least=0)
+
     def first_s(self, duration_s: float) -> float:
         """The first time tried after the exposure, in s."""
         return self.start_s if self.start_s is not None else max(duration_s, 1.0)
@@ -130,6 +146,10 @@ class Trial:
     after_exposure_s: Union[float, AutoCooling] = AutoCooling()
     kinetics: Kinetics = PROGRAM_DEFAULT
     title: str = "skinburn trial"
+
+    def __post_init__(self) -> None:
+        if not isinstance(self.after_exposure_s, AutoCooling):
+            non_negative(self.after_exposure_s, "after_exposure_s", "s")
 
     @property
     def resolved(self) -> bool:

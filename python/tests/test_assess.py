@@ -4,6 +4,7 @@ import math
 import numpy as np
 import pytest
 
+import skinburn as sb
 from skinburn.assess import CRITERIA, assess_history, criterion, depth_reached
 from skinburn.kinetics import Kinetics
 from skinburn.results import depth_weights
@@ -92,3 +93,37 @@ def test_a_criterion_below_the_model_is_not_judged():
     a = assess_history(shallow, DT, DX, EPI, DERM, KIN)
     assert a.omega_dermis_base is None and a.degree == 2
     assert "not judged" in a.notes[0] and "not judged" in a.verdict()
+
+
+# --- A history holding NaN or infinity is refused, never judged "no burn" ---
+
+def fabricated(tmp_path, history, record=None):
+    """Results of a run that never was: a history written as the program writes it."""
+    np.save(tmp_path / "r.npy", history)
+    doc = {"status": 0, "outcome": "burn-depth", "inputs": {"grid": {"deltax_m": DX, "deltat_s": DT}},
+           "history": {"file": "r.npy", "rows": history.shape[0], "columns": history.shape[1]}}
+    if record is not None:
+        doc["non_finite"] = record
+    return sb.Results(doc, tmp_path / "r")
+
+
+@pytest.mark.parametrize("bad, row, col", [(math.nan, 1, 0), (math.inf, 7, 30), (-math.inf, 40, 3)])
+def test_the_first_non_finite_temperature_is_named(tmp_path, bad, row, col):
+    hist = np.full((51, 41), 330.0)
+    hist[row, col] = bad
+    hist[row + 1:, :] = math.nan  # later rows do not hide the first
+    with pytest.raises(sb.NonFiniteHistory) as info:
+        assess_history(hist, DT, DX, 8e-5, 2.08e-3, sb.HENRIQUES_1947)
+    e = info.value
+    assert (e.step, e.node) == (row, col + 1)
+    assert e.time_s == pytest.approx(row * DT) and e.depth_m == pytest.approx(col * DX)
+    assert f"step {row} " in str(e) and f"node {col + 1} " in str(e)
+    with pytest.raises(sb.NonFiniteHistory):
+        sb.assess(fabricated(tmp_path, hist), sb.UNIFORM_DERMIS, sb.HENRIQUES_1947)
+
+
+def test_the_programs_own_record_is_honoured(tmp_path):
+    record = {"step": 3, "time_s": 3 * DT, "node": 2, "depth_m": DX, "value": "nan"}
+    res = fabricated(tmp_path, np.full((11, 41), 310.0), record)
+    with pytest.raises(sb.NonFiniteHistory, match="step 3 .*node 2 "):
+        sb.assess(res, sb.UNIFORM_DERMIS, sb.HENRIQUES_1947)

@@ -61,3 +61,15 @@ def test_presets_list_their_sources(program):
     assert out.returncode == 0
     for text in ("Henriques", "Weaver", "Torvi", "0.53"):
         assert text in out.stdout
+
+
+@pytest.mark.parametrize("command", [
+    ["assess"],
+    ["search", "--vary", "LEFT_AMBIENT", "--range", "400", "1500", "--degree", "1"],
+])
+def test_the_command_line_ends_with_status_1_and_names_step_and_node(program, examples, command):
+    out = cli(program, command[0], examples / "airbag-jet", "--skin", "uniform", "--set", "jet.velocity=-120",
+              *command[1:])
+    assert out.returncode == 1, (out.stdout, out.stderr)
+    assert "not finite" in out.stderr and "step " in out.stderr and "node " in out.stderr
+    assert "No burn" not in out.stdout

@@ -1,7 +1,9 @@
 """Changing named values of a user's data directory through the program's word locations."""
+import shutil
+
 import pytest
 
-from skinburn.datadir import DataDirectory, INPUT_FILES
+from skinburn.datadir import DataDirectory, DirectoryChanged, INPUT_FILES
 
 
 def snapshot(d: DataDirectory) -> dict:
@@ -66,3 +68,62 @@ def test_values_read_by_name(program, examples):
     assert d.value("NODES") == 41 and d.value("jet.standoff_ratio") == pytest.approx(5)
     assert d.value("left_ambient[3]") == 600.0 and d.value("LEFT_AMBIENT") == [1000.0, 1000.0, 600.0]
     assert d.value("jet.boundary") == [1.0, 1.0]
+
+
+def copy_of(examples, tmp_path, name="airbag-jet"):
+    src = tmp_path / "src"
+    shutil.copytree(examples / name, src)
+    return src
+
+
+@pytest.mark.parametrize("change", [
+    lambda b: b.replace(b"# Driver airbag", b"# Driver airbag, lengthened", 1),   # every offset moves
+    lambda b: b.replace(b"Typical airbag", b"Typical AIRBAG", 1),                   # same size, other bytes
+    lambda b: b.replace(b"0.0001", b"0.0002", 1),                                   # the word itself
+], ids=["comment-lengthened", "title-changed", "word-changed"])
+def test_a_file_changed_after_the_report_is_never_edited(program, examples, tmp_path, change):
+    src = copy_of(examples, tmp_path)
+    d = DataDirectory(src, program)
+    data = (src / "DATA.DAT").read_bytes()
+    (src / "DATA.DAT").write_bytes(change(data))
+    with pytest.raises(DirectoryChanged) as info:
+        d.edited({"DELTAT": 5e-5}, tmp_path / "out")
+    assert "DATA.DAT" in str(info.value) and "DELTAT" in str(info.value) and "'0.0001'" in str(info.value)
+    assert not (tmp_path / "out").exists()
+    with pytest.raises(DirectoryChanged):
+        d.edited_files({}, [("DATA.DAT", 640, 6, "5e-05")])
+    with pytest.raises(DirectoryChanged):
+        d.edited({"DELTAT": 5e-5}, in_place=True)
+    assert (src / "DATA.DAT").read_bytes() == change(data)
+
+
+def test_a_word_not_in_place_is_refused(program, examples, tmp_path):
+    d = DataDirectory(examples / "airbag-jet", program)
+    with pytest.raises(DirectoryChanged, match="not a word"):
+        d.edited_files({}, [("DATA.DAT", 641, 3, "5")])  # inside DELTAT's word 0.0001
+
+
+def test_editing_into_a_directory_keeps_its_other_files(program, examples, tmp_path):
+    src = copy_of(examples, tmp_path)
+    (src / "OUTPUT.TXT").write_text("the user's trials\n")
+    d = DataDirectory(src, program)
+    target = tmp_path / "another-trial"
+    target.mkdir()
+    for name, text in (("OUTPUT.TXT", "its trials\n"), ("notes.txt", "kept\n"), ("DATA.DAT", "old\n")):
+        (target / name).write_text(text)
+    e = d.edited({"DELTAT": 5e-5}, target)
+    assert e.value("DELTAT") == 5e-5 and e.report.would_start
+    assert (target / "OUTPUT.TXT").read_text() == "its trials\n" and (target / "notes.txt").read_text() == "kept\n"
+    assert sorted(p.name for p in target.iterdir()) == ["DATA.DAT", "GASPROP.DAT", "LEFTIMP.DAT", "OUTPUT.TXT",
+                                                        "notes.txt"]  # no temporaries left
+    # The original: refused as a target, changed only when asked, its OUTPUT.TXT kept either way.
+    before = (src / "DATA.DAT").read_bytes()
+    with pytest.raises(ValueError, match="in_place"):
+        d.edited({"DELTAT": 5e-5}, src)
+    assert (src / "DATA.DAT").read_bytes() == before
+    assert d.edited({"DELTAT": 5e-5}, in_place=True).value("DELTAT") == 5e-5
+    assert (src / "OUTPUT.TXT").read_text() == "the user's trials\n"
+    # A target holding an input file the source lacks would read it: refused, nothing written.
+    with pytest.raises(FileExistsError, match="LEFTIMP.DAT"):
+        DataDirectory(examples / "convection", program).edited({"DELTAT": 1e-3}, target)
+    assert e.value("DELTAT") == 5e-5 and DataDirectory(target, program).value("DELTAT") == 5e-5

@@ -106,3 +106,19 @@ def test_trial_results_know_their_trial_and_clean_up(program):
     del res, a
     gc.collect()
     assert not where.exists()
+
+
+@pytest.fixture(scope="module")
+def backwards_jet(program, examples, tmp_path_factory):
+    """The airbag example with its gas blowing away from the skin: the jet's coefficient is not finite."""
+    d = sb.DataDirectory(examples / "airbag-jet", program)
+    return d.edited({"jet.velocity": -120}, tmp_path_factory.mktemp("jet") / "backwards")
+
+
+def test_a_run_with_non_finite_temperatures_is_refused_by_assess_and_search(program, backwards_jet):
+    res = sb.run(backwards_jet, program)
+    assert not np.isfinite(res.temperature_K).all()
+    with pytest.raises(sb.NonFiniteHistory, match=r"step \d+ \(time .* s\), node \d+ \(depth .* m\)"):
+        sb.assess(res, sb.UNIFORM_DERMIS, sb.WEAVER_STOLL_1969)
+    with pytest.raises(sb.NonFiniteHistory):
+        sb.search(backwards_jet, "LEFT_AMBIENT", 400.0, 1500.0, degree=1, skin=sb.UNIFORM_DERMIS, program=program)

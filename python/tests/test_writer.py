@@ -1,11 +1,14 @@
-"""The trial writer: the directories it writes, as the program reads them (--check=json)."""
+"""The trial writer: the directories it writes, as the program reads them (--check=json); values refused
+where they enter."""
 import json
+import math
 
 import numpy as np
 import pytest
 
 import skinburn as sb
 from skinburn.exposure import AIR_1ATM
+from skinburn.kinetics import Regime
 from skinburn.trial import trial_from_dict, write_trial
 
 SKIN = sb.TORVI_DALE_1994
@@ -193,3 +196,84 @@ def test_a_trial_reproduces_the_hand_written_convection_example(program, example
     assert ours.temperature_K.shape == theirs.temperature_K.shape == (201, 41)
     assert np.array_equal(ours.temperature_K, theirs.temperature_K)
     assert np.array_equal(ours.program_omega, theirs.program_omega)
+
+NAN, INF = math.nan, math.inf
+LAYER = ("skin", 1e-3, 0.5, 1000.0, 3600.0)
+
+
+def jet(**kw):
+    args = dict(nozzle_diameter_m=0.01, standoff_m=0.05, gas_temperature=sb.kelvin(900), gas_velocity_m_s=100.0,
+                duration_s=0.1)
+    args.update(kw)
+    return sb.AirbagJet(**args)
+
+
+def table(row):
+    rows = list(sb.AIR_1ATM.rows)
+    rows[4] = row
+    return sb.GasTable("edited air", tuple(rows))
+
+
+# (how the value is given, the words the message must hold: the value and its unit)
+REFUSED = {
+    "jet velocity -30": (lambda: jet(gas_velocity_m_s=-30.0), ["gas_velocity_m_s", "-30.0 m/s"]),
+    "jet velocity -0.001": (lambda: jet(gas_velocity_m_s=-0.001), ["gas_velocity_m_s", "-0.001 m/s"]),
+    "jet velocity 0": (lambda: jet(gas_velocity_m_s=0.0), ["gas_velocity_m_s", "0.0 m/s"]),
+    "jet velocity series": (lambda: jet(gas_velocity_m_s=sb.Series([0, 0.05, 0.2], [120, 20, -5])),
+                            ["gas_velocity_m_s", "-5.0 m/s", "0.2 s"]),
+    "jet Reynolds -5000": (lambda: jet(reynolds=-5000.0), ["reynolds", "-5000.0"]),
+    "jet Reynolds 0": (lambda: jet(reynolds=0.0), ["reynolds", "0.0"]),
+    "jet Reynolds NaN": (lambda: jet(reynolds=NAN), ["reynolds", "nan"]),
+    "jet off-axis NaN": (lambda: jet(offaxis_spacing_m=NAN), ["offaxis_spacing_m", "nan m"]),
+    "jet nozzle infinite": (lambda: jet(nozzle_diameter_m=INF), ["nozzle_diameter_m", "inf m"]),
+    "jet after h NaN": (lambda: jet(after_h_W_m2K=NAN), ["after_h_W_m2K", "nan W/(m^2 K)"]),
+    "gas table": (lambda: table((450.0, -3.2e-05, 0.0373, 0.686)), ["viscosity", "row 5", "m^2/s"]),
+    "nodes 2.5": (lambda: sb.Grid(1e-4, 0.01, nodes=2.5), ["nodes", "2.5"]),
+    "nodes 1": (lambda: sb.Grid(1e-4, 0.01, nodes=1), ["nodes", "at least 2"]),
+    "deltat_s NaN": (lambda: sb.Grid(1e-4, NAN), ["deltat_s", "nan s"]),
+    "deltax_m infinite": (lambda: sb.Grid(INF, 0.01), ["deltax_m", "inf m"]),
+    "series NaN time": (lambda: sb.Series([0, NAN, 2], [1, 2, 3]), ["time 2", "nan s"]),
+    "series time going back": (lambda: sb.Series([0, 2, 1], [1, 2, 3]), ["1.0 s after 2.0 s"]),
+    "series infinite time": (lambda: sb.Series([0, INF], [1, 1]), ["time 2", "inf s"]),
+    "series NaN value": (lambda: sb.Series([0, 1], [1, NAN]), ["nan", "1.0 s"]),
+    "series NaN temperature": (lambda: sb.Series([0, 1], sb.kelvin([310, NAN])), ["nan"]),
+    "convection h -100": (lambda: sb.Convection(-100.0, sb.kelvin(500), 2.0), ["h_W_m2K", "-100.0 W/(m^2 K)"]),
+    "convection h series": (lambda: sb.Convection(sb.Series([0, 1], [200, -1]), sb.kelvin(500), 2.0),
+                            ["h_W_m2K", "-1.0 W/(m^2 K)", "1.0 s"]),
+    "convection after h infinite": (lambda: sb.Convection(200.0, sb.kelvin(500), 2.0, after_h_W_m2K=INF,
+                                                          after_gas=sb.kelvin(300)), ["after_h_W_m2K", "inf"]),
+    "flux NaN": (lambda: sb.HeatFlux(NAN, 2.0), ["flux_W_m2", "nan W/m^2"]),
+    "duration negative": (lambda: sb.HeatFlux(1e4, -2.0), ["duration_s", "-2.0 s"]),
+    "inner h infinite": (lambda: sb.InnerConvection(INF, sb.celsius(37)), ["h_W_m2K", "inf W/(m^2 K)"]),
+    "layer conductivity": (lambda: sb.Layer("skin", 1e-3, -0.5, 1000.0, 3600.0),
+                           ["conductivity_W_mK", "-0.5 W/(m K)"]),
+    "criterion depths swapped": (lambda: sb.Skin("s", (sb.Layer(*LAYER),), "", 5e-4, 8e-5),
+                                 ["epidermis base", "below"]),
+    "regime NaN": (lambda: Regime(NAN, 1e50, 4e4), ["from_K", "nan K"]),
+    "activation energy NaN": (lambda: sb.Kinetics.arrhenius(1e98, NAN, 8.314), ["activation_energy_J_mol", "J/mol"]),
+    "cooling negative": (lambda: sb.Trial(sb.TORVI_DALE_1994, sb.InitialProfile.uniform(sb.celsius(37)),
+                                          sb.HeatFlux(1e4, 1.0), after_exposure_s=-1.0),
+                         ["after_exposure_s", "-1.0 s"]),
+    "auto grid steps": (lambda: sb.AutoGrid(start_steps=2.5), ["start_steps", "2.5"]),
+    "auto cooling start": (lambda: sb.AutoCooling(start_s=-1.0), ["start_s", "-1.0 s"]),
+}
+
+
+@pytest.mark.parametrize("make, words", REFUSED.values(), ids=REFUSED.keys())
+def test_a_wrong_value_is_refused_where_it_enters_naming_value_and_unit(make, words):
+    with pytest.raises(ValueError) as info:
+        make()
+    for word in words:
+        assert word in str(info.value)
+
+
+def test_values_trials_legitimately_use_are_kept():
+    assert sb.Grid(1e-4, 0.01, nodes=41.0).nodes == 41 and isinstance(sb.Grid(1e-4, 0.01, 41.0).nodes, int)
+    sb.Series([0, 1, 1, 2], [3e4, 3e4, -5e3, -5e3])           # a jump to a cooling flux
+    sb.HeatFlux(-5e3, 1.0)                                    # cooling
+    sb.Convection(sb.Series([0, 1], [0.0, 200.0]), sb.kelvin(500), 2.0)
+    sb.InnerConvection(0.0, sb.celsius(37))
+    jet(gas_velocity_m_s=sb.Series([0, 0.06, 0.2], [120, 120, 20]), reynolds=None)
+    jet(reynolds=25000.0)
+    sb.Trial(sb.TORVI_DALE_1994, sb.InitialProfile.uniform(sb.celsius(37)), sb.HeatFlux(1e4, 1.0),
+             grid=sb.Grid(1e-4, 0.01), after_exposure_s=0.0)

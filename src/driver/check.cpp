@@ -5,13 +5,16 @@
 // is printed from that same document.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "driver/driver.h"
+#include "input/input.h"
 #include "input/reader.h"
 #include "model/console.h"
 #include "model/model.h"
@@ -337,6 +340,160 @@ json JetValue(const WordAt& word, double value) {
   return j;
 }
 
+// --- The jet's Reynolds number, step by step --------------------------------
+//
+// The coefficient that step s uses is formed before it, at the time
+// (s - 1) DELTAT and the gas temperature of record s. With a Reynolds number
+// of 0 in LEFTIMP.DAT it is Re = velocity D / nu, nu read from GASPROP.DAT at
+// the gas temperature. A negative Re makes the correlation's power not a
+// number, and the face row carries it into every temperature.
+
+// One step that uses the jet coefficient, with what the coefficient reads.
+struct JetStep {
+  int step = 0;
+  double time = 0;       // s, when the coefficient is formed
+  double gas = 0;        // K
+  double velocity = 0;   // m/s (a Reynolds number given: unused)
+  double nu = 0;         // m^2/s at the gas temperature
+  int rows[2] = {0, 0};  // the GASPROP.DAT rows (1-based) nu was read from
+  double reynolds = 0;
+};
+
+// nu at gas temperature x as the jet coefficient reads it: clamped at both
+// ends of the table, linear between; the rows read into `rows`.
+double Viscosity(const double table[18][4], double x, int rows[2]) {
+  if (x < table[0][0]) {
+    rows[0] = rows[1] = 1;
+    return table[0][1];
+  }
+  if (x > table[17][0]) {
+    rows[0] = rows[1] = 18;
+    return table[17][1];
+  }
+  for (int k = 0; k < 17; ++k) {
+    if (table[k][0] <= x && x <= table[k + 1][0]) {
+      rows[0] = k + 1;
+      rows[1] = k + 2;
+      return LinearInterp(table[k + 1][0], x, table[k][0], table[k + 1][1], table[k][1]);
+    }
+  }
+  rows[0] = rows[1] = 0;
+  return NAN;
+}
+
+// Every step of the run whose left face takes the jet coefficient (a
+// CONVECTION face whose boundary value is exactly 1.0), until a time the gas
+// velocities do not cover. `table` is null when GASPROP.DAT could not be read.
+std::vector<JetStep> StepsUsingTheJet(const double (*table)[4]) {
+  std::vector<JetStep> steps;
+  if (M.LBC.empty() || M.LBC[0] != 'C' || !(M.DELTAT > 0)) return steps;
+  const int last = std::min(M.TIMESTEPS, kTableSize - 1);
+  for (int s = 1; s <= last; ++s) {
+    if (M.LeftBCTable[static_cast<std::size_t>(s)].y != 1.0) continue;
+    JetStep step;
+    step.step = s;
+    step.time = (s - 1) * M.DELTAT;
+    step.gas = M.LeftAmbTable[static_cast<std::size_t>(s)].y;
+    step.reynolds = M.JETREYNOLDS;
+    if (M.JETREYNOLDS == 0) {
+      if (!table || !GasVelocityAt(step.time, step.velocity)) break;
+      step.nu = Viscosity(table, step.gas, step.rows);
+      step.reynolds = step.velocity * M.NOZZLEDIAM / step.nu;
+    }
+    steps.push_back(step);
+  }
+  return steps;
+}
+
+// What the run does at `step` with its Reynolds number.
+std::string ReynoldsEffect(const JetStep& step) {
+  const std::string at = "step " + std::to_string(step.step) + " (coefficient formed at " + Shown(step.time) + " s)";
+  const double re = step.reynolds;
+  if (re == 0) {
+    return "the jet's Reynolds number is 0 at " + at +
+           ": the jet coefficient is 0 there and the gas does not heat the face.";
+  }
+  if (re > 0 && std::isinf(re)) {
+    return "the jet's Reynolds number is infinite at " + at +
+           ": the jet coefficient is infinite and the temperatures become NaN from that step on.";
+  }
+  if (re > 0) {
+    return "the jet's Reynolds number at " + at + " comes out at " + Shown(re) +
+           ", but from a viscosity no gas has.";
+  }
+  return "the jet's Reynolds number is not positive (" + Shown(re) + ") at " + at +
+         ": the jet coefficient is not a number and the temperatures become NaN from that step on.";
+}
+
+void ReynoldsWarnings(json& warnings, const JetRead& jet, const double (*table)[4]) {
+  const std::vector<JetStep> steps = StepsUsingTheJet(table);
+  if (M.JETREYNOLDS != 0) {
+    if (!(M.JETREYNOLDS > 0) && !jet.reynolds.text.empty()) {
+      Warn(warnings, "reynolds-not-positive", "LEFTIMP.DAT",
+           "the Reynolds number " + Shown(M.JETREYNOLDS) + " (LEFTIMP.DAT line " + std::to_string(jet.reynolds.line) +
+               ") is below 0 (0 alone means: from the gas velocity): " +
+               (steps.empty() ? "the jet coefficient is not a number, but no step of this run uses it."
+                              : ReynoldsEffect(steps.front())));
+    }
+    return;
+  }
+  if (!(M.NOZZLEDIAM > 0) && !jet.nozzle.text.empty()) {
+    Warn(warnings, "reynolds-not-positive", "LEFTIMP.DAT",
+         "the nozzle diameter " + Shown(M.NOZZLEDIAM) + " m (LEFTIMP.DAT line " + std::to_string(jet.nozzle.line) +
+             ") is not positive: the jet's Reynolds number (gas velocity x nozzle diameter / kinematic viscosity) "
+             "is not positive, and the run stops before it starts.");
+    return;
+  }
+  // Gas velocities: every pair read, and the steps that read them.
+  std::size_t bad = 0;
+  std::size_t first = 0;
+  for (std::size_t k = 0; k < jet.velocities.size(); ++k) {
+    if (!(jet.velocities[k].y > 0) && bad++ == 0) first = k;
+  }
+  if (bad > 0) {
+    const Pair& pair = jet.velocities[first];
+    std::string text = "gas velocities: pair " + std::to_string(first + 1) + ", " + Shown(pair.y) + " m/s at " +
+                       Shown(pair.x) + " s, is not positive";
+    if (bad > 1) {
+      text += " (" + std::to_string(bad) + " of the " + std::to_string(jet.velocities.size()) + " pairs are)";
+    }
+    text += "; ";
+    const JetStep* step = nullptr;
+    for (const JetStep& s : steps) {
+      if (!(s.velocity > 0)) {
+        step = &s;
+        break;
+      }
+    }
+    text += step ? ReynoldsEffect(*step) : "no step of this run uses the jet coefficient at such a velocity.";
+    Warn(warnings, "velocity-not-positive", "LEFTIMP.DAT", text);
+  }
+  // Gas table rows that a step reads: the first step where the viscosity
+  // read is not positive, else the first that reads such a row at all.
+  const auto bad_row = [&](const JetStep& s) {
+    for (const int r : s.rows) {
+      if (r > 0 && !(table[r - 1][1] > 0)) return r;
+    }
+    return 0;
+  };
+  const JetStep* found = nullptr;
+  for (const JetStep& s : steps) {
+    if (!(s.nu > 0) || (!found && bad_row(s) > 0)) found = &s;
+    if (!(s.nu > 0)) break;
+  }
+  if (found) {
+    const int row = bad_row(*found);
+    std::string text = "the kinematic viscosity at the gas temperature " + Shown(found->gas) + " K is " +
+                       Shown(found->nu) + " m^2/s";
+    if (row > 0) {
+      text += " (row " + std::to_string(row) + ", " + Shown(table[row - 1][0]) + " K, gives " +
+              Shown(table[row - 1][1]) + " m^2/s)";
+    }
+    text += "; " + ReynoldsEffect(*found);
+    Warn(warnings, "viscosity-not-positive", "GASPROP.DAT", text);
+  }
+}
+
 json Jet(json& warnings) {
   const JetRead& jet = M.Record.jet;
   if (!jet.present) return nullptr;
@@ -403,6 +560,7 @@ json Jet(json& warnings) {
       }
     }
   }
+  ReynoldsWarnings(warnings, jet, read ? rows : nullptr);
   return j;
 }
 

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -34,6 +36,27 @@ json CheckJson(const TempDir& dir, int* status = nullptr) {
   EXPECT_TRUE(json::accept(run.out)) << run.out;
   EXPECT_FALSE(dir.Exists("OUTPUT.TXT")) << "--check created OUTPUT.TXT";
   return json::parse(run.out, nullptr, false);
+}
+
+// `file` of `dir` with `from` replaced by `to` (which must be there).
+void Edit(const TempDir& dir, const std::string& file, const std::string& from, const std::string& to) {
+  std::string text = dir.Read(file);
+  const std::size_t at = text.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  dir.Write(file, text.replace(at, from.size(), to));
+}
+
+// The built skinburn with standard output on /dev/full: every write to it
+// fails with "No space left on device".
+RunResult RunToFull(const std::string& args) {
+  TempDir io;
+  const std::string command =
+      "'" SKINBURN_BINARY "' " + args + " < /dev/null > /dev/full 2> '" + io.path() + "stderr'";
+  const int raw = std::system(command.c_str());
+  RunResult result;
+  result.err = io.Read("stderr");
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return result;
 }
 
 std::set<std::string> Codes(const json& doc) {
@@ -73,6 +96,49 @@ TEST(CommandLine, OptionsUsageAndTheOneArgumentOfOld) {
   const RunResult none = RunBinary("");
   EXPECT_EQ(none.status, 1);
   EXPECT_NE(none.out.find("Main() Error: No data directory was given."), std::string::npos);
+}
+
+// An option after the data directory was meant: running without it would
+// quietly lose what it asked for (a run without its results bundle).
+TEST(CommandLine, AnOptionAfterTheDataDirectoryStopsBeforeTheRun) {
+  TempDir dir;
+  CopyExample(dir, "hot-liquid");
+  const std::string before = "an earlier trial's report\r\n";
+  dir.Write("OUTPUT.TXT", before);
+  TempDir bundle;
+  for (const std::string& later : {"--results '" + bundle.path() + "r'", "--results='" + bundle.path() + "r'",
+                                   std::string("--check=json"), std::string("--threads 1"), std::string("--")}) {
+    const RunResult run = RunBinary("'" + dir.path() + "' " + later);
+    EXPECT_EQ(run.status, 2) << later;
+    EXPECT_EQ(run.out, "") << later;
+    EXPECT_NE(run.err.find("Usage: skinburn [OPTIONS] DATADIR/"), std::string::npos) << later;
+    const std::string option = later.substr(0, later.find_first_of(" ="));
+    EXPECT_NE(run.err.find("skinburn: the option " + option), std::string::npos) << later << ": " << run.err;
+    EXPECT_EQ(dir.Read("OUTPUT.TXT"), before) << later;
+    EXPECT_TRUE(fs::is_empty(bundle.path())) << later;
+  }
+  // Other words after the directory are ignored, as they always were; a
+  // single dash does not make an option.
+  const RunResult run = RunBinary("'" + dir.path() + "' extra -x");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.err, "");
+  EXPECT_GT(dir.Read("OUTPUT.TXT").size(), before.size());
+}
+
+TEST(CommandLine, ThreadsStatesItsRange) {
+  for (const char* args : {"--threads 0 dir/", "--threads=1025 dir/", "--threads two dir/", "--threads",
+                           "--threads=-1 dir/", "--threads= dir/", "--threads 1e3 dir/"}) {
+    const RunResult bad = RunBinary(args);
+    EXPECT_EQ(bad.status, 2) << args;
+    EXPECT_EQ(bad.err.substr(0, bad.err.find('\n') + 1),
+              "skinburn: --threads needs a whole number N from 1 to 1024\n")
+        << args;
+  }
+  // Both ends of the range are taken.
+  for (const char* n : {"1", "1024"}) {
+    const RunResult good = RunBinary(std::string("--threads=") + n + " --version");
+    EXPECT_EQ(good.status, 0) << n << good.err;
+  }
 }
 
 TEST(Check, EveryExampleWouldStartWithoutAWarning) {
@@ -235,6 +301,91 @@ TEST(Check, EachStopGivesTheRunsOwnMessage) {
     }
     const RunResult person = RunBinary("--check '" + dir.path() + "'");
     EXPECT_NE(person.out.find("The run would not start:\n" + error), std::string::npos) << c.what;
+  }
+}
+
+// A report cut short must not pass for a whole one: status 1 and the reason
+// on standard error, whatever the run would have done.
+TEST(Check, AReportThatCannotBeWrittenWholeFails) {
+  TempDir jet;
+  CopyExample(jet, "airbag-jet");  // reports far larger than one stdio buffer
+  TempDir empty;                   // no DATA.DAT: a short report, lost only at the last flush
+  for (const TempDir* dir : {&jet, &empty}) {
+    for (const char* option : {"--check", "--check=json"}) {
+      const RunResult run = RunToFull(std::string(option) + " '" + dir->path() + "'");
+      EXPECT_EQ(run.status, 1) << option << " " << dir->path();
+      EXPECT_EQ(run.err, "skinburn: could not write the check report: No space left on device\n")
+          << option << " " << dir->path();
+      EXPECT_FALSE(dir->Exists("OUTPUT.TXT"));
+    }
+  }
+}
+
+// A jet whose Reynolds number is not positive gives a coefficient that is
+// not a number (or 0), and the run marches NaN temperatures to a normal
+// end: the check names the value and the first step it reaches.
+TEST(Check, JetValuesThatMakeTheReynoldsNumberNotPositive) {
+  struct Case {
+    const char* what;
+    std::vector<std::array<std::string, 3>> edits;  // file, from, to
+    std::string code;                                // "" when nothing is to be said
+    std::string concerns;
+    std::vector<std::string> says;
+    int status;
+  };
+  const std::string leftimp = "LEFTIMP.DAT";
+  const std::string gasprop = "GASPROP.DAT";
+  const std::string velocities = "0.0 120.0\n0.06 120.0\n0.2 20.0";
+  const std::string backwards = "0.0 -120.0\n0.06 -120.0\n0.2 20.0";
+  const std::vector<Case> cases = {
+      {"gas velocities of -120 m/s", {{leftimp, velocities, backwards}}, "velocity-not-positive", leftimp,
+       {"pair 1, -120 m/s at 0 s", "2 of the 3 pairs", "at step 1 ", "NaN"}, 0},
+      {"a gas velocity of 0 at the start", {{leftimp, velocities, "0.0 0.0\n0.06 0.0\n0.2 20.0"}},
+       "velocity-not-positive", leftimp, {"pair 1, 0 m/s", "is 0 at step 1 ", "coefficient is 0"}, 0},
+      {"a velocity that turns negative inside the run",
+       {{leftimp, velocities, "0.0 120.0\n0.05 120.0\n0.11 -100.0"}}, "velocity-not-positive", leftimp,
+       {"pair 3, -100 m/s at 0.11 s", "at step 829 ", "NaN"}, 0},
+      {"a negative velocity after the run's end", {{leftimp, "0.2 20.0", "0.2 -20.0"}}, "velocity-not-positive",
+       leftimp, {"pair 3, -20 m/s at 0.2 s", "no step of this run uses"}, 0},
+      {"a Reynolds number below 0", {{leftimp, "Reynolds number: 0.0", "Reynolds number: -5000"}},
+       "reynolds-not-positive", leftimp, {"Reynolds number -5000 (LEFTIMP.DAT line 4)", "at step 1 ", "NaN"}, 0},
+      {"a nozzle diameter of 0", {{leftimp, "Nozzle diameter: 0.01", "Nozzle diameter: 0.0"}},
+       "reynolds-not-positive", leftimp, {"nozzle diameter 0 m (LEFTIMP.DAT line 5)"}, 1},
+      {"no viscosity in the row the gas temperature reads", {{gasprop, "1000 121.9e-6", "1000 0.0"}},
+       "viscosity-not-positive", gasprop, {"1000 K", "row 16", "infinite", "NaN"}, 0},
+      // The gas cools from 1000 K after 0.06 s: the viscosity read between
+      // 950 K and 1000 K turns negative at about 974 K.
+      {"a negative viscosity in a row the falling gas temperature reaches",
+       {{gasprop, "950  112.2e-6", "950  -112.2e-6"}}, "viscosity-not-positive", gasprop,
+       {"row 15", "not positive", "NaN"}, 0},
+      // Not warned: a Reynolds number given makes the velocities unused, and
+      // a row that no gas temperature of the run reads is never used.
+      {"velocities of -120 m/s under a given Reynolds number",
+       {{leftimp, "Reynolds number: 0.0", "Reynolds number: 20000"}, {leftimp, velocities, backwards}}, "", "", {}, 0},
+      {"a negative viscosity in a row no gas temperature reads", {{gasprop, "400  26.41e-6", "400  -26.41e-6"}}, "",
+       "", {}, 0},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    CopyExample(dir, "airbag-jet");
+    for (const auto& [file, from, to] : c.edits) Edit(dir, file, from, to);
+    int status = -1;
+    const json doc = CheckJson(dir, &status);
+    EXPECT_EQ(status, c.status) << c.what;
+    const RunResult person = RunBinary("--check '" + dir.path() + "'");
+    if (c.code.empty()) {
+      EXPECT_EQ(doc["warnings"], json::array()) << c.what << doc["warnings"].dump(1);
+      EXPECT_NE(person.out.find("No warnings."), std::string::npos) << c.what;
+      continue;
+    }
+    ASSERT_EQ(doc["warnings"].size(), 1u) << c.what << doc["warnings"].dump(1);
+    const json& warning = doc["warnings"][0];
+    EXPECT_EQ(warning["code"], c.code) << c.what;
+    EXPECT_EQ(warning["concerns"], c.concerns) << c.what;
+    const std::string text = warning["text"].get<std::string>();
+    for (const std::string& part : c.says) EXPECT_NE(text.find(part), std::string::npos) << c.what << ": " << text;
+    EXPECT_NE(person.out.find("  [" + c.code + "] " + c.concerns + ": " + text + "\n"), std::string::npos)
+        << c.what;
   }
 }
 

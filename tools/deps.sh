@@ -8,6 +8,7 @@ command -v make >/dev/null || need+=(make)
 [ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -e /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 [ -e /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+[ -e /usr/include/zlib.h ] || need+=(zlib1g-dev)
 for extra in "$@"; do
   case "$extra" in
     clang) command -v clang++ >/dev/null || need+=(clang) ;;

@@ -11,6 +11,7 @@ import csv
 import math
 import os
 import weakref
+import zlib
 from pathlib import Path
 from typing import Any, Callable, Optional, Sequence, Union
 
@@ -115,8 +116,9 @@ class Results:
         hist = document.get("history")
         self._history_path: Optional[Path] = None
         if hist:
-            name = Path(hist["file"]).name
-            self._history_path = self.prefix.parent / name
+            # The exact bytes of the name when it is not UTF-8.
+            file = os.fsdecode(bytes.fromhex(hist["file_hex"])) if "file_hex" in hist else hist["file"]
+            self._history_path = self.prefix.parent / Path(file).name
         self._temperature: Optional[np.ndarray] = None
         if cleanup is not None:
             weakref.finalize(self, cleanup)
@@ -188,8 +190,31 @@ class Results:
         if self._temperature is None:
             if self._history_path is None:
                 raise ValueError("the run wrote no history (it stopped before the march)")
+            size = self.document["history"].get("bytes")
+            if size is not None and self._history_path.stat().st_size != size:
+                raise ValueError(f"{self._history_path} is not the history of this run's JSON: it holds "
+                                 f"{self._history_path.stat().st_size} bytes, the JSON names {size} "
+                                 "(another run on the same prefix replaced it)")
             self._temperature = np.load(self._history_path, mmap_mode="r")
         return self._temperature
+
+    def verify_history(self) -> None:
+        """Checks that ``PREFIX.npy`` is the very history this JSON names: its size and the
+        CRC-32 of its rows (read once, 16 MiB at a time). Raises ValueError when not."""
+        hist = self.document.get("history")
+        if not hist or self._history_path is None:
+            raise ValueError("the run wrote no history (it stopped before the march)")
+        if "data_crc32" not in hist:
+            return  # written by a program that did not record it
+        crc = 0
+        with open(self._history_path, "rb") as file:
+            size = os.fstat(file.fileno()).st_size
+            file.seek(int(hist["data_offset"]))
+            while block := file.read(16 << 20):
+                crc = zlib.crc32(block, crc)
+        if size != hist["bytes"] or crc != hist["data_crc32"]:
+            raise ValueError(f"{self._history_path} is not the history of this run's JSON (size {size} bytes "
+                             f"against {hist['bytes']}, CRC-32 {crc} against {hist['data_crc32']})")
 
     @property
     def nodes(self) -> int:

@@ -122,3 +122,20 @@ def test_a_run_with_non_finite_temperatures_is_refused_by_assess_and_search(prog
         sb.assess(res, sb.UNIFORM_DERMIS, sb.WEAVER_STOLL_1969)
     with pytest.raises(sb.NonFiniteHistory):
         sb.search(backwards_jet, "LEFT_AMBIENT", 400.0, 1500.0, degree=1, skin=sb.UNIFORM_DERMIS, program=program)
+
+
+def test_a_history_replaced_by_another_run_is_told(program, examples, tmp_path):
+    """The JSON names its history by size and CRC-32: a .npy of another run (another width,
+    or the same width and other values) is refused, never read as this run's."""
+    here = sb.run(examples / "airbag-jet", program, directory=tmp_path / "a")
+    here.verify_history()
+    other = sb.run(examples / "flux-cooling", program, directory=tmp_path / "b")
+    for source in (other._history_path, here._history_path):
+        data = bytearray(source.read_bytes())
+        if source == here._history_path:
+            data[-1] ^= 1  # same size, one bit off
+        stale = sb.Results(here.document, here.prefix, directory=here.directory)
+        stale._history_path.write_bytes(bytes(data))
+        with pytest.raises(ValueError, match="is not the history of this run's JSON"):
+            stale.verify_history()
+            stale.temperature_K

@@ -17,6 +17,12 @@ double BurnOmega(double integral, double m, double p);
 // is made a second time. Needs the first march's FirstRow and LastRow.
 void BurnEveryNode();
 
+// Every pair of neighbouring nodes (i, i + 1) whose Omega brackets 1
+// strictly, in depth order, into Crossings, with the depth where the straight
+// line between them reaches 1 (node i at i DELTAX, as the report puts it).
+// Found whatever the outcome; the report prints them only for a burn depth.
+void FindCrossings();
+
 // The scaled damage rate at time t (the integrator's derivative callback):
 // dydx[1] = exp(BurnRefExponent - EOverR / T(t)).
 void BurnRate(double t, const double* y, double* dydx);

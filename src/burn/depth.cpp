@@ -47,11 +47,28 @@ int SingleNode() {
 
 }  // namespace
 
+void FindCrossings() {
+  M.Crossings.clear();
+  for (int i = 1; i <= M.NODES - 1; ++i) {
+    const double here = M.OmegaByNode[i];
+    const double next = M.OmegaByNode[i + 1];
+    const bool falling = here > 1 && next < 1;
+    const bool rising = here < 1 && next > 1;
+    if (!falling && !rising) continue;  // an Omega of exactly 1 is not bracketed
+    const double shallow = i * M.DELTAX;
+    const double deep = (i + 1) * M.DELTAX;
+    const double depth = falling ? LinearInterp(next, 1.0, here, deep, shallow)
+                                 : LinearInterp(here, 1.0, next, shallow, deep);
+    M.Crossings.push_back({i, falling, depth});
+  }
+}
+
 namespace {
 
 int AllNodes() {
   const int output_node = M.OUTNODE;
   BurnEveryNode();
+  FindCrossings();
   M.Reached = Phase::kEnd;
   const double first = M.OmegaByNode[1];
   const double last = M.OmegaByNode[M.NODES];
@@ -66,17 +83,14 @@ int AllNodes() {
   }
   M.Result = Outcome::kBurnDepth;
 
-  for (int i = 1; i <= M.NODES - 1; ++i) {
+  for (const Crossing& crossing : M.Crossings) {
+    const int i = crossing.node;
     const double here = M.OmegaByNode[i];
     const double next = M.OmegaByNode[i + 1];
-    const bool falling = here > 1 && next < 1;
-    const bool rising = here < 1 && next > 1;
-    if (!falling && !rising) continue;  // an Omega of exactly 1 is not bracketed
+    const bool falling = crossing.falling;
     const double shallow = i * M.DELTAX;
     const double deep = (i + 1) * M.DELTAX;
-    const double depth = falling ? LinearInterp(next, 1.0, here, deep, shallow)
-                                 : LinearInterp(here, 1.0, next, shallow, deep);
-    M.Crossings.push_back({i, falling, depth});
+    const double depth = crossing.report_depth;
     LineBuffer screen;
     const auto depth_line = [&](double at, double omega) {
       screen.Text("Omega at depth ");

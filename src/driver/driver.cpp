@@ -1,6 +1,7 @@
 // The run driver: the banner, the stages in their fixed order, the start and
 // end pauses, the full temperature matrix, and the exit status (0 for a run
 // that reaches its end, 1 for every stop after an error).
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -67,19 +68,29 @@ struct Options {
   const char* dir = nullptr;   // the data directory
 };
 
+constexpr const char* kThreadsRange = "--threads needs a whole number N from 1 to 1024";
+
 int UsageError(const std::string& problem) {
   console::ErrorPrint("skinburn: " + problem + "\n" + kUsage);
   return 2;
 }
 
 // Options up to the first argument that is not one; that argument is the
-// data directory (later arguments are ignored, as they always were).
+// data directory. Later arguments are ignored, as they always were, except
+// one that looks like an option: the user meant it, and a run without it
+// would quietly lack what was asked for.
 // -1 when the run goes on, otherwise the status to end with.
 int ParseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg.substr(0, 2) != "--") {
       options.dir = argv[i];
+      for (int later = i + 1; later < argc; ++later) {
+        if (std::string_view(argv[later]).substr(0, 2) == "--") {
+          return UsageError("the option " + std::string(argv[later]) +
+                            " stands after the data directory; options come before it");
+        }
+      }
       return -1;
     }
     if (arg == "--check") {
@@ -102,14 +113,14 @@ int ParseOptions(int argc, char** argv, Options& options) {
     } else if (arg == "--threads" || arg.substr(0, 10) == "--threads=") {
       std::string count;
       if (arg == "--threads") {
-        if (i + 1 >= argc) return UsageError("--threads needs a number N >= 1");
+        if (i + 1 >= argc) return UsageError(kThreadsRange);
         count = argv[++i];
       } else {
         count = std::string(arg.substr(10));
       }
       const int n = ParseInt(count);
       if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos || n < 1 || n > 1024) {
-        return UsageError("--threads needs a number N >= 1");
+        return UsageError(kThreadsRange);
       }
       options.threads = n;
     } else {
@@ -140,7 +151,7 @@ int CheckInput(bool as_json) {
   console::KeepSinceMark(true);
   console::SetSilent(true);
   console::SetWaitsReturn(true);
-  console::SetEndHook([](int status) { throw InputStop{status}; });
+  console::SetEndHook([](int status) -> int { throw InputStop{status}; });
   bool start = true;
   std::size_t from = 0;
   const auto failed = [&] { start = false; };
@@ -193,6 +204,11 @@ int CheckInput(bool as_json) {
     console::Print(document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
   } else {
     PrintCheckReport(document);
+  }
+  // A report cut short by a full disk would read as a whole one.
+  if (!console::FlushOk()) {
+    console::ErrorPrint(std::string("skinburn: could not write the check report: ") + std::strerror(errno) + "\n");
+    return 1;
   }
   return start ? 0 : 1;
 }
@@ -272,7 +288,7 @@ int RunGuarded(int (*run)(int argc, char** argv), int argc, char** argv) {
     console::Printf("Memory Error: %s", "\nTo remedy this, reduce the number of nodes, time steps or both.\r\n");
     status = 1;
   }
-  if (ResultsActive()) WriteResults(status);
+  if (ResultsActive()) status = WriteResults(status);
   console::Flush();
   return status;
 }

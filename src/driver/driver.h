@@ -49,10 +49,15 @@ void PrintCheckReport(const nlohmann::json& document);
 
 // The results bundle: after BeginResults the run keeps what it needs, and
 // WriteResults (called at every end of the run) writes PREFIX.json and
-// PREFIX.npy.
+// PREFIX.npy as one pair. BeginResults leaves the bundle inactive when the
+// target cannot be written; otherwise it removes an earlier run's pair and
+// the partial files of dead runs under the prefix, and from then on an
+// interrupt removes this run's partial files before the run dies.
 void BeginResults(const std::string& prefix);
 // History row r (the start for r = 0, else the end of step r) of nodes
-// u[1..NODES], as the march makes it: written to PREFIX.npy at once.
+// u[1..NODES], as the march makes it: on its way to PREFIX.npy at once.
 void ResultsRow(int r, const double* u);
-void WriteResults(int status);
+// The status to end with: `status`, or 1 when the bundle could not be
+// written whole (reported on standard error; nothing is left under PREFIX).
+int WriteResults(int status);
 bool ResultsActive();

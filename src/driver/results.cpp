@@ -2,12 +2,40 @@
 // ended, per node the peak temperature and Omega, the crossings of Omega = 1
 // in both depth conventions, the output node's history) and PREFIX.npy (the
 // full-precision temperature history, written row by row as the march makes
-// it, so that it is never held in memory). Both are complete at every end of
-// the run, each written under a temporary name and then renamed.
+// it, so that it is never held in memory).
+//
+// The two files are one pair or nothing:
+// - When the run starts, PREFIX.json and PREFIX.npy of an earlier run are
+//   removed, and so are the partial files of runs that died (a partial file
+//   is held locked by its run while it lives).
+// - While the run goes, both are written under names of their own in the
+//   target directory, PREFIX.npy.partial-PID-XXXXXX and
+//   PREFIX.json.partial-PID-XXXXXX. The .npy header always states the rows
+//   that are on disk, so a partial history left by a killed run still loads.
+//   SIGINT, SIGTERM, SIGHUP and SIGPIPE remove them before the run dies.
+// - At the end both are renamed into place together, under a lock on the
+//   directory: of two runs on one prefix the last to finish leaves its pair
+//   whole. The JSON names its history by the run id, the .npy's size and the
+//   CRC-32 of its rows. A write that fails leaves neither file, and the run
+//   ends with status 1.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
 #include <bit>
 #include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -24,48 +52,92 @@ using nlohmann::json;
 
 namespace {
 
-// Per node, over the history rows written: the peak and when it came.
-struct Peaks {
-  std::vector<double> temperature;
-  std::vector<double> time;
-};
+constexpr std::size_t kNpyHeader = 128;           // bytes: room for any shape
+constexpr std::size_t kFlushBytes = std::size_t{1} << 20;  // rows handed to the file at a time
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
-// The state of the bundle for the one run of the process.
-struct Bundle {
-  bool active = false;
-  std::string prefix;
-  std::FILE* history = nullptr;  // PREFIX.npy.tmp while the march writes it
-  bool history_failed = false;
-  int rows = 0;                  // history rows written
-  int output_node = 0;           // OUTNODE as the march started
-  Peaks peaks;
-  std::vector<double> output_times;         // s
-  std::vector<double> output_temperatures;  // K
-};
-Bundle bundle;
+// The partial files' names, for the signal handler: fixed buffers, changed
+// only while the interrupts are held off. Empty when there is none.
+char npy_partial[PATH_MAX];
+char json_partial[PATH_MAX];
 
-constexpr std::size_t kNpyHeader = 128;  // bytes: room for any shape
-
-void Complain(const std::string& path) {
-  console::ErrorPrint("skinburn: could not write " + path + ": " + std::strerror(errno) + "\n");
+extern "C" void RemovePartialsAndDie(int signal_number) {
+  if (npy_partial[0] != '\0') unlink(npy_partial);
+  if (json_partial[0] != '\0') unlink(json_partial);
+  // The signal's own ending, as without the bundle.
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
 }
 
-// Writes `text` to path.tmp and renames it to path.
-bool WriteWhole(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (!file) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (std::fclose(file) != 0 || !written) {
-    std::remove(temporary.c_str());
-    return false;
+// Holds the interrupts off for its lifetime: a partial file is named and
+// created, or the pair renamed, as one step.
+class InterruptsHeld {
+ public:
+  InterruptsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int s : kInterrupts) sigaddset(&set, s);
+    pthread_sigmask(SIG_BLOCK, &set, &old_);
   }
-  return std::rename(temporary.c_str(), path.c_str()) == 0;
+  ~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+// An exclusive lock on the target directory for its lifetime: the pair is
+// renamed, earlier files removed and partial files made or judged dead
+// under it. Without a readable directory it locks nothing.
+class DirectoryLock {
+ public:
+  explicit DirectoryLock(const std::string& dir) : fd_(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ >= 0) {
+      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~DirectoryLock() {
+    if (fd_ >= 0) close(fd_);
+  }
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool WriteAllAt(int fd, const char* data, std::size_t size, off_t offset) {
+  while (size > 0) {
+    const ssize_t written = pwrite(fd, data, size, offset);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+    offset += written;
+  }
+  return true;
 }
 
 // The .npy header of a `rows` x `columns` array of doubles in C order, of
-// kNpyHeader bytes whatever the shape, so that it can be written first and
-// rewritten with the rows reached at the end.
+// kNpyHeader bytes whatever the shape, so that it can be rewritten in place
+// as rows reach the file.
 std::string NpyHeader(std::size_t rows, std::size_t columns) {
   const char* descr = std::endian::native == std::endian::little ? "<f8" : ">f8";
   std::string dict = std::string("{'descr': '") + descr + "', 'fortran_order': False, 'shape': (" +
@@ -80,20 +152,173 @@ std::string NpyHeader(std::size_t rows, std::size_t columns) {
   return header + dict;
 }
 
-// Ends PREFIX.npy: the header with the rows written, then the rename.
-bool FinishHistory(const std::string& path) {
-  std::FILE* file = bundle.history;
-  bundle.history = nullptr;
-  const std::string temporary = path + ".tmp";
-  const std::string header = NpyHeader(static_cast<std::size_t>(bundle.rows), static_cast<std::size_t>(M.NODES));
-  bool written = !bundle.history_failed && std::fseek(file, 0, SEEK_SET) == 0 &&
-                 std::fwrite(header.data(), 1, header.size(), file) == header.size();
-  written = std::fclose(file) == 0 && written;
-  if (!written) {
-    std::remove(temporary.c_str());
-    return false;
+// The first value of the history that is not a number or is infinite.
+struct NonFinite {
+  bool found = false;
+  int row = 0;
+  int node = 0;
+  double value = 0;
+  int rows = 0;  // history rows holding one or more
+};
+
+// The state of the bundle for the one run of the process.
+struct Bundle {
+  bool active = false;
+  bool failed = false;   // a write failed; reported once
+  std::string prefix;
+  std::string dir;       // the target directory
+  std::string base;      // the prefix's last component
+  std::string run_id;
+  mode_t file_mode = 0644;
+  json inputs;           // the input facts as the march started; null before
+
+  // PREFIX.npy while the march writes it.
+  int history = -1;
+  std::vector<char> pending;  // rows not yet handed to the file
+  std::size_t rows_on_disk = 0;
+  std::uint64_t data_bytes = 0;
+  unsigned long crc = 0;      // CRC-32 of the rows on disk
+
+  int rows = 0;           // history rows made
+  int output_node = 0;    // OUTNODE as the march started
+  std::vector<double> peak_temperature;  // per node, over the finite values
+  std::vector<double> peak_time;
+  std::vector<char> not_finite;          // per node: a value was not finite
+  NonFinite non_finite;
+  std::vector<double> output_times;         // s
+  std::vector<double> output_temperatures;  // K
+};
+Bundle bundle;
+
+void Complain(const std::string& path, int error) {
+  console::ErrorPrint("skinburn: could not write " + path + ": " + std::strerror(error) + "\n");
+}
+
+// Records the first failure: its message, and status 1 at the end.
+void Fail(const std::string& path, int error = errno) {
+  if (!bundle.failed) Complain(path, error);
+  bundle.failed = true;
+}
+
+// A new partial file for `kind` ("npy" or "json") in `name`, created and
+// locked under the directory lock; -1 on failure.
+int MakePartial(const char* kind, char (&name)[PATH_MAX]) {
+  const std::string pattern =
+      bundle.prefix + "." + kind + ".partial-" + std::to_string(static_cast<long>(getpid())) + "-XXXXXX";
+  if (pattern.size() >= sizeof name) {
+    errno = ENAMETOOLONG;
+    return -1;
   }
-  return std::rename(temporary.c_str(), path.c_str()) == 0;
+  InterruptsHeld held;
+  DirectoryLock lock(bundle.dir);
+  std::memcpy(name, pattern.c_str(), pattern.size() + 1);
+  const int fd = mkostemp(name, O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    name[0] = '\0';
+    errno = error;
+    return -1;
+  }
+  flock(fd, LOCK_EX | LOCK_NB);  // held while the run lives
+  fchmod(fd, bundle.file_mode);
+  return fd;
+}
+
+void RemovePartial(char (&name)[PATH_MAX]) {
+  InterruptsHeld held;
+  if (name[0] != '\0') unlink(name);
+  name[0] = '\0';
+}
+
+// Whether `name` is a partial file of this prefix: PREFIX's last component,
+// ".npy.partial-" or ".json.partial-", the process id, '-', six characters.
+bool IsPartialName(const std::string& name) {
+  for (const char* kind : {".npy.partial-", ".json.partial-"}) {
+    const std::string head = bundle.base + kind;
+    if (name.size() <= head.size() || name.compare(0, head.size(), head) != 0) continue;
+    const std::string tail = name.substr(head.size());
+    const std::size_t dash = tail.find('-');
+    if (dash == 0 || dash == std::string::npos || tail.size() != dash + 7) continue;
+    if (tail.find_first_not_of("0123456789") != dash) continue;
+    return true;
+  }
+  return false;
+}
+
+// Under the directory lock: removes the partial files of runs that died (no
+// process holds their lock) and the pair of an earlier run.
+void ClearEarlier() {
+  DirectoryLock lock(bundle.dir);
+  if (DIR* dir = opendir(bundle.dir.c_str())) {
+    std::vector<std::string> dead;
+    while (const dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (!IsPartialName(name)) continue;
+      const std::string path = bundle.dir + "/" + name;
+      const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+      if (fd < 0) continue;
+      if (flock(fd, LOCK_EX | LOCK_NB) == 0) dead.push_back(path);
+      close(fd);
+    }
+    closedir(dir);
+    for (const std::string& path : dead) unlink(path.c_str());
+  }
+  // Not a directory of the same name: that is the user's, and the rename
+  // at the end will fail on it.
+  for (const char* suffix : {".json", ".npy"}) {
+    const std::string path = bundle.prefix + suffix;
+    if (unlink(path.c_str()) != 0 && errno != ENOENT && errno != EISDIR) Fail(path);
+  }
+}
+
+std::string RunId() {
+  char text[33];
+  try {
+    std::random_device device;
+    std::snprintf(text, sizeof text, "%08x%08x%08x%08x", device(), device(), device(), device());
+  } catch (const std::exception&) {
+    std::snprintf(text, sizeof text, "%016lx%016lx", static_cast<unsigned long>(getpid()),
+                  static_cast<unsigned long>(time(nullptr)));
+  }
+  return text;
+}
+
+void InstallHandlers() {
+  for (const int s : kInterrupts) {
+    struct sigaction now {};
+    struct sigaction before {};
+    if (sigaction(s, nullptr, &before) != 0 || before.sa_handler == SIG_IGN) continue;  // kept ignored
+    now.sa_handler = RemovePartialsAndDie;
+    sigemptyset(&now.sa_mask);
+    now.sa_flags = 0;
+    sigaction(s, &now, nullptr);
+  }
+}
+
+// Hands the pending rows to the file, then rewrites the header with the
+// rows now on disk: the header never claims a row that is not there.
+void FlushRows() {
+  if (bundle.history < 0 || bundle.pending.empty()) return;
+  const std::size_t row_bytes = sizeof(double) * static_cast<std::size_t>(M.NODES);
+  if (!WriteAll(bundle.history, bundle.pending.data(), bundle.pending.size())) {
+    Fail(bundle.prefix + ".npy");
+    close(bundle.history);
+    bundle.history = -1;
+    RemovePartial(npy_partial);
+    bundle.pending.clear();
+    return;
+  }
+  bundle.crc = crc32_z(bundle.crc, reinterpret_cast<const Bytef*>(bundle.pending.data()), bundle.pending.size());
+  bundle.data_bytes += bundle.pending.size();
+  bundle.rows_on_disk += bundle.pending.size() / row_bytes;
+  bundle.pending.clear();
+  const std::string header = NpyHeader(bundle.rows_on_disk, static_cast<std::size_t>(M.NODES));
+  if (!WriteAllAt(bundle.history, header.data(), header.size(), 0)) {
+    Fail(bundle.prefix + ".npy");
+    close(bundle.history);
+    bundle.history = -1;
+    RemovePartial(npy_partial);
+  }
 }
 
 const char* PhaseName(Phase phase) {
@@ -124,6 +349,8 @@ std::string Fixed(double value, int width, int decimals) {
   return line.str();
 }
 
+// Every bracket of Omega = 1 between neighbouring nodes, whatever the
+// outcome (the report prints them only for a burn depth).
 json Crossings() {
   json list = json::array();
   for (const Crossing& c : M.Crossings) {
@@ -144,20 +371,82 @@ json Crossings() {
   return list;
 }
 
+json NonFiniteRecord() {
+  const NonFinite& n = bundle.non_finite;
+  if (!n.found) return nullptr;
+  const char* value = std::isnan(n.value) ? "nan" : n.value > 0 ? "inf" : "-inf";
+  return {{"step", n.row},
+          {"time_s", n.row * M.DELTAT},
+          {"node", n.node},
+          {"depth_m", (n.node - 1) * M.DELTAX},
+          {"value", value},
+          {"rows", n.rows}};
+}
+
+// The history: ended (the last rows, the header) and renamed into place
+// with the JSON, or both removed. Interrupts are held and the directory
+// locked by the caller.
+void Publish(const std::string& text) {
+  const std::string npy = bundle.prefix + ".npy";
+  const std::string path = bundle.prefix + ".json";
+  const int fd = MakePartial("json", json_partial);
+  if (fd < 0) {
+    Fail(path);
+  } else {
+    const bool written = WriteAll(fd, text.data(), text.size());
+    const int error = errno;
+    if (close(fd) != 0 || !written) Fail(path, written ? errno : error);
+  }
+  if (bundle.failed) {
+    RemovePartial(json_partial);
+    RemovePartial(npy_partial);
+    return;
+  }
+  InterruptsHeld held;
+  DirectoryLock lock(bundle.dir);
+  bool placed_history = false;
+  if (npy_partial[0] != '\0') {
+    if (std::rename(npy_partial, npy.c_str()) != 0) {
+      Fail(npy);
+    } else {
+      placed_history = true;
+      npy_partial[0] = '\0';
+    }
+  } else if (unlink(npy.c_str()) != 0 && errno != ENOENT) {
+    Fail(npy);  // a history of another run must not stand beside this JSON
+  }
+  if (!bundle.failed && std::rename(json_partial, path.c_str()) != 0) {
+    Fail(path);
+    if (placed_history) unlink(npy.c_str());
+  }
+  if (!bundle.failed) json_partial[0] = '\0';
+  if (json_partial[0] != '\0') unlink(json_partial);
+  if (npy_partial[0] != '\0') unlink(npy_partial);
+  json_partial[0] = npy_partial[0] = '\0';
+}
+
 }  // namespace
 
 void BeginResults(const std::string& prefix) {
-  // Whether the bundle can be written at all is found out before the run.
-  const std::string probe = prefix + ".json.tmp";
-  std::FILE* file = std::fopen(probe.c_str(), "wb");
-  if (!file) return;
-  std::fclose(file);
-  std::remove(probe.c_str());
-  bundle.active = true;
+  const std::size_t slash = prefix.rfind('/');
   bundle.prefix = prefix;
+  bundle.dir = slash == std::string::npos ? "." : slash == 0 ? "/" : prefix.substr(0, slash);
+  bundle.base = slash == std::string::npos ? prefix : prefix.substr(slash + 1);
+  const mode_t mask = umask(0);
+  umask(mask);
+  bundle.file_mode = static_cast<mode_t>(0666 & ~mask);
+  // Whether the bundle can be written at all is found out before the run.
+  const int probe = MakePartial("json", json_partial);
+  if (probe < 0) return;
+  close(probe);
+  RemovePartial(json_partial);
+  bundle.run_id = RunId();
+  ClearEarlier();
+  InstallHandlers();
+  bundle.active = true;
   M.Record.on = true;
   console::KeepSinceMark(true);
-  console::SetEndHook([](int status) { WriteResults(status); });
+  console::SetEndHook([](int status) { return WriteResults(status); });
 }
 
 bool ResultsActive() { return bundle.active; }
@@ -167,28 +456,48 @@ void ResultsRow(int r, const double* u) {
   const int nodes = M.NODES;
   const std::size_t count = static_cast<std::size_t>(nodes);
   if (r == 0) {
-    const std::string temporary = bundle.prefix + ".npy.tmp";
-    bundle.history = std::fopen(temporary.c_str(), "wb");
-    bundle.history_failed = bundle.history == nullptr;
-    if (bundle.history) {
-      const std::string header = NpyHeader(static_cast<std::size_t>(M.TIMESTEPS) + 1, count);
-      bundle.history_failed = std::fwrite(header.data(), 1, header.size(), bundle.history) != header.size();
-    }
-    bundle.peaks.temperature.assign(u + 1, u + 1 + nodes);
-    bundle.peaks.time.assign(count, 0.0);
+    // What was read, before the burn evaluation works on OUTNODE.
+    bundle.inputs = InputDocument();
     bundle.output_node = M.OUTNODE;
+    bundle.peak_temperature.assign(count, -std::numeric_limits<double>::infinity());
+    bundle.peak_time.assign(count, 0.0);
+    bundle.not_finite.assign(count, 0);
+    bundle.crc = crc32_z(0, nullptr, 0);
+    if (!bundle.failed) {
+      bundle.history = MakePartial("npy", npy_partial);
+      if (bundle.history < 0) {
+        Fail(bundle.prefix + ".npy");
+      } else {
+        const std::string header = NpyHeader(0, count);
+        if (!WriteAll(bundle.history, header.data(), header.size())) {
+          Fail(bundle.prefix + ".npy");
+          close(bundle.history);
+          bundle.history = -1;
+          RemovePartial(npy_partial);
+        }
+      }
+    }
   }
-  if (bundle.history && !bundle.history_failed) {
-    bundle.history_failed = std::fwrite(u + 1, sizeof(double), count, bundle.history) != count;
+  if (bundle.history >= 0) {
+    const char* bytes = reinterpret_cast<const char*>(u + 1);
+    bundle.pending.insert(bundle.pending.end(), bytes, bytes + count * sizeof(double));
+    if (bundle.pending.size() >= kFlushBytes) FlushRows();
   }
   bundle.rows = r + 1;
   const double time = r * M.DELTAT;
+  bool row_not_finite = false;
   for (std::size_t i = 0; i < count; ++i) {
-    if (u[i + 1] > bundle.peaks.temperature[i]) {
-      bundle.peaks.temperature[i] = u[i + 1];
-      bundle.peaks.time[i] = time;
+    const double value = u[i + 1];
+    if (!std::isfinite(value)) {
+      bundle.not_finite[i] = 1;
+      row_not_finite = true;
+      if (!bundle.non_finite.found) bundle.non_finite = {true, r, static_cast<int>(i) + 1, value, 0};
+    } else if (value > bundle.peak_temperature[i]) {
+      bundle.peak_temperature[i] = value;
+      bundle.peak_time[i] = time;
     }
   }
+  if (row_not_finite) ++bundle.non_finite.rows;
   const int k = bundle.output_node;
   if (k >= 1 && k <= nodes) {
     bundle.output_times.push_back(time);
@@ -196,8 +505,8 @@ void ResultsRow(int r, const double* u) {
   }
 }
 
-void WriteResults(int status) {
-  if (!bundle.active) return;
+int WriteResults(int status) {
+  if (!bundle.active) return status;
   bundle.active = false;  // once, whichever end comes first
   console::SetEndHook(nullptr);
   const std::string error = Trimmed(console::SinceMark());
@@ -207,6 +516,7 @@ void WriteResults(int status) {
   doc["program"] = "skinburn";
   doc["version"] = SKINBURN_VERSION;
   doc["kind"] = "results";
+  doc["run_id"] = bundle.run_id;
   json inputs = json::object();
   inputs["program"] = "skinburn";
   inputs["version"] = SKINBURN_VERSION;
@@ -216,48 +526,69 @@ void WriteResults(int status) {
   inputs["status"] = nullptr;
   inputs["error"] = nullptr;
   inputs["printed"] = nullptr;
-  inputs.update(InputDocument());
+  // A run that stopped before the march left the state as the input stage
+  // (and the first jet coefficient) left it.
+  inputs.update(bundle.inputs.is_null() ? InputDocument() : bundle.inputs);
+  const json& grid = inputs["grid"];
+  const int output_node =
+      grid.is_object() && grid.contains("output_node") ? grid["output_node"].get<int>() : M.OUTNODE;
   doc["inputs"] = std::move(inputs);
   doc["status"] = status;
   const bool ended = status == 0 && M.Result != Outcome::kNone;
-  doc["outcome"] = ended ? OutcomeName(M.Result) : "error";
+  doc["outcome"] = !ended ? "error" : bundle.non_finite.found ? "non-finite" : OutcomeName(M.Result);
   doc["error"] = nullptr;
   if (!ended) SetText(doc, "error", error);
   doc["reached"] = {{"phase", PhaseName(M.Reached)},
                     {"step", M.StepsDone},
                     {"time_s", M.StepsDone * M.DELTAT}};
+  doc["non_finite"] = NonFiniteRecord();
 
   const std::string npy = bundle.prefix + ".npy";
   const bool marched = M.Reached >= Phase::kMarch && bundle.rows > 0;
   doc["history"] = nullptr;
   doc["nodes"] = nullptr;
-  // The burn evaluation of every node leaves OUTNODE at the last node: the
-  // output node is the one DATA.DAT gave.
-  int output_node = M.OUTNODE;
-  for (const EntryRead& entry : M.Record.entries) {
-    if (entry.number == 2) output_node = ParseInt(entry.value.text);
-  }
   doc["output_node"] = output_node;
   doc["omega_at_output_node"] = nullptr;
   doc["crossings"] = Crossings();
   doc["output_node_history"] = nullptr;
-  if (bundle.history) {
-    if (FinishHistory(npy)) {
-      doc["history"] = {{"file", npy}, {"rows", bundle.rows}, {"columns", M.NODES}, {"row_time_s", M.DELTAT}};
-    } else {
-      Complain(npy);
+  if (bundle.history >= 0) {
+    FlushRows();
+    if (bundle.history >= 0) {
+      const int fd = bundle.history;
+      bundle.history = -1;
+      if (close(fd) != 0) Fail(npy);
     }
-  } else if (std::remove(npy.c_str()) != 0 && errno != ENOENT) {
-    Complain(npy);
+    if (!bundle.failed) {
+      json history = json::object();
+      SetText(history, "file", npy);
+      history["rows"] = bundle.rows;
+      history["columns"] = M.NODES;
+      history["row_time_s"] = M.DELTAT;
+      history["run_id"] = bundle.run_id;
+      history["bytes"] = static_cast<std::uint64_t>(kNpyHeader) + bundle.data_bytes;
+      history["data_offset"] = kNpyHeader;
+      history["data_crc32"] = bundle.crc;
+      doc["history"] = std::move(history);
+    }
   }
   if (marched) {
     const bool all_nodes = !(output_node != 0 && M.BURNDEPTH == 0);
     const bool burnt = M.Reached == Phase::kEnd;
     json depth = json::array();
+    json peak = json::array();
+    json peak_time = json::array();
     json omega = json::array();
     json unfloored = json::array();
     for (int i = 1; i <= M.NODES; ++i) {
       depth.push_back((i - 1) * M.DELTAX);
+      const std::size_t at = static_cast<std::size_t>(i - 1);
+      if (bundle.not_finite[at]) {
+        peak.push_back(nullptr);
+        peak_time.push_back(nullptr);
+      } else {
+        peak.push_back(bundle.peak_temperature[at]);
+        peak_time.push_back(bundle.peak_time[at]);
+      }
       if (burnt && all_nodes) {
         omega.push_back(M.OmegaByNode[i]);
         unfloored.push_back(M.OmegaUnflooredByNode[i]);
@@ -270,8 +601,8 @@ void WriteResults(int status) {
       }
     }
     doc["nodes"] = {{"depth_m", depth},
-                    {"peak_temperature_K", bundle.peaks.temperature},
-                    {"peak_time_s", bundle.peaks.time},
+                    {"peak_temperature_K", peak},
+                    {"peak_time_s", peak_time},
                     {"omega", omega},
                     {"omega_unfloored", unfloored}};
     if (burnt && !all_nodes) {
@@ -285,6 +616,6 @@ void WriteResults(int status) {
                                     {"temperature_K", bundle.output_temperatures}};
     }
   }
-  const std::string path = bundle.prefix + ".json";
-  if (!WriteWhole(path, doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n")) Complain(path);
+  Publish(doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n");
+  return bundle.failed ? 1 : status;
 }

@@ -1,6 +1,7 @@
 // The console layer over standard output, standard error and standard input.
 #include "model/console.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -14,12 +15,13 @@ std::string captured_in;
 std::size_t captured_in_pos = 0;
 void (*exit_hook)(int) = nullptr;
 std::vector<std::size_t> flush_points;  // while capturing
-void (*end_hook)(int) = nullptr;
+int (*end_hook)(int) = nullptr;
 bool keeping = false;
 std::string since_mark;
 bool waits_return = false;
 bool silent = false;
 std::string* quiet_sink = nullptr;  // a Quiet's text
+int out_error = 0;                  // errno of the first failed write to standard output
 
 void Keep(std::string_view text) {
   constexpr std::size_t kKept = std::size_t{64} << 10;
@@ -40,7 +42,9 @@ void Print(std::string_view text) {
     captured_out->append(text);
     return;
   }
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && out_error == 0) {
+    out_error = errno != 0 ? errno : EIO;
+  }
 }
 
 void Printf(const char* format, ...) {
@@ -93,6 +97,14 @@ void Flush() {
   std::fflush(stdout);
 }
 
+bool FlushOk() {
+  if (captured_out) return true;
+  if (std::fflush(stdout) != 0 && out_error == 0) out_error = errno != 0 ? errno : EIO;
+  if (out_error == 0 && std::ferror(stdout)) out_error = EIO;
+  errno = out_error;
+  return out_error == 0;
+}
+
 void Wait() {
   Flush();  // the prompt must be visible before we block
   if (waits_return) return;
@@ -105,9 +117,9 @@ void Wait() {
 
 void EndProcess(int status) {
   if (end_hook) {
-    void (*hook)(int) = end_hook;
+    int (*hook)(int) = end_hook;
     end_hook = nullptr;  // once, even if the hook itself ends the process
-    hook(status);
+    status = hook(status);
   }
   Flush();
   if (exit_hook) {
@@ -140,7 +152,7 @@ void SetExitHook(void (*hook)(int status)) { exit_hook = hook; }
 
 const std::vector<std::size_t>& FlushPoints() { return flush_points; }
 
-void SetEndHook(void (*hook)(int status)) { end_hook = hook; }
+void SetEndHook(int (*hook)(int status)) { end_hook = hook; }
 
 void KeepSinceMark(bool on) {
   keeping = on;

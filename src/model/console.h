@@ -23,10 +23,17 @@ void Wait();
 // every phase that takes time, so that its announcement is seen while it runs.
 void Flush();
 
+// Hands on what was printed and tells whether everything written to
+// standard output so far reached it whole: a full disk or /dev/full shows
+// only when buffered text is handed on. When not, errno holds the reason of
+// the first failure.
+bool FlushOk();
+
 // Ends the process with `status`, flushing what was printed. The end hook,
-// when set, runs first (the results bundle is written there).
+// when set, runs first (the results bundle is written there) and gives the
+// status to end with: the same, or 1 when its own work failed.
 [[noreturn]] void EndProcess(int status);
-void SetEndHook(void (*hook)(int status));
+void SetEndHook(int (*hook)(int status));
 
 // While kept, the text printed (to either stream) since the last Mark, so
 // that the message a run stopped with can be recorded. Only the last 64 KiB

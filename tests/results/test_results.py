@@ -18,7 +18,8 @@ import numpy as np
 BINARY = os.environ.get("SKINBURN", "build/default/skinburn")
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 
-TOP_FIELDS = {"program": str, "version": str, "kind": str, "inputs": dict, "status": int,
+TOP_FIELDS = {"program": str, "version": str, "kind": str, "run_id": str, "inputs": dict, "status": int,
+              "non_finite": (dict, type(None)),
               "outcome": str, "error": (str, type(None)), "reached": dict,
               "history": (dict, type(None)), "nodes": (dict, type(None)), "output_node": int,
               "omega_at_output_node": (dict, type(None)), "crossings": list,
@@ -26,7 +27,7 @@ TOP_FIELDS = {"program": str, "version": str, "kind": str, "inputs": dict, "stat
 INPUT_FIELDS = {"entries": list, "blocks": list, "jet": (dict, type(None)), "grid": dict,
                 "warnings": list, "data_dir": str}
 NODE_FIELDS = ("depth_m", "peak_temperature_K", "peak_time_s", "omega", "omega_unfloored")
-OUTCOMES = {"burn-depth", "omega-at-node", "all-above", "all-below", "error"}
+OUTCOMES = {"burn-depth", "omega-at-node", "all-above", "all-below", "non-finite", "error"}
 PHASES = {"input", "start", "march", "burn", "end"}
 
 
@@ -46,7 +47,9 @@ def validate(test: unittest.TestCase, doc: dict) -> None:
         for name in NODE_FIELDS:
             test.assertEqual(len(doc["nodes"][name]), count, name)
     if doc["history"] is not None:
-        test.assertEqual(set(doc["history"]), {"file", "rows", "columns", "row_time_s"})
+        test.assertEqual(set(doc["history"]) - {"file_hex"},
+                         {"file", "rows", "columns", "row_time_s", "run_id", "bytes", "data_offset", "data_crc32"})
+        test.assertEqual(doc["history"]["run_id"], doc["run_id"])
     for crossing in doc["crossings"]:
         test.assertEqual(set(crossing), {"nodes", "direction", "depth_m", "report_depth_m", "printed"})
 
@@ -164,6 +167,26 @@ class Outcomes(unittest.TestCase):
             omega = doc["nodes"]["omega"]
             self.assertTrue(all(w > 1 for w in omega) if outcome == "all-above" else all(w < 1 for w in omega))
             self.assertNotIn("Omega", trial.report())
+
+    def test_crossings_list_every_bracket_whatever_the_outcome(self) -> None:
+        # Both faces hot, the middle cool: the first and last nodes are above
+        # 1, so the report says only "Omega>1 for all nodes.", but Omega falls
+        # below 1 after node 2 and rises above it again before node 30.
+        trial = self.trial("hot-liquid")
+        trial.edit("DATA.DAT", b"! RIGHT_BC\n2 pairs\n0.0 310.0 10.0 310.0", b"! RIGHT_BC\n2 pairs\n0.0 333.15 10.0 333.15")
+        proc, doc = trial.run()
+        validate(self, doc)
+        self.assertEqual(doc["outcome"], "all-above")
+        self.assertIn("Omega>1 for all nodes.", proc.stdout.decode())
+        omega = doc["nodes"]["omega"]
+        brackets = [(i + 1, "falling" if omega[i] > 1 else "rising") for i in range(len(omega) - 1)
+                    if (omega[i] - 1) * (omega[i + 1] - 1) < 0]
+        self.assertEqual(brackets, [(2, "falling"), (29, "rising")])
+        self.assertEqual([(c["nodes"][0], c["direction"]) for c in doc["crossings"]], brackets)
+        dx = doc["inputs"]["grid"]["deltax_m"]
+        for crossing in doc["crossings"]:
+            i = crossing["nodes"][0]
+            self.assertTrue((i - 1) * dx < crossing["depth_m"] < i * dx)
 
 
 class Stops(unittest.TestCase):

@@ -17,23 +17,31 @@ For each trial of the file, as far as it holds the data:
 
 NN is the trial's place in the file (01, 02, ...), T its TRIAL number. The
 report prints the depth where Omega = 1 one spacing deeper than the node's
-depth; the figures draw it at the true depth, one spacing shallower.
+depth; the figures draw it at the true depth, one spacing shallower. The
+report's Omega is the program's, under the constants of DATA.DAT, and the
+figures say so.
 
-    plot_output.py --results PREFIX -o plots/ [--depth-unit mm|um] [--temperature-unit C|K]
+    plot_output.py --results PREFIX -o plots/ [--kinetics PRESET] [--depth-unit mm|um] [--temperature-unit C|K]
 
 draws the same three figures (NAME-history.png, NAME-profiles.png,
 NAME-map.png, NAME the last part of PREFIX) from what ``skinburn --results
 PREFIX`` wrote: the full-precision history of PREFIX.npy at the nodes' true
-depths, the depths where Omega = 1 from PREFIX.json. The paths of the files written are
-printed, one a line.
+depths. Omega and the depths where it passes through 1 are those of one
+kinetics model, named on every figure that shows them: --kinetics (a preset
+of the package: weaver-stoll, henriques, program-default), else, for a case
+of a parameter study, the kinetics its row was judged under (the case's
+case.json), else the constants the program read (the depths of PREFIX.json).
+The paths of the files written are printed, one a line.
 """
 
 from __future__ import annotations
 
 import argparse
+import json
+import math
 import os
 import sys
-from typing import List
+from typing import Any, List, Optional, Tuple
 
 import matplotlib
 
@@ -53,17 +61,30 @@ def _title(trial: Trial, what: str) -> str:
     return "Trial %d (%s, %s): %s" % (trial.number, trial.date, trial.executed_by, what)
 
 
+#: How the figures of OUTPUT.TXT name the kinetics: the report's Omega is the program's, under DATA.DAT's constants.
+PROGRAM_CONSTANTS = "the program's constants"
+
+
 def _omega_label(depth: float) -> str:
-    return "Omega = 1 at %.1f µm" % (depth * 1e6)
+    return "Omega = 1 at %.1f µm (%s)" % (depth * 1e6, PROGRAM_CONSTANTS)
+
+
+def _spacing(trial: Trial) -> Optional[float]:
+    """The node spacing (m): from a listed profile, else from the history node's depth; None for a history
+    of node 1 alone."""
+    for rows in ([trial.initial] if trial.initial is not None else []) + list(trial.profiles):
+        if rows is not None and len(rows.depths) > 1:
+            return rows.depths[1] - rows.depths[0]
+    history = trial.history
+    if history is not None and history.depth is not None and history.node > 1:
+        return history.depth / (history.node - 1)
+    return None
 
 
 def _true_depths(trial: Trial) -> List[float]:
-    """The depths (m) where Omega = 1, one spacing shallower than the report prints them."""
-    spacing = None
-    for rows in ([trial.initial] if trial.initial is not None else []) + list(trial.profiles):
-        if rows is not None and len(rows.depths) > 1:
-            spacing = rows.depths[1] - rows.depths[0]
-            break
+    """The depths (m) where Omega = 1, one spacing shallower than the report prints them (as printed where
+    the report gives no spacing)."""
+    spacing = _spacing(trial)
     return [d - spacing if spacing else d for d in trial.omega_depths]
 
 
@@ -84,9 +105,13 @@ def plot_history(trial: Trial, path: str) -> str:
     if history.depth is not None:
         what += " (depth %.4f mm)" % (history.depth * MM)
     ax.set_title(_title(trial, what))
-    notes = ["Omega at node %d = %.6g" % (node, omega)
+    notes = ["Omega at node %d = %.6g (%s)" % (node, omega, PROGRAM_CONSTANTS)
              for node, omega in trial.omega_nodes if node == history.node]
-    notes += [_omega_label(depth) for depth in _true_depths(trial)]
+    if _spacing(trial) is None:  # no spacing to place the depth at its node: as the report prints it
+        notes += ["Omega = 1 at %.1f µm as printed, one spacing deeper than the node (%s)"
+                  % (depth * 1e6, PROGRAM_CONSTANTS) for depth in trial.omega_depths]
+    else:
+        notes += [_omega_label(depth) for depth in _true_depths(trial)]
     if notes:
         ax.text(0.02, 0.97, "\n".join(notes), transform=ax.transAxes, va="top",
                 bbox=dict(boxstyle="round", fc="white", alpha=0.8))
@@ -162,47 +187,139 @@ def _temperature(values, unit: str):
     return values - 273.15 if unit == "C" else values
 
 
-def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str = "K"):
+def _package() -> None:
+    """Puts the package in python/ of this repository on the path."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "python")
+    if path not in sys.path:
+        sys.path.insert(0, path)
+
+
+def case_file(prefix: str) -> Optional[dict]:
+    """The case.json of a study case the prefix belongs to (beside its results, or one directory up for a
+    case on a trial, whose results lie in run/), or None."""
+    here = os.path.dirname(os.path.abspath(prefix))
+    places = [here] + ([os.path.dirname(here)] if os.path.basename(here) == "run" else [])
+    for place in places:
+        path = os.path.join(place, "case.json")
+        if os.path.isfile(path):
+            with open(path, encoding="utf-8") as stream:
+                return json.load(stream)
+    return None
+
+
+def program_kinetics_name(res: Any) -> str:
+    """The constants the program read, named: a preset's name where they are one's, else their values."""
+    _package()
+    from skinburn.kinetics import KINETICS
+
+    (own,) = res.program_kinetics.regimes
+    for kin in KINETICS.values():
+        if kin.single_set and math.isclose(kin.regimes[0].frequency_factor_per_s, own.frequency_factor_per_s,
+                                           rel_tol=1e-9) and math.isclose(kin.regimes[0].e_over_r_K,
+                                                                          own.e_over_r_K, rel_tol=1e-9):
+            return "%s: %s" % (PROGRAM_CONSTANTS, kin.name)
+    return "%s: P = %.4g 1/s, E/R = %.6g K" % (PROGRAM_CONSTANTS, own.frequency_factor_per_s, own.e_over_r_K)
+
+
+def omega_crossings(res: Any, kinetics: Any) -> Tuple[List[float], Any]:
+    """The depths (m) where Omega under ``kinetics`` passes through 1 between two nodes, and Omega per node.
+
+    Between two nodes the depth is where Omega of the history there
+    (``Results.temperature_at_depth``) is 1, as the package's assessment finds
+    its depths (Brent's method to 1e-9 of a spacing).
+    """
+    _package()
+    import numpy as np
+    from scipy.optimize import brentq
+    from skinburn.assess import omega_at_depth
+    from skinburn.kinetics import damage_integral
+
+    hist = res.temperature_K
+    node_omega = damage_integral(hist, res.deltat_s, kinetics)
+    above = node_omega >= 1.0
+    depths = []
+    for i in np.nonzero(above[:-1] != above[1:])[0]:
+        def f(z: float) -> float:
+            return math.log(max(omega_at_depth(hist, res.deltat_s, res.deltax_m, z, kinetics,
+                                               res.conductivity_W_mK), 1e-300))
+        lo, hi = i * res.deltax_m, (i + 1) * res.deltax_m
+        depths.append(float(brentq(f, lo, hi, xtol=1e-9 * res.deltax_m)) if f(lo) * f(hi) < 0 else
+                      (lo if above[i + 1] else hi))
+    return depths, node_omega
+
+
+def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str = "K", kinetics: Any = None):
     """The figures of a ``--results`` prefix, unsaved: {"history": fig, "profiles": fig, "map": fig}.
 
     Temperatures are the full-precision history of PREFIX.npy, depths the
-    nodes' true positions (i-1)*DELTAX, the depths where Omega = 1 those of
-    PREFIX.json's crossings; axes in the units chosen.
+    nodes' true positions (i-1)*DELTAX; axes in the units chosen. Omega and
+    the depths where it passes through 1 are under ``kinetics`` (a
+    ``skinburn.Kinetics``), else under the kinetics of the study case the
+    prefix belongs to (:func:`case_file`), else under the constants the
+    program read (the depths of PREFIX.json's crossings); every figure that
+    shows them names the model.
     """
-    import json
-
     import numpy as np
 
-    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "python"))
+    _package()
+    from skinburn.kinetics import Kinetics, damage_integral
     from skinburn.results import Results
 
     with open(prefix + ".json", encoding="utf-8") as stream:
         res = Results(json.load(stream), prefix)
+    case = case_file(prefix)
+    if kinetics is None and case is not None and case.get("kinetics"):
+        kinetics = Kinetics.from_dict(case["kinetics"])
     scale, dname = DEPTH_UNITS[depth_unit]
     tname = "°C" if temperature_unit == "C" else "K"
     hist = np.asarray(res.temperature_K)
     time, depth = res.time_s, res.depth_m * scale
-    crossings = [c["depth_m"] for c in res.crossings]
-    title = (res.inputs.document.get("title") or os.path.basename(prefix)) if res.inputs.document else prefix
-    label = lambda d: "Omega = 1 at %.4g %s" % (d * scale, dname)  # noqa: E731
+    node = res.output_node if res.output_node > 0 else 1
+    if kinetics is None:  # the program's own Omega and depths, as its bundle gives them
+        model = program_kinetics_name(res)
+        crossings = [c["depth_m"] for c in res.crossings]
+        node_omega = res.program_omega_unfloored
+    else:
+        model = kinetics.name
+        crossings, node_omega = omega_crossings(res, kinetics)
+    # Where no depth is drawn, say why: Omega is 1 or more at every node, or reaches 1 nowhere. (In the
+    # single-node mode the program integrated the output node alone: nothing to say of the others.)
+    reached = None
+    judged = kinetics is not None or res.outcome in ("burn-depth", "all-above", "all-below")
+    if not crossings and judged and node_omega.size and np.all(np.isfinite(node_omega)):
+        reached = ("Omega ≥ 1 at every node (%s)" if node_omega.min() >= 1.0 else "Omega reaches 1 nowhere (%s)") \
+            % model
+    title = (case or {}).get("title") or os.path.basename(prefix)
+    label = lambda d: "Omega = 1 at %.4g %s (%s)" % (d * scale, dname, model)  # noqa: E731
+
+    def note(ax: Any, text: str) -> None:
+        ax.text(0.02, 0.97, text, transform=ax.transAxes, va="top", fontsize="small",
+                bbox=dict(boxstyle="round", fc="white", alpha=0.8))
+
     figures = {}
 
-    node = res.output_node if res.output_node > 0 else 1
     fig, ax = plt.subplots(figsize=SIZE)
     ax.plot(time, _temperature(hist[:, node - 1], temperature_unit), color="tab:red", lw=1.5)
     ax.set_xlabel("Time (s)")
     ax.set_ylabel("Temperature (%s)" % tname)
     ax.set_title("%s: node %d at %.4g %s" % (title, node, depth[node - 1], dname), fontsize=10)
     ax.grid(True, alpha=0.3)
+    omega = float(node_omega[node - 1]) if kinetics is None else \
+        float(damage_integral(hist[:, node - 1], res.deltat_s, kinetics))
+    if math.isfinite(omega):
+        note(ax, "Omega at node %d = %.6g (%s)" % (node, omega, model))
     figures["history"] = fig
 
     fig, ax = plt.subplots(figsize=SIZE)
-    rows = sorted({round(k * (len(time) - 1) / (MAX_PROFILES - 1)) for k in range(MAX_PROFILES)})
+    rows = {round(k * (len(time) - 1) / (MAX_PROFILES - 1)) for k in range(MAX_PROFILES)}
+    rows = sorted(rows | {int(np.argmax(hist[:, 0]))})  # and the hottest moment of the surface
     colours = plt.cm.plasma(np.linspace(0.1, 0.9, len(rows)))
     for r, colour in zip(rows, colours):
         ax.plot(depth, _temperature(hist[r], temperature_unit), color=colour, lw=1.5, label="t = %g s" % time[r])
     for d in crossings:
         ax.axvline(d * scale, color="black", ls=":", lw=1.5, label=label(d))
+    if reached:
+        note(ax, reached)
     ax.set_xlabel("Depth (%s)" % dname)
     ax.set_ylabel("Temperature (%s)" % tname)
     ax.set_title("%s: temperature profiles" % title, fontsize=10)
@@ -219,6 +336,8 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
         ax.axhline(d * scale, color="cyan", ls="--", lw=1.5, label=label(d))
     if crossings:
         ax.legend(fontsize="small", loc="lower right")
+    if reached:
+        note(ax, reached)
     ax.invert_yaxis()
     ax.set_xlabel("Time (s)")
     ax.set_ylabel("Depth (%s)" % dname)
@@ -232,12 +351,26 @@ def main(argv=None) -> int:
     parser.add_argument("output", nargs="?", help="the OUTPUT.TXT of a data directory")
     parser.add_argument("-o", "--outdir", default="plots", help="directory for the PNG files (default: plots)")
     parser.add_argument("--results", metavar="PREFIX", help="draw from PREFIX.json and PREFIX.npy instead")
+    parser.add_argument("--kinetics", metavar="PRESET",
+                        help="with --results: Omega under this kinetics preset of the package (weaver-stoll, "
+                             "henriques, program-default); default: a study case's own, else the program's "
+                             "constants")
     parser.add_argument("--depth-unit", choices=sorted(DEPTH_UNITS), default="mm")
     parser.add_argument("--temperature-unit", choices=("C", "K"), default="K")
     args = parser.parse_args(argv)
+    if args.kinetics and not args.results:
+        parser.error("--kinetics draws from --results PREFIX (the report's Omega is the program's)")
     if args.results:
         try:
-            figures = results_figures(args.results, args.depth_unit, args.temperature_unit)
+            kinetics = None
+            if args.kinetics:
+                _package()
+                from skinburn.kinetics import kinetics_preset
+                kinetics = kinetics_preset(args.kinetics)
+            figures = results_figures(args.results, args.depth_unit, args.temperature_unit, kinetics)
+        except KeyError as error:
+            print("plot_output: %s" % error.args[0], file=sys.stderr)
+            return 2
         except (OSError, ValueError) as error:
             print("plot_output: %s: %s" % (args.results, error), file=sys.stderr)
             return 1

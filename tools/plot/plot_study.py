@@ -8,15 +8,22 @@ A line figure draws one quantity against one varied column (--x, default
 the first), one line for each value of the other varied columns: the depth
 Omega = 1 reaches under the study's kinetics (default), the threshold a
 search per case found, the peak surface temperature, or the depth the
-program's own Omega = 1 reaches. A case with no burn is drawn as an open
-marker on the bottom edge, named "no burn" in the legend, never as a depth
-of 0; failed cases are left out and named on standard error.
+program's own Omega = 1 reaches (under the constants of each case's
+DATA.DAT). A case with no burn is drawn as an open marker on the bottom
+edge, named "no burn" in the legend, never as a depth of 0; failed cases are
+left out and named on standard error.
 
 --map draws a two-key study as a burn-degree map: colour = degree (no burn,
 first, second, third), contours of the burn depth (or of the threshold in a
 search study), failed cases hatched. --stoll draws Stoll and Chianta's
 second-degree tolerance curve under a flux-time figure (a search of the
 exposure duration against a flux).
+
+Kinetics are never mixed: every quantity that rests on one (the degree, a
+depth, a threshold) is labelled with the model the study judged it under
+(the CSV's kinetics column). Where the cases were judged under several, each
+line holds one kinetics and says which in the legend; a map of several is
+refused.
 
 The title is the study's own (study.json beside the CSV) unless --title is
 given; axes carry units in the unit chosen. The path of the figure is printed.
@@ -39,6 +46,12 @@ FIXED = {"trial", "status", "burn", "degree", "kinetics", "omega_epidermis_base"
          "peak_T_K", "peak_T_C", "peak_node", "error", "dir", "runs", "deltax_um", "deltat_s",
          "after_exposure_s"}
 DEGREES = ("no burn", "first degree", "second degree", "third degree")
+ORDINALS = {"1": "first", "2": "second", "3": "third"}
+#: The varied column of a study that varies the kinetics (tools/study/study.py); the column "kinetics"
+#: names the model each row was judged under.
+KINETICS_COLUMN = "kinetics_preset"
+#: How the study tool names the constants a data directory's DATA.DAT gives, when no kinetics was chosen.
+AS_READ = "as the program read it"
 #: Stoll and Chianta's second-degree tolerance: (exposure s, absorbed heat flux kW/m^2).
 #: A. M. Stoll and M. A. Chianta, Method and rating system for evaluation of thermal protection,
 #: Aerospace Medicine 40 (1969) 1232-1238.
@@ -78,6 +91,42 @@ def axis_label(column: str, unit_choice: Optional[str] = None) -> Tuple[str, flo
     return column, 1.0, 0.0
 
 
+def kinetics_phrase(name: str) -> str:
+    """A kinetics model's name as a figure gives it."""
+    return "the program's constants" if name == AS_READ else name
+
+
+def kinetics_names(rows: List[Dict[str, str]]) -> List[str]:
+    """The kinetics the completed cases were judged under, in order of first appearance."""
+    return list(dict.fromkeys(r.get("kinetics", "") for r in rows if r.get("status") == "0" and r.get("kinetics")))
+
+
+def quantity_label(ycol: str, label: str, rows: List[Dict[str, str]], along: bool = False) -> str:
+    """The axis or contour label of a quantity, naming the kinetics it rests on.
+
+    ``label`` is :func:`axis_label`'s, "name (unit)". A depth or threshold
+    is "… under KINETICS" where the cases share one model, "…; kinetics per
+    line" where they do not (``along``: the kinetics vary along the axis).
+    """
+    name, unit = (label[: label.rfind(" (")], label[label.rfind(" ("):]) if " (" in label else (label, "")
+    if ycol.startswith("peak_T"):
+        return label
+    if ycol == "program_depth_um":
+        return f"depth where Omega = 1 under the program's constants{unit}"
+    if ycol == "depth_omega_1_um":
+        name = "depth where Omega = 1"
+    elif ycol.startswith("threshold_"):
+        degrees = {r.get("degree", "") for r in rows if r.get("status") == "0" and r.get("degree")}
+        if len(degrees) == 1:
+            name += f", {ORDINALS.get(degrees.pop(), '?')} degree"
+    names = kinetics_names(rows)
+    if len(names) == 1:
+        return f"{name} under {kinetics_phrase(names[0])}{unit}"
+    if not names:
+        return f"{name}{unit}"
+    return f"{name}{unit}; kinetics " + ("along the axis" if along else "per line")
+
+
 def y_column(fields: List[str], y: str) -> str:
     """The CSV column of a quantity."""
     if y == "depth":
@@ -104,13 +153,21 @@ def number_or_none(word: str) -> Optional[float]:
 def series(rows: List[Dict[str, str]], x: str, ycol: str
            ) -> Tuple[Dict[str, List[Tuple[str, float]]], Dict[str, List[str]], List[str]]:
     """Lines keyed by the other varied values, each [(x word, value)]; the x words of "no burn" per line;
-    and the cases left out (failed, or no value to draw)."""
+    and the cases left out (failed, or no value to draw).
+
+    A line never joins cases judged under different kinetics: where the study
+    has several (and they do not lie along x), the key names the kinetics.
+    """
     others = [c for c in varied_columns(list(rows[0].keys())) if c != x] if rows else []
+    by_kinetics = len(kinetics_names(rows)) > 1 and x != KINETICS_COLUMN
+    if by_kinetics:
+        others = [c for c in others if c != KINETICS_COLUMN]
     lines: Dict[str, List[Tuple[str, float]]] = {}
     unburnt: Dict[str, List[str]] = {}
     left_out = []
     for row in rows:
-        key = ", ".join(f"{c} = {row[c]}" for c in others if row[c] != "")
+        key = ", ".join([f"{c} = {row[c]}" for c in others if row[c] != ""]
+                        + ([f"kinetics = {kinetics_phrase(row.get('kinetics', ''))}"] if by_kinetics else []))
         cell = row.get(ycol, "")
         if row["status"] != "0":
             left_out.append(f"trial {row['trial']} (status {row['status'] or 'none'})")
@@ -146,8 +203,7 @@ def line_figure(rows: List[Dict[str, str]], x: str, y: str, title: str, depth_un
     lines, unburnt, left_out = series(rows, x, ycol)
     xlabel, xf, xo = axis_label(x, temp_unit if x.endswith(("_K", "_C")) else depth_unit)
     ylabel, yf, yo = axis_label(ycol, temp_unit if ycol.startswith("peak_T") else depth_unit)
-    if ycol == "depth_omega_1_um":
-        ylabel = ylabel.replace("depth_omega_1", "depth where Omega = 1")
+    ylabel = quantity_label(ycol, ylabel, rows, along=x == KINETICS_COLUMN)
     words = list(dict.fromkeys(w for pts in lines.values() for w, _ in pts))
     words += [w for ws in unburnt.values() for w in ws if w not in words]
     numeric = all(number_or_none(w) is not None for w in words)
@@ -195,6 +251,10 @@ def degree_map(rows: List[Dict[str, str]], x: str, yk: str, title: str, depth_un
 
     fields = list(rows[0].keys())
     search = any(f.startswith("threshold_") for f in fields)
+    names = kinetics_names(rows)
+    if len(names) > 1:
+        raise ValueError("the cases were judged under several kinetics (" + ", ".join(names) + "); a map "
+                         "shows one: draw a line figure, or a study of one kinetics")
     xs = sorted({number_or_none(r[x]) for r in rows} - {None})
     ys = sorted({number_or_none(r[yk]) for r in rows} - {None})
     if len(xs) < 2 or len(ys) < 2:
@@ -242,7 +302,9 @@ def degree_map(rows: List[Dict[str, str]], x: str, yk: str, title: str, depth_un
     ax.set_xlabel(xlabel)
     ax.set_ylabel(ylabel)
     ax.set_title(title, fontsize=10)
-    ax.legend(handles=handles, fontsize=8, loc="upper left", bbox_to_anchor=(1.01, 1.0))
+    legend = ax.legend(handles=handles, fontsize=8, loc="upper left", bbox_to_anchor=(1.01, 1.0),
+                       title=f"under {kinetics_phrase(names[0])}" if names else None, title_fontsize=8)
+    legend._legend_box.align = "left"
     fig.tight_layout()
     return fig
 

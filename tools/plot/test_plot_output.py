@@ -133,11 +133,33 @@ class RenderTest(unittest.TestCase):
                     for path in written:
                         self.check_png(path)
 
+    def test_the_reports_omega_is_named_the_programs(self):
+        import matplotlib.pyplot as plt
+        import plot_output
+
+        shown = []
+        saved = plot_output._save
+        plot_output._save = lambda figure, path: shown.append(figure) or path
+        try:
+            plot_output.plot_history(parse_output(golden("convection"))[0], "h.png")
+            plot_output.plot_profiles(parse_output(golden("flux-cooling"))[0], "p.png")
+        finally:
+            plot_output._save = saved
+        history, profiles = (f.axes[0] for f in shown)
+        # Node 1's history gives no spacing: the depth stays as the report prints it, and says so.
+        self.assertEqual(history.texts[0].get_text().splitlines(),
+                         ["Omega at node 1 = 29.3998 (the program's constants)",
+                          "Omega = 1 at 197.0 µm as printed, one spacing deeper than the node "
+                          "(the program's constants)"])
+        self.assertEqual(profiles.get_lines()[-1].get_label(), "Omega = 1 at 129.0 µm (the program's constants)")
+        plt.close("all")
+
     def test_omega_depth_is_drawn_at_the_node(self):
         from plot_output import _true_depths
         # The report prints node i at i*DELTAX; the node lies at (i-1)*DELTAX.
         self.assertAlmostEqual(_true_depths(parse_output(golden("airbag-jet"))[0])[0], 0.00008)
         self.assertAlmostEqual(_true_depths(parse_output(golden("flux-cooling"))[0])[0], 0.000129)
+        self.assertAlmostEqual(_true_depths(parse_output(golden("hot-liquid"))[0])[0], 0.000184)  # node 2's depth
 
     def test_two_trials_and_an_unreadable_file(self):
         with tempfile.TemporaryDirectory() as tmp:
@@ -194,6 +216,63 @@ class ResultsRenderTest(unittest.TestCase):
         for fig in figures.values():
             import matplotlib.pyplot as plt
             plt.close(fig)
+
+    def test_omega_is_drawn_under_one_kinetics_and_named(self):
+        import json
+        import shutil
+
+        import matplotlib.pyplot as plt
+        from plot_output import results_figures
+
+        sys.path.insert(0, os.path.join(HERE, "..", "..", "python"))
+        import skinburn as sb
+
+        def marks(figures):
+            lines = [l for l in figures["profiles"].axes[0].get_lines() if l.get_label().startswith("Omega = 1")]
+            notes = [t.get_text() for t in figures["history"].axes[0].texts]
+            title = figures["map"].axes[0].get_title()
+            for fig in figures.values():
+                plt.close(fig)
+            return [(l.get_xdata()[0], l.get_label()) for l in lines], notes, title
+
+        # By default the program's Omega, its constants named (the example's are the program's defaults).
+        (program,), notes, _ = marks(results_figures(self.prefix, "um"))
+        self.assertAlmostEqual(program[0], 79.82, places=1)
+        self.assertIn("the program's constants: skinburn default", program[1])
+        self.assertRegex(notes[0], r"^Omega at node 1 = \S+ \(the program's constants: skinburn default\)$")
+        # Under Weaver-Stoll: the depth the package's assessment gives, and only that one.
+        with open(self.prefix + ".json") as f:
+            res = sb.Results(json.load(f), self.prefix)
+        depth = sb.assess(res, sb.UNIFORM_DERMIS, sb.WEAVER_STOLL_1969).depth_reached_m[1.0]
+        omega = float(res.omega(sb.WEAVER_STOLL_1969, [1])[0])
+        (ws,), notes, _ = marks(results_figures(self.prefix, "um", "K", sb.WEAVER_STOLL_1969))
+        self.assertAlmostEqual(ws[0], depth * 1e6, places=6)
+        self.assertGreater(ws[0] - program[0], 10)
+        self.assertEqual(ws[1], "Omega = 1 at %.4g µm (Weaver-Stoll 1969)" % (depth * 1e6))
+        self.assertEqual(notes, ["Omega at node 1 = %.6g (Weaver-Stoll 1969)" % omega])
+        # A kinetics under which Omega reaches 1 nowhere says so instead of drawing nothing.
+        cold = sb.Kinetics.arrhenius(1.0, 1e6, 8.314, name="cold")
+        none, _, _ = marks(results_figures(self.prefix, "um", "K", cold))
+        self.assertEqual(none, [])
+        profiles = results_figures(self.prefix, "um", "K", cold)["profiles"].axes[0]
+        self.assertIn("Omega reaches 1 nowhere (cold)", [t.get_text() for t in profiles.texts])
+        plt.close("all")
+        # A study case: its case.json gives the title and the kinetics its row was judged under.
+        case = os.path.join(self.tmp, "st", "t002")
+        os.makedirs(case)
+        for ext in (".json", ".npy"):
+            shutil.copy(self.prefix + ext, case)
+        with open(os.path.join(case, "case.json"), "w") as f:
+            json.dump({"title": "Henriques case", "kinetics": {"preset": "henriques-1947"}}, f)
+        (he,), _, title = marks(results_figures(os.path.join(case, "r"), "um"))
+        self.assertIn("(Henriques 1947)", he[1])
+        self.assertEqual(title, "Henriques case: temperature through the depth")
+        # On the command line: --kinetics takes a preset; an unknown one is refused.
+        script = os.path.join(HERE, "plot_output.py")
+        run = subprocess.run([sys.executable, script, "--results", self.prefix, "--kinetics", "nonsense", "-o",
+                              os.path.join(self.tmp, "x")], capture_output=True, text=True, timeout=300)
+        self.assertEqual(run.returncode, 2)
+        self.assertIn("unknown kinetics 'nonsense'", run.stderr)
 
     def test_command_line(self):
         outdir = os.path.join(self.tmp, "plots")

@@ -58,6 +58,55 @@ class SeriesTest(unittest.TestCase):
         self.assertEqual(axis_label("jet.standoff_ratio")[0], "jet.standoff_ratio (nozzle diameters)")
 
 
+# A data-directory study judged under two kinetics (the "kinetics" key per case) and, in one case, under
+# the constants the program read.
+KINETICS = """trial,kinetics_preset,jet.velocity.scale,status,burn,degree,kinetics,omega_epidermis_base,\
+omega_dermis_base,depth_omega_053_um,depth_omega_1_um,program_outcome,program_depth_um,program_omega,peak_T_K,\
+peak_node,error,dir
+1,weaver-stoll,1,0,second-degree burn,2,Weaver-Stoll 1969,7.3,,99.9,95.2,burn-depth,79.8,,393.4,1,,st/t001/
+2,weaver-stoll,1.5,0,second-degree burn,2,Weaver-Stoll 1969,101,,116.3,111.6,burn-depth,99.7,,411.1,1,,st/t002/
+3,henriques,1,0,second-degree burn,2,Henriques 1947,607,,108.9,106.0,burn-depth,79.8,,393.4,1,,st/t003/
+4,henriques,1.5,0,second-degree burn,2,Henriques 1947,1e5,,124.9,122.1,burn-depth,99.7,,411.1,1,,st/t004/
+"""
+
+
+class KineticsTest(unittest.TestCase):
+    """Every quantity that rests on a kinetics model names it; no line or map mixes two."""
+
+    def setUp(self):
+        import matplotlib
+        matplotlib.use("Agg")
+
+    def test_a_line_holds_one_kinetics_and_names_it(self):
+        lines, _, _ = series(rows(KINETICS), "jet.velocity.scale", "depth_omega_1_um")
+        self.assertEqual(lines, {"kinetics = Weaver-Stoll 1969": [("1", 95.2), ("1.5", 111.6)],
+                                 "kinetics = Henriques 1947": [("1", 106.0), ("1.5", 122.1)]})
+        fig, _ = line_figure(rows(KINETICS), "jet.velocity.scale", "depth", "T", "um", "K", False)
+        self.assertEqual(fig.axes[0].get_ylabel(), "depth where Omega = 1 (µm); kinetics per line")
+        # Kinetics along the axis: one line per other value, each point its own model.
+        lines, _, _ = series(rows(KINETICS), "kinetics_preset", "depth_omega_1_um")
+        self.assertEqual(sorted(lines), ["jet.velocity.scale = 1", "jet.velocity.scale = 1.5"])
+        # One kinetics in the study: named on the axis, the program's own constants as such.
+        one = "\n".join(KINETICS.splitlines()[:3]) + "\n"
+        fig, _ = line_figure(rows(one), "jet.velocity.scale", "depth", "T", "um", "K", False)
+        self.assertEqual(fig.axes[0].get_ylabel(), "depth where Omega = 1 under Weaver-Stoll 1969 (µm)")
+        fig, _ = line_figure(rows(one), "jet.velocity.scale", "program_depth", "T", "um", "K", False)
+        self.assertEqual(fig.axes[0].get_ylabel(), "depth where Omega = 1 under the program's constants (µm)")
+        read = one.replace("Weaver-Stoll 1969", "as the program read it")
+        fig, _ = line_figure(rows(read), "jet.velocity.scale", "depth", "T", "um", "K", False)
+        self.assertEqual(fig.axes[0].get_ylabel(), "depth where Omega = 1 under the program's constants (µm)")
+        import matplotlib.pyplot as plt
+        plt.close("all")
+
+    def test_a_map_shows_one_kinetics_and_names_it(self):
+        with self.assertRaisesRegex(ValueError, "several kinetics \\(Weaver-Stoll 1969, Henriques 1947\\)"):
+            degree_map(rows(KINETICS), "jet.velocity.scale", "kinetics_preset", "M", "um", "K")
+        fig = degree_map(rows(), "exposure.standoff_ratio", "exposure.gas_temperature_K", "Map", "um", "K")
+        self.assertEqual(fig.axes[0].get_legend().get_title().get_text(), "under W")
+        import matplotlib.pyplot as plt
+        plt.close("all")
+
+
 class FigureTest(unittest.TestCase):
     def setUp(self):
         import matplotlib
@@ -67,7 +116,7 @@ class FigureTest(unittest.TestCase):
         fig, _ = line_figure(rows(), "exposure.gas_temperature_K", "depth", "Title", "mm", "C", False)
         ax = fig.axes[0]
         self.assertEqual((ax.get_xlabel(), ax.get_ylabel(), ax.get_title()),
-                         ("exposure.gas_temperature (°C)", "depth where Omega = 1 (mm)", "Title"))
+                         ("exposure.gas_temperature (°C)", "depth where Omega = 1 under W (mm)", "Title"))
         data = [l for l in ax.get_lines() if l.get_label() != "no burn" and len(l.get_xdata())]
         for line in data:
             if line.get_transform() == ax.transData:
@@ -79,7 +128,7 @@ class FigureTest(unittest.TestCase):
     def test_stoll_curve_under_flux_time(self):
         fig, _ = line_figure(rows(SEARCH), "exposure.flux_W_m2", "threshold", "T", "um", "K", True)
         ax = fig.axes[0]
-        self.assertEqual(ax.get_ylabel(), "threshold_duration (s)")
+        self.assertEqual(ax.get_ylabel(), "threshold_duration, second degree under W (s)")
         stoll = [l for l in ax.get_lines() if l.get_label().startswith("Stoll")][0]
         self.assertEqual(list(stoll.get_xdata())[0], STOLL_CHIANTA_1969[0][1] * 1e3)
 

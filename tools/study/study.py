@@ -70,6 +70,13 @@ AUTO_COOLING = {"tolerance": 0.01, "start_s": None, "max_doublings": 6}
 SETTLE = "settle.json"
 # A case the package refuses holds this file (its message) and the status "refused".
 REFUSED = "refused.txt"
+# Written beside every case's results with the CSV: the case's title and the skin and kinetics its row is
+# judged under (tools/plot/plot_output.py --results draws the case with them).
+CASE = "case.json"
+# Keys that choose how a case is judged, not what runs: on a data directory they change no file.
+JUDGED = ("kinetics", "skin")
+# The CSV column of the varied key "kinetics" (the column "kinetics" names the model each row was judged under).
+KINETICS_COLUMN = "kinetics_preset"
 
 
 class StudyError(Exception):
@@ -227,6 +234,43 @@ def after_jet_of(given: Any) -> Optional[dict]:
     return {"h_W_m2K": float(given["h_W_m2K"]), "ambient_K": float(given["ambient_K"])}
 
 
+def kinetics_of(value: Any, key: str = "kinetics") -> Kinetics:
+    """A kinetics model of the description: a preset's key or alias, or a whole object (Kinetics.to_dict)."""
+    try:
+        if isinstance(value, str):
+            return kinetics_preset(value)
+        if isinstance(value, dict):
+            return Kinetics.from_dict(value)
+    except (KeyError, ValueError, TypeError) as e:
+        raise StudyError(f"{key}: {e}")
+    raise StudyError(f"{key}: a preset's key (\"weaver-stoll-1969\", \"henriques\", ...) or a whole object")
+
+
+def skin_of(value: Any, key: str = "skin") -> Skin:
+    """A skin of the description: a preset's key, or a whole object (Skin.to_dict)."""
+    try:
+        if isinstance(value, str):
+            return skin_preset(value)
+        if isinstance(value, dict):
+            return Skin.from_dict(value)
+    except (KeyError, ValueError, TypeError) as e:
+        raise StudyError(f"{key}: {e}")
+    raise StudyError(f"{key}: a preset's key (\"uniform\", \"torvi-dale\", ...) or a whole object")
+
+
+def case_title(desc: "Description", template_title: str, number_: int, case: dict) -> str:
+    """The title of one case: the values it sets, then the study it belongs to.
+
+    ``case`` holds the case's own keys (not the study's fixed ones); a
+    ``title`` among them is the case's title as it stands.
+    """
+    if isinstance(case.get("title"), str) and case["title"].strip():
+        return case["title"]
+    values = ", ".join(f"{k} = {word_of(v)}" for k, v in case.items() if k != "title")
+    base = desc.title or (f"a study of '{template_title}'" if template_title else "a study")
+    return f"{values}; case {number_} of {base}" if values else f"Case {number_} of {base}"
+
+
 def temperature_of(value: Any, key: str) -> float:
     """A temperature word (``500K``, ``60C``) in K."""
     if isinstance(value, str) and value[-1:] in ("K", "C"):
@@ -256,186 +300,10 @@ def number(value: Any, key: str) -> float:
 
 
 # --- Lists of pairs of a data directory -----------------------------------------
+# The time tables of a data directory, cut, stretched or carried past the run's end, are the package's
+# (skinburn.tables): the same lists carry a data directory's run on past its end in skinburn.run.run_on.
 
-def r12(x: float) -> float:
-    """A time rounded to 12 significant digits (so that 0.05 + 0.03 is written 0.08)."""
-    return float("%.12g" % x)
-
-
-@dataclasses.dataclass
-class PairList:
-    """One list of (depth or time, value) pairs of a data directory, located by ``--check=json``.
-
-    ``pairs`` holds what the program read, ``new`` what a case writes
-    (times in s or depths in m, values in the table's unit). With as many
-    pairs as before only the words that change are replaced; otherwise the
-    whole list, from its first word to its last, and the word that counts
-    its pairs are written anew.
-    """
-
-    name: str
-    pairs: list
-    words: list
-    count: Optional[dict]
-    inline: bool
-    new: list = dataclasses.field(default_factory=list)
-
-    def __post_init__(self) -> None:
-        self.new = [[float(x), float(y)] for x, y in self.pairs]
-
-    def _y_word(self, y: float) -> str:
-        word = value_word(y, False)
-        if self.inline and word.startswith("-"):
-            raise ValueError(f"{self.name}: {word}: a signed value inline in DATA.DAT is skipped by the "
-                             "program; move the block to its separate data file")
-        return word
-
-    def edits(self) -> list[tuple[str, int, int, str]]:
-        """(file, byte offset, length, new text) that write ``new`` over the list."""
-        old = [[float(x), float(y)] for x, y in self.pairs]
-        if self.new == old or not self.words:
-            return []
-        if len(self.new) == len(old):
-            out = []
-            for w, (x0, y0), (x, y) in zip(self.words, old, self.new):
-                if x != x0:
-                    out.append((w["file"], w["x"][0], w["x"][1], value_word(x, False)))
-                if y != y0:
-                    out.append((w["file"], w["y"][0], w["y"][1], self._y_word(y)))
-            return out
-        if not self.count or not self.count.get("file"):
-            raise ValueError(f"{self.name}: this skinburn's --check=json gives no location of the list's "
-                             "count word (blocks[k].count / file_count, jet.boundary_count / velocity_count); "
-                             "rebuild skinburn")
-        first, last = self.words[0], self.words[-1]
-        start, end = first["x"][0], last["y"][0] + last["y"][1]
-        text = "\n".join(f"{value_word(x, False)} {self._y_word(y)}" for x, y in self.new)
-        return [(first["file"], start, end - start, text),
-                (self.count["file"], self.count["offset"], self.count["length"], str(len(self.new)))]
-
-    def value_before(self, t: float) -> float:
-        """The value the list reaches at ``t`` from the left (straight lines; the ends held)."""
-        xs = self.new
-        i = max((k for k, p in enumerate(xs) if p[0] < t), default=None)
-        if i is None:
-            return xs[0][1]
-        if i + 1 == len(xs):
-            return xs[i][1]
-        (x0, y0), (x1, y1) = xs[i], xs[i + 1]
-        return y1 if x1 == t else y0 + (y1 - y0) * (t - x0) / (x1 - x0)
-
-    def value_after(self, t: float) -> float:
-        """The value the list takes just after ``t`` (the second of two pairs at ``t``)."""
-        xs = self.new
-        i = max((k for k, p in enumerate(xs) if p[0] <= t), default=None)
-        if i is None:
-            return xs[0][1]
-        if i + 1 == len(xs):
-            return xs[i][1]
-        (x0, y0), (x1, y1) = xs[i], xs[i + 1]
-        return y0 + (y1 - y0) * (t - x0) / (x1 - x0)
-
-    def move_end(self, old_end: float, new_end: float, after: Optional[float] = None) -> None:
-        """Cut or stretch what the list holds before ``old_end`` to end at ``new_end``.
-
-        Pairs before the (new or old) end stay; a pair is inserted at the
-        cut with the value on the list's line there; on a stretch the value
-        reached at the old end is held to the new end. What follows the old
-        end moves by the change, unless ``after`` is given: then the list
-        takes that value from the new end on.
-        """
-        if new_end == old_end and after is None:
-            return
-        shift = new_end - old_end
-        reached = self.value_before(min(old_end, new_end))
-        following = self.value_after(old_end)
-        keep = [(x, y, False) for x, y in self.new if x < min(old_end, new_end)]
-        inserted = [(min(old_end, new_end), reached, True)]
-        if new_end > old_end:
-            inserted.append((new_end, reached, True))
-        if after is not None:
-            rest = [(new_end, float(after), True)]
-        else:
-            rest = [(new_end, following, True)] + [(r12(x + shift), y, False) for x, y in self.new if x > old_end]
-        self.new = _simplified(keep + inserted + rest)
-
-    def reach(self, run_end: float) -> None:
-        """Carry the list's last value to just past ``run_end`` (time tables must reach the run's end):
-        the last time moves when the list ends flat, else a pair is added."""
-        if not self.new or self.new[-1][0] >= run_end:
-            return
-        end = r12(run_end * 1.001)
-        if len(self.new) >= 2 and self.new[-2][1] == self.new[-1][1] and self.new[-2][0] < self.new[-1][0]:
-            self.new[-1][0] = end
-        else:
-            self.new.append([end, self.new[-1][1]])
-
-
-def _simplified(pairs: list) -> list:
-    """Pairs (x, y, inserted) without repeats and without inserted pairs that lie on the line
-    between their neighbours."""
-    out: list = []
-    for p in pairs:
-        if out and out[-1][0] == p[0] and out[-1][1] == p[1]:
-            if out[-1][2] and not p[2]:
-                out[-1] = p
-            continue
-        out.append(p)
-    k = 1
-    while k < len(out) - 1:
-        (x0, y0, _), (x, y, ins), (x1, y1, _) = out[k - 1], out[k], out[k + 1]
-        if ins and x0 < x < x1 and abs(y0 + (y1 - y0) * (x - x0) / (x1 - x0) - y) <= 1e-12 * max(1.0, abs(y)):
-            del out[k]
-        else:
-            k += 1
-    return [[x, y] for x, y, _ in out]
-
-
-def pair_list(report: Any, name: str) -> PairList:
-    """The list ``name`` of a check report: a block's table (``left_ambient``), ``jet.boundary``
-    (the jet's boundary list, the left_bc block read from LEFTIMP.DAT) or ``jet.velocity``."""
-    jet = report.jet
-    if name == "jet.velocity":
-        return PairList(name, jet["velocity_pairs"], jet.get("velocity_words") or [], jet.get("velocity_count"),
-                        False)
-    block = report.block("left_bc" if name == "jet.boundary" else name)
-    if name == "jet.boundary":
-        return PairList(name, block["pairs"], block.get("pair_words") or [], jet.get("boundary_count"), False)
-    inline = block.get("source") == "DATA.DAT"
-    count = block.get("count") if inline else block.get("file_count")
-    return PairList(name, block["pairs"], block.get("pair_words") or [], count, inline)
-
-
-def time_lists(report: Any) -> list[str]:
-    """The names of every list laid on the run's times (the jet's velocities included)."""
-    names = []
-    for b in report.document.get("blocks") or []:
-        if (b.get("laid") or {}).get("grid") == "time" and b.get("pair_words") and b.get("table"):
-            names.append("jet.boundary" if b.get("source") == "LEFTIMP.DAT" else b["table"])
-    if report.jet is not None and report.jet.get("velocity_words"):
-        names.append("jet.velocity")
-    return names
-
-
-def lengthen(directory: str, program: Program, run_end_s: float) -> int:
-    """Lengthen a data directory's run in place to at least ``run_end_s``: TIMESTEPS, and every time
-    table carried to the new end. Returns the new TIMESTEPS."""
-    from skinburn.trial import MAX_STEPS
-
-    d = DataDirectory(directory, program)
-    deltat = float(d.report.value("DELTAT"))
-    steps = max(1, math.ceil(run_end_s / deltat - 1e-9))
-    if steps > MAX_STEPS:
-        raise RuntimeError(f"{run_end_s:g} s needs {steps} steps of {deltat:g} s, beyond the program's "
-                           f"{MAX_STEPS}")
-    raw = []
-    for name in time_lists(d.report):
-        lst = pair_list(d.report, name)
-        lst.reach(steps * deltat)
-        raw += lst.edits()
-    for name, data in d.edited_files({"TIMESTEPS": steps}, raw).items():
-        Path(directory, name).write_bytes(data)
-    return steps
+from skinburn.tables import PairList, lengthen, pair_list, r12, time_lists  # noqa: E402,F401
 
 
 # --- Templates: a data directory ----------------------------------------------
@@ -479,6 +347,8 @@ class DirTemplate:
         key = JET_ALIASES.get(key, key)
         if key == DURATION:
             return "duration", key, "s"
+        if key in JUDGED or key == "title":
+            return "judged", key, ""
         if key.startswith("jet."):
             base = key.rsplit(".", 1)[0] if key.endswith((".scale", ".offset")) else key
             if base not in JET_UNITS:
@@ -517,6 +387,8 @@ class DirTemplate:
     def column(self, key: str, words: list) -> tuple[str, list]:
         """The CSV column of a varied key (its unit in the name) and its cells."""
         _, _, unit = self.canonical(key)
+        if key == "kinetics":
+            return KINETICS_COLUMN, words
         name = JET_ALIASES.get(key, key)
         if unit and not name.endswith("_" + unit):
             name += "_" + unit
@@ -550,6 +422,12 @@ class DirTemplate:
             if kind == "duration":
                 duration = number(value, key)
                 continue
+            if kind == "judged":  # checked here; it changes no file
+                if key == "kinetics":
+                    kinetics_of(value, key)
+                elif key == "skin":
+                    skin_of(value, key)
+                continue
             if isinstance(value, str) and value[-1:] in ("K", "C") and kind != "jet":
                 value = temperature_of(value, key)
             v = number(value, key)
@@ -569,6 +447,10 @@ class DirTemplate:
         if plan is not None and plan.get("auto"):
             files[SETTLE] = json.dumps(plan, sort_keys=True).encode()
         return files
+
+    def title(self) -> str:
+        """The template's title: its directory's name (the program discards DATA.DAT's title line)."""
+        return Path(os.path.abspath(self.d.path)).name
 
     def exposure_end_s(self) -> float:
         """When the template's exposure ends: the description's ``exposure_end_s``, else where the jet's
@@ -620,7 +502,8 @@ class DirTemplate:
         plan: dict = {"exposure_end_s": new_end, "after_exposure_s": after, "auto": auto}
         if auto:
             plan.update({"tolerance": float(rule["tolerance"]), "max_doublings": int(rule["max_doublings"]),
-                         "skin": self.desc.skin or "uniform", "kinetics": self.desc.kinetics})
+                         "skin": case.get("skin", self.desc.skin or "uniform"),
+                         "kinetics": case.get("kinetics", self.desc.kinetics)})
         return plan
 
     def _exposure(self, get: Any, values: dict, plan: dict) -> None:
@@ -677,6 +560,10 @@ class TrialTemplate:
         except (OSError, ValueError, KeyError, TypeError) as e:
             raise StudyError(f"{path}: not a trial of the package ({e})")
         self.desc = desc
+
+    def title(self) -> str:
+        """The trial's title."""
+        return str(self.data.get("title") or "")
 
     def _expanded(self, holder: Any, part: str) -> Any:
         """A preset skin or kinetics written out in full, so that its values can be set one by one."""
@@ -768,6 +655,8 @@ class TrialTemplate:
 
     def column(self, key: str, words: list) -> tuple[str, list]:
         """The CSV column of a varied key and its cells (temperatures in one unit, named)."""
+        if key == "kinetics":
+            return KINETICS_COLUMN, words
         temps = [w for w in words if isinstance(w, str) and w[-1:] in ("K", "C")]
         if temps and len(temps) == len([w for w in words if w is not None]):
             units = {w[-1] for w in temps}
@@ -793,13 +682,37 @@ def search_job(template: Any, desc: Description, path: str, number_: int, case: 
     s = desc.search
     base: Any = trial_from_dict(template.trial_dict(number_, case)) if template.kind == "trial" \
         else os.path.abspath(path)
-    skin = skin_preset(desc.skin) if desc.skin else None
+    skin, kin = judged_by(template, desc, case)
     if template.kind == "datadir" and skin is None:
         raise StudyError("a search on a data directory needs \"skin\" (whose criterion depths it uses)")
-    kin = kinetics_preset(desc.kinetics) if desc.kinetics else None
     job = SearchJob(base, s["vary"], float(s["range"][0]), float(s["range"][1]), int(s.get("degree", 2)), kin,
                     skin, s.get("unit"), None, float(s.get("rtol", 1e-3)), {"trial": number_})
     return job_to_dict(job)
+
+
+def judged_by(template: Any, desc: Description, case: dict) -> tuple[Optional[Skin], Optional[Kinetics]]:
+    """The skin and kinetics a case is judged under, None where the trial's own (a trial template) or,
+    for kinetics, the constants the program read (a data directory) decide.
+
+    A case's own ``skin`` or ``kinetics`` (a key it varies or the study sets) comes before the
+    description's; on a trial template that key has already set the trial's own.
+    """
+    out: list[Any] = []
+    for key, given, make in (("skin", desc.skin, skin_of), ("kinetics", desc.kinetics, kinetics_of)):
+        if key in case:
+            out.append(None if template.kind == "trial" else make(case[key], key))
+        else:
+            out.append(make(given, key) if given else None)
+    return out[0], out[1]
+
+
+def case_values(template: Any, desc: Description, number_: int, case: dict) -> dict:
+    """The values one case gives the template: the study's fixed ones, the case's own, and for a trial
+    its title (:func:`case_title`)."""
+    values = dict(desc.fixed, **case)
+    if template.kind == "trial":
+        values["title"] = case_title(desc, str(desc.fixed.get("title") or template.title()), number_, case)
+    return values
 
 
 def fingerprint(files: dict[str, bytes]) -> str:
@@ -818,10 +731,10 @@ def prepare(template: Any, desc: Description, study: str, force: bool) -> tuple[
     made = []
     for number_, case in enumerate(desc.cases, 1):
         try:
-            files = template.files(number_, dict(desc.fixed, **case))
+            values = case_values(template, desc, number_, case)
+            files = template.files(number_, values)
             if desc.search:
-                job = search_job(template, desc, os.path.join(study, names[number_ - 1]), number_,
-                                 dict(desc.fixed, **case))
+                job = search_job(template, desc, os.path.join(study, names[number_ - 1]), number_, values)
                 files["search.json"] = json.dumps(job, sort_keys=True).encode()
         except Refused as e:
             # Complete at once: a failed row with the package's message, nothing to run.
@@ -1005,8 +918,8 @@ def settle_case(directory: str, skinburn: str) -> int:
 
     plan = json.loads(Path(directory, SETTLE).read_text())
     program = Program.find(skinburn)
-    skin = skin_preset(plan["skin"])
-    kinetics = kinetics_preset(plan["kinetics"]) if plan.get("kinetics") else None
+    skin = skin_of(plan["skin"])
+    kinetics = kinetics_of(plan["kinetics"]) if plan.get("kinetics") else None
     after, steps, status = float(plan["after_exposure_s"]), [], 0
     message = ""
     for doubling in range(int(plan["max_doublings"]) + 1):
@@ -1134,11 +1047,14 @@ def growth(res: Results, depth_m: float, kinetics: Kinetics) -> Optional[float]:
     return math.log(end / max(late, 1e-300))
 
 
-def summarize(study: str, name: str, shown: str, template: Any, desc: Description) -> dict:
-    """The CSV cells of one case."""
+def summarize(study: str, name: str, shown: str, template: Any, desc: Description, number_: int) -> dict:
+    """The CSV cells of one case; writes the case's ``case.json`` (title, skin and kinetics judged under)."""
     from skinburn.trial import trial_from_dict
 
     path = os.path.join(study, name)
+    case = desc.cases[number_ - 1]
+    skin, kin = judged_by(template, desc, dict(desc.fixed, **case))
+    title = case_title(desc, str(desc.fixed.get("title") or template.title()), number_, case)
     status = (read_text(os.path.join(path, "status")) or "").strip()
     out = read_text(os.path.join(path, "stdout.txt")) or ""
     err = read_text(os.path.join(path, "stderr.txt")) or ""
@@ -1152,12 +1068,11 @@ def summarize(study: str, name: str, shown: str, template: Any, desc: Descriptio
             res = Results(json.loads(doc_path.read_text(encoding="utf-8")), prefix)
             if template.kind == "trial":
                 trial = trial_from_dict(json.loads(Path(path, "trial.json").read_text()))
-                skin = skin_preset(desc.skin) if desc.skin else trial.skin
-                kin = kinetics_preset(desc.kinetics) if desc.kinetics else trial.kinetics
+                skin, kin = skin or trial.skin, kin or trial.kinetics
             else:
-                skin = skin_preset(desc.skin) if desc.skin else skin_preset("uniform")
-                kin = kinetics_preset(desc.kinetics) if desc.kinetics else None
+                skin = skin or skin_preset("uniform")
             row.update(trial_cells(res, skin, kin, desc.temperature_unit))
+            write_case_file(path, title, skin, kin)
     if not status:
         row["error"] = "did not complete (run the study again to resume)"
     elif status == "refused":
@@ -1166,6 +1081,19 @@ def summarize(study: str, name: str, shown: str, template: Any, desc: Descriptio
         code = int(status)
         row["error"] = f"killed by signal {code - 128}" if code > 128 else f"exit status {code}"
     return row
+
+
+def write_case_file(path: str, title: str, skin: Optional[Skin], kinetics: Optional[Kinetics]) -> None:
+    """``case.json`` of a case with results: its title, and the skin and kinetics its row is judged under
+    (``kinetics`` null: the constants the program read). Written anew with every CSV."""
+    doc = {"title": title,
+           "skin": skin.to_dict() if skin is not None else None,
+           "kinetics": kinetics.to_dict() if kinetics is not None else None,
+           "kinetics_name": kinetics.name if kinetics is not None else None}
+    text = json.dumps(doc, indent=1, sort_keys=True) + "\n"
+    target = Path(path, CASE)
+    if read_text(str(target)) != text:
+        target.write_text(text, encoding="utf-8")
 
 
 def search_column(desc: Description, template: Any) -> str:
@@ -1222,7 +1150,7 @@ def write_csv(path: str, study: str, shown: str, names: list, template: Any, des
         out = csv.DictWriter(f, fields, lineterminator="\n", extrasaction="ignore")
         out.writeheader()
         for number_, name in enumerate(names, 1):
-            row = summarize(study, name, shown, template, desc)
+            row = summarize(study, name, shown, template, desc, number_)
             statuses.append(row["status"])
             failed += case_failed(os.path.join(study, name), row["status"] or None)
             growing += bool(row.get("omega_growth_last_quarter")) and \

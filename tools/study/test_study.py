@@ -524,6 +524,101 @@ class TrialTemplateTest(unittest.TestCase):
         self.assertNotEqual(rows[3]["depth_omega_1_um"], "no burn")
 
 
+class PerCaseTest(unittest.TestCase):
+    """Each case carries its own title; a data-directory case may choose its own kinetics (and skin), its row
+    and its figures judged under them."""
+
+    def setUp(self):
+        sys.path.insert(0, os.path.join(ROOT, "python"))
+        self.tmp = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.tmp)
+
+    def prepared(self, template, description):
+        path = os.path.join(self.tmp, "d.json")
+        with open(path, "w") as f:
+            json.dump(description, f)
+        desc = study.read_description(path)
+        tmpl = study.load_template(template, study.Program.find(SKINBURN), desc)
+        names, _ = study.prepare(tmpl, desc, os.path.join(self.tmp, "st"), True)
+        return [os.path.join(self.tmp, "st", n) for n in names]
+
+    def test_trial_cases_carry_their_own_titles(self):
+        from skinburn.scenarios import flash_fire
+        template = os.path.join(self.tmp, "fire.json")
+        with open(template, "w") as f:
+            json.dump(flash_fire(84e3, 2.0).to_dict(), f)
+        titles = []
+        for description in ({"grid": {"exposure.flux_W_m2": [20e3, 40e3]}},
+                            {"title": "Fire study", "cases": [{"exposure.flux_W_m2": 20e3, "kinetics": "henriques"},
+                                                              {"exposure.flux_W_m2": 30e3, "title": "Mine"}]}):
+            for case in self.prepared(template, description):
+                with open(os.path.join(case, "trial.json")) as f:
+                    titles.append(json.load(f)["title"])
+        self.assertEqual(titles, [
+            "exposure.flux_W_m2 = 20000; case 1 of a study of 'Flash fire 84 kW/m2 for 2 s'",
+            "exposure.flux_W_m2 = 40000; case 2 of a study of 'Flash fire 84 kW/m2 for 2 s'",
+            "exposure.flux_W_m2 = 20000, kinetics = henriques; case 1 of Fire study",
+            "Mine"])
+
+    def test_a_data_directory_case_chooses_its_kinetics(self):
+        import skinburn as sb
+        from skinburn.results import Results
+        template = os.path.join(self.tmp, "template")
+        shutil.copytree(os.path.join(ROOT, "examples", "airbag-jet"), template,
+                        ignore=shutil.ignore_patterns("expected"))
+        description = {"title": "Judged two ways", "skin": "uniform",
+                       "cases": [{"kinetics": "weaver-stoll"}, {"kinetics": "henriques", "skin": "torvi-dale"},
+                                 {"jet.velocity.scale": 1.0}]}
+        cases = self.prepared(template, description)
+        # The kinetics and the skin change no input file.
+        read_back = [values(check_json(c)) for c in cases]
+        for doc in read_back:
+            doc.pop("TRIAL")
+        self.assertEqual(read_back, [read_back[0]] * 3)
+        with open(os.path.join(self.tmp, "d.json"), "w") as f:
+            json.dump(description, f)
+        run = subprocess.run([sys.executable, os.path.join(HERE, "study.py"), "--quiet", "--skinburn", SKINBURN,
+                              "template", "d.json", "st"], cwd=self.tmp, capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        with open(os.path.join(self.tmp, "st", "study.csv")) as f:
+            header = f.readline().rstrip("\n").split(",")
+            f.seek(0)
+            rows = list(csv.DictReader(f))
+        self.assertEqual((header[1], header.count("kinetics")), ("kinetics_preset", 1))
+        with open(os.path.join(cases[0], "results.json")) as f:
+            res = Results(json.load(f), os.path.join(cases[0], "results"))
+        judged = [(sb.UNIFORM_DERMIS, sb.WEAVER_STOLL_1969), (sb.TORVI_DALE_1994, sb.HENRIQUES_1947),
+                  (sb.UNIFORM_DERMIS, res.program_kinetics)]
+        for row, case, (skin, kin) in zip(rows, cases, judged):
+            a = sb.assess(res, skin, kin)
+            self.assertEqual((row["kinetics"], row["omega_epidermis_base"], row["depth_omega_1_um"]),
+                             (a.kinetics.name, "%.4g" % a.omega_epidermis_base, "%.1f" % (a.depth_reached_m[1.0] * 1e6)))
+            with open(os.path.join(case, "case.json")) as f:
+                doc = json.load(f)
+            self.assertEqual((doc["kinetics_name"], doc["skin"]), (kin.name if kin.key else None,
+                                                                   {"preset": skin.key}))
+        self.assertNotEqual(rows[0]["depth_omega_1_um"], rows[1]["depth_omega_1_um"])
+        self.assertEqual(rows[2]["kinetics_preset"], "")
+        with open(os.path.join(cases[1], "case.json")) as f:
+            self.assertEqual(json.load(f)["title"], "kinetics = henriques, skin = torvi-dale; case 2 of Judged two ways")
+        # The case's figures draw Omega under the case's kinetics, and say so.
+        sys.path.insert(0, os.path.join(ROOT, "tools", "plot"))
+        import matplotlib
+        matplotlib.use("Agg")
+        from plot_output import results_figures
+        figures = results_figures(os.path.join(cases[1], "results"), "um")
+        (mark,) = [l for l in figures["profiles"].axes[0].get_lines() if l.get_label().startswith("Omega = 1")]
+        self.assertAlmostEqual(mark.get_xdata()[0], float(rows[1]["depth_omega_1_um"]), delta=0.05)
+        self.assertIn("(Henriques 1947)", mark.get_label())
+        # A settling case keeps its own kinetics; a kinetics no preset names stops the study before it runs.
+        (settled,) = self.prepared(template, {"cases": [{"kinetics": "henriques", "exposure.duration_s": 0.05}],
+                                              "after_jet": {"h_W_m2K": 10, "ambient_K": 300}})
+        with open(os.path.join(settled, study.SETTLE)) as f:
+            self.assertEqual((json.load(f)["kinetics"]), "henriques")
+        with self.assertRaisesRegex(study.StudyError, "unknown kinetics 'nonsense'"):
+            self.prepared(template, {"cases": [{"kinetics": "nonsense"}]})
+
+
 if __name__ == "__main__":
     if shutil.which("parallel") is None:
         print("GNU parallel is not installed: skipped")

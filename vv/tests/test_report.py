@@ -57,6 +57,10 @@ def test_validation_document(tmp_path: Path, with_water: bool) -> None:
     assert ("## Hot-water contact" in text) == with_water
     assert "none" in text if with_water else True
     assert "All " in text and "bands hold" in text
+    # The summary says, in the sentence of the Weaver-Stoll agreement, that it is not independent, and which are.
+    summary = next(line for line in text.splitlines() if line.startswith("**Summary.**"))
+    sentence = summary.split(". ")[0]
+    assert "not independent" in sentence and "the independent comparisons are Henriques" in sentence
 
 
 def test_verification_document(tmp_path: Path) -> None:

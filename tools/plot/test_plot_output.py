@@ -251,12 +251,9 @@ class ResultsRenderTest(unittest.TestCase):
         self.assertEqual(ws[1], "Omega = 1 at %.4g µm (Weaver-Stoll 1969)" % (depth * 1e6))
         self.assertEqual(notes, ["Omega at node 1 = %.6g (Weaver-Stoll 1969)" % omega])
         # A kinetics under which Omega reaches 1 nowhere says so instead of drawing nothing.
-        cold = sb.Kinetics.arrhenius(1.0, 1e6, 8.314, name="cold")
-        none, _, _ = marks(results_figures(self.prefix, "um", "K", cold))
-        self.assertEqual(none, [])
-        profiles = results_figures(self.prefix, "um", "K", cold)["profiles"].axes[0]
-        self.assertIn("Omega reaches 1 nowhere (cold)", [t.get_text() for t in profiles.texts])
-        plt.close("all")
+        figures = results_figures(self.prefix, "um", "K", sb.Kinetics.arrhenius(1.0, 1e6, 8.314, name="cold"))
+        self.assertIn("Omega reaches 1 nowhere (cold)", [t.get_text() for t in figures["profiles"].axes[0].texts])
+        self.assertEqual(marks(figures)[0], [])
         # A study case: its case.json gives the title and the kinetics its row was judged under.
         case = os.path.join(self.tmp, "st", "t002")
         os.makedirs(case)

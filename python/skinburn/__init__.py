@@ -20,21 +20,24 @@ from .kinetics import (HENRIQUES_1947, KINETICS, PROGRAM_DEFAULT, PROGRAM_OMEGA_
                        Kinetics, Regime, damage_integral, kinetics_preset)
 from .program import CheckReport, InputError, Program, ProgramError
 from .results import NonFiniteHistory, Results
-from .run import Settlement, run, settle
-from .search import BracketError, SearchFailure, SearchResult, SearchJob, search, search_many
+from .run import RunOnRecord, Settlement, run, run_on, settle
+from .search import BracketError, SearchFailure, SearchResult, SearchJob, StillGrowing, search, search_many
 from .skin import SKINS, TORVI_DALE_1994, UNIFORM_DERMIS, Layer, Skin, skin_preset
+from .spread import SpreadRow, search_spread, spread, spread_table
+from .tables import RunOn
 from .trial import AutoCooling, AutoGrid, Grid, Trial, trial_from_dict, write_trial
 from .units import Temperature, celsius, kelvin
 
 __version__ = "1.0.0"
 
 __all__ = [
-    "AIR_1ATM", "Assessment", "AirbagJet", "AutoCooling", "AutoGrid", "BracketError", "CRITERIA", "CheckReport",
+    "AIR_1ATM", "AirbagJet", "Assessment", "AutoCooling", "AutoGrid", "BracketError", "CRITERIA", "CheckReport",
     "Convection", "Criterion", "DataDirectory", "DirectoryChanged", "GasTable", "Grid", "HENRIQUES_1947",
     "HeatFlux", "HeldTemperature", "InitialProfile", "InnerConvection", "InputError", "Insulated", "KINETICS",
     "Kinetics", "Layer", "NonFiniteHistory", "PROGRAM_DEFAULT", "PROGRAM_OMEGA_FLOOR", "Program", "ProgramError",
-    "Regime", "Results", "SKINS", "SearchFailure", "SearchResult", "SearchJob", "Series", "Settlement", "Skin",
-    "SurfaceTemperature", "TORVI_DALE_1994", "Temperature", "Trial", "UNIFORM_DERMIS", "WEAVER_STOLL_1969", "assess",
-    "assess_history", "celsius", "criterion", "damage_integral", "kelvin", "kinetics_preset", "run", "search",
-    "search_many", "settle", "skin_preset", "trial_from_dict", "write_trial",
+    "Regime", "Results", "RunOn", "RunOnRecord", "SKINS", "SearchFailure", "SearchJob", "SearchResult", "Series",
+    "Settlement", "Skin", "SpreadRow", "StillGrowing", "SurfaceTemperature", "TORVI_DALE_1994", "Temperature",
+    "Trial", "UNIFORM_DERMIS", "WEAVER_STOLL_1969", "assess", "assess_history", "celsius", "criterion",
+    "damage_integral", "kelvin", "kinetics_preset", "run", "run_on", "search", "search_many", "search_spread",
+    "settle", "skin_preset", "spread", "spread_table", "trial_from_dict", "write_trial",
 ]

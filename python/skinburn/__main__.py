@@ -24,10 +24,12 @@ from .datadir import DataDirectory, DirectoryChanged
 from .kinetics import KINETICS, Kinetics, kinetics_preset
 from .program import Program, ProgramError
 from .results import NonFiniteHistory, write_csv
-from .run import run
+from .run import run, run_on
 from .scenarios import SCENARIOS
 from .search import BracketError, SearchResult, SearchJob, search_many
 from .skin import SKINS, Skin, skin_preset
+from .spread import search_spread, spread, spread_table
+from .tables import RunOn
 from .trial import Trial, trial_from_dict
 from .units import celsius, kelvin
 
@@ -81,6 +83,32 @@ def _subject(args: argparse.Namespace, program: Program, scratch: Path) -> tuple
     return d, skin_preset(args.skin) if args.skin else None
 
 
+def _after(text: Optional[str]) -> Optional[RunOn]:
+    """``--after``: insulated, continued, none, air:H:AMBIENT (W/(m^2 K), a temperature with its unit)
+    or held:TEMPERATURE."""
+    kind, _, rest = (text or "insulated").partition(":")
+    values = rest.split(":") if rest else []
+
+    def temperature(word: str) -> Any:
+        t = _value(word)
+        if not hasattr(t, "K"):
+            raise UsageError(f"--after: a temperature is given with its unit (20C, 293.15K), not {word!r}")
+        return t
+    if kind == "none" and not values:
+        return None
+    if kind in ("insulated", "continued") and not values:
+        return RunOn(kind)
+    if kind == "air" and len(values) == 2:
+        try:
+            h = float(values[0])
+        except ValueError:
+            raise UsageError(f"--after air:H:AMBIENT: H is a number in W/(m^2 K), not {values[0]!r}") from None
+        return RunOn.air(h, temperature(values[1]))
+    if kind == "held" and len(values) == 1:
+        return RunOn.held(temperature(values[0]))
+    raise UsageError(f"--after takes insulated, air:H:AMBIENT, held:TEMPERATURE, continued or none, not {text!r}")
+
+
 def _common(p: argparse.ArgumentParser) -> None:
     p.add_argument("datadir", nargs="?", help="a data directory (its input files are copied; it is not changed)")
     p.add_argument("--trial", help="a trial description in JSON (see the template command)")
@@ -91,6 +119,12 @@ def _common(p: argparse.ArgumentParser) -> None:
                    help="change a value first: a DATA.DAT entry, jet.* or a block of a data directory; a dotted "
                         "field of a trial (temperatures with their unit: 60C, 333.15K)")
     p.add_argument("--skinburn", help="the skinburn binary (default: $SKINBURN, then build/default/skinburn)")
+    p.add_argument("--spread", action="store_true",
+                   help="one table over every kinetics preset (and, with --all-skins, every skin preset; with "
+                        "--absorptivity, each absorptivity): how much the answer rests on the model")
+    p.add_argument("--all-skins", action="store_true", help="with --spread: every skin preset")
+    p.add_argument("--absorptivity", metavar="A1,A2,...",
+                   help="with --spread: scale a trial's absorbed flux (HeatFlux) by each of these")
 
 
 def cmd_assess(args: argparse.Namespace, scratch: Path) -> int:
@@ -100,8 +134,20 @@ def cmd_assess(args: argparse.Namespace, scratch: Path) -> int:
         print("skinburn: give --skin for a data directory (the criteria need the epidermis and dermis bases)",
               file=sys.stderr)
         return 2
-    res = run(subject, program)
     kin: Optional[Kinetics] = kinetics_preset(args.kinetics) if args.kinetics else None
+    after = _after(args.after)
+    if args.spread:
+        rows = spread(subject, skin, skins=_skins(args), absorptivities=_absorptivities(args.absorptivity),
+                      after=after, program=program)
+        print(spread_table(rows))
+        if args.csv:
+            _write_rows(args.csv, [r.row() for r in rows])
+            print(f"  csv: {args.csv}")
+        return 0
+    if isinstance(subject, Trial) or after is None:
+        res = run(subject, program)
+    else:
+        res = run_on(subject, skin, kin, after, program=program)
     a = assess(res, skin, kin)
     print(a.verdict())
     if res.crossings:
@@ -118,11 +164,45 @@ def cmd_assess(args: argparse.Namespace, scratch: Path) -> int:
     return 0
 
 
+def _skins(args: argparse.Namespace) -> Optional[list[Skin]]:
+    """Every skin preset with ``--all-skins``, else None (the trial's, or ``--skin``)."""
+    return list(SKINS.values()) if args.all_skins else None
+
+
+def _absorptivities(text: Optional[str]) -> Optional[list[float]]:
+    """``--absorptivity A1,A2,...``: absorptivities (no unit), or None."""
+    if not text:
+        return None
+    try:
+        return [float(v) for v in text.split(",") if v.strip()]
+    except ValueError:
+        raise UsageError(f"--absorptivity takes numbers separated by commas, not {text!r}") from None
+
+
+def _write_rows(path: str, rows: list[dict]) -> None:
+    header: list[str] = []
+    for row in rows:
+        header += [k for k in row if k not in header]
+    write_csv(path, header, [[row.get(k) for k in header] for row in rows])
+
+
 def cmd_search(args: argparse.Namespace, scratch: Path) -> int:
     program = Program.find(args.skinburn)
     subject, skin = _subject(args, program, scratch)
     kin = kinetics_preset(args.kinetics) if args.kinetics else None
     lo, hi = args.range
+    if args.spread:
+        if args.for_:
+            raise UsageError("--spread runs one search per model; give no --for with it")
+        base = subject if isinstance(subject, Trial) else str(subject.path)
+        found = search_spread(base, args.vary, lo, hi, args.degree, skin, skins=_skins(args),
+                              absorptivities=_absorptivities(args.absorptivity), unit=args.unit, rtol=args.rtol,
+                              after=_after(args.after), processes=args.jobs, program=program)
+        print(spread_table(found))
+        if args.csv:
+            _write_rows(args.csv, [r.row() for r in found])
+            print(f"csv: {args.csv}")
+        return 0 if all(isinstance(r, SearchResult) for r in found) else 1
     cases: list[dict[str, Any]] = [{}]
     if args.for_:
         name, _, values = args.for_.partition("=")
@@ -139,7 +219,8 @@ def cmd_search(args: argparse.Namespace, scratch: Path) -> int:
         if not isinstance(base, Trial):
             base = str(base.path)
         labels = {k: (v.K if hasattr(v, "K") else v) for k, v in case.items()}
-        searches.append(SearchJob(base, args.vary, lo, hi, args.degree, kin, skin, args.unit, None, args.rtol, labels))
+        searches.append(SearchJob(base, args.vary, lo, hi, args.degree, kin, skin, args.unit, None, args.rtol, labels,
+                                  _after(args.after)))
     parallel = None
     if args.parallel is not None:
         parallel = list(args.parallel) + (["-j", str(args.jobs)] if args.jobs else [])
@@ -158,10 +239,7 @@ def cmd_search(args: argparse.Namespace, scratch: Path) -> int:
             status = max(status, 3 if r.kind == "BracketError" else 1)
         rows.append(r.row())
     if args.csv:
-        header: list[str] = []
-        for row in rows:
-            header += [k for k in row if k not in header]
-        write_csv(args.csv, header, [[row.get(k) for k in header] for row in rows])
+        _write_rows(args.csv, rows)
         print(f"csv: {args.csv}")
     return status
 
@@ -202,6 +280,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     _common(p)
     p.add_argument("--csv", help="write a one-row summary CSV")
     p.add_argument("--nodes-csv", help="write the per-node CSV")
+    p.add_argument("--after", metavar="PHASE",
+                   help="a data directory whose damage still grows at the run's end is run on with its exposed "
+                        "face: insulated (the default), air:H:AMBIENT (e.g. air:10:20C), held:TEMPERATURE, "
+                        "continued (its tables' last values), or none (no verdict while the damage grows)")
     p.set_defaults(func=cmd_assess)
     p = sub.add_parser("search", help="find where a burn degree is first reached as one value varies")
     _common(p)
@@ -216,6 +298,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                         "(e.g. --parallel --slf hosts.txt); last on the line")
     p.add_argument("--rtol", type=float, default=1e-3, help="relative tolerance of the value found (default 1e-3)")
     p.add_argument("--csv", help="write one row per search")
+    p.add_argument("--after", metavar="PHASE",
+                   help="as for assess: how a data directory's run is carried on while its damage grows "
+                        "(insulated, the default; air:H:AMBIENT; held:TEMPERATURE; continued; none)")
     p.set_defaults(func=cmd_search)
     p = sub.add_parser("search-job", help="run one search from a JSON file (a job of search_many)")
     p.add_argument("job")

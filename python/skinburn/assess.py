@@ -14,6 +14,7 @@ two nodes that bracket it.
 """
 from __future__ import annotations
 
+import dataclasses
 import math
 from dataclasses import dataclass, field
 from typing import Optional
@@ -21,47 +22,25 @@ from typing import Optional
 import numpy as np
 import numpy.typing as npt
 
-from .kinetics import Kinetics, damage_integral
 from .checks import positive
+from .criteria import CRITERIA, DEGREE_NAMES, Criterion, criterion  # noqa: F401 (Criterion, criterion: also found here)
+from .kinetics import Kinetics, damage_integral
 from .results import Results, depth_weights, require_finite
 from .skin import Skin
 
 
-@dataclass(frozen=True)
-class Criterion:
-    """Omega at least ``threshold`` at the base of ``layer`` means a burn of ``degree``."""
-
-    degree: int
-    threshold: float
-    layer: str  # "epidermis" or "dermis"
-    source: str
-
-    def __post_init__(self) -> None:
-        positive(self.threshold, "threshold (Omega, no unit)")
-        if self.layer not in ("epidermis", "dermis"):
-            raise ValueError(f"a criterion is judged at the base of the epidermis or the dermis, not {self.layer!r}")
+# Omega below this share of the first-degree threshold is too small to judge a grid or a cooling time by;
+# Omega above this many times the highest threshold leaves the degree beyond doubt.
+_RELEVANT = 0.01 * min(c.threshold for c in CRITERIA)
+_BEYOND_DOUBT = 100.0 * max(c.threshold for c in CRITERIA)
+_THRESHOLDS = sorted({c.threshold for c in CRITERIA})
 
 
-_HENRIQUES = ("F. C. Henriques Jr., Studies of thermal injury V, Archives of Pathology 43 (1947) 489-502: "
-              "Omega = 0.53 at the epidermis base for first degree, 1 for complete (transepidermal) necrosis")
-#: The burn criteria, mildest first.
-CRITERIA: tuple[Criterion, ...] = (
-    Criterion(1, 0.53, "epidermis", _HENRIQUES),
-    Criterion(2, 1.0, "epidermis", _HENRIQUES),
-    Criterion(3, 1.0, "dermis",
-              "Omega = 1 at the base of the dermis, as used by D. A. Torvi and J. D. Dale, J. Biomech. Eng. "
-              "116 (1994) 250-255, and later skin-burn models"),
-)
+#: How much the damage may still grow over the last quarter of a run (the measure of
+#: :func:`cooling_growth`, about the relative growth) for the run's end to be judged.
+GROWTH_TOLERANCE = 0.01
 
-DEGREE_NAMES = {0: "no burn", 1: "first-degree burn", 2: "second-degree burn", 3: "third-degree burn"}
-
-
-def criterion(degree: int) -> Criterion:
-    """The criterion of a degree (1, 2 or 3)."""
-    for c in CRITERIA:
-        if c.degree == degree:
-            return c
-    raise ValueError(f"burn degrees are 1, 2 and 3, not {degree!r}")
+_ORDINALS = {1: "first", 2: "second", 3: "third"}
 
 
 @dataclass(frozen=True)
@@ -73,9 +52,18 @@ class Assessment:
     ``depth_reached_m`` maps each threshold (0.53, 1.0) to the deepest depth
     in m where Omega is at least it (None: nowhere; ``model_depth_m`` when
     the whole model is past it).
+
+    ``degree`` is None when the damage was still growing at the run's end
+    (:func:`assess`): ``growth`` (:func:`cooling_growth`) exceeded
+    ``tolerance``, and ``degree_so_far`` is the degree the run's end shows,
+    a lower bound. ``omega_three_quarters`` holds Omega at the two criterion
+    depths three quarters through the run; ``criterion_times_s`` the time
+    (s) each degree's criterion was met within the run (None: not met);
+    ``run_end_s`` the run's end (s); ``run_on`` says how the run was
+    carried on past its given end, if it was.
     """
 
-    degree: int
+    degree: Optional[int]
     kinetics: Kinetics
     epidermis_base_m: float
     dermis_base_m: float
@@ -84,27 +72,79 @@ class Assessment:
     depth_reached_m: dict[float, Optional[float]]
     model_depth_m: float
     notes: tuple[str, ...] = field(default=())
+    growth: Optional[float] = None
+    tolerance: float = GROWTH_TOLERANCE
+    degree_so_far: Optional[int] = None
+    omega_three_quarters: tuple[Optional[float], Optional[float]] = (None, None)
+    criterion_times_s: dict[int, Optional[float]] = field(default_factory=dict)
+    run_end_s: Optional[float] = None
+    run_on: Optional[str] = None
+
+    @property
+    def still_growing(self) -> bool:
+        """True when no degree is given because the damage was still growing at the run's end."""
+        return self.degree is None
 
     @property
     def name(self) -> str:
-        """``no burn``, ``first-degree burn``, ..."""
-        return DEGREE_NAMES[self.degree]
+        """``no burn``, ``first-degree burn``, ...; ``no verdict`` while the damage still grew."""
+        return "no verdict" if self.degree is None else DEGREE_NAMES[self.degree]
 
     def verdict(self) -> str:
-        """A short text for a person."""
+        """A short text for a person: the degree (or why none is given), Omega at the criterion
+        depths, the depths each threshold reaches, whether the damage had stopped growing and how
+        the run was carried on, and when each criterion was met."""
         def om(v: Optional[float]) -> str:
             return "beyond the model" if v is None else f"{v:.3g}"
 
         def um(v: Optional[float]) -> str:
             return "nowhere" if v is None else f"{v * 1e6:.0f} um"
-        lines = [f"{self.name[0].upper()}{self.name[1:]} ({self.kinetics.name} kinetics).",
+        if self.degree is None:
+            so_far = DEGREE_NAMES[self.degree_so_far or 0]
+            head = (f"No verdict ({self.kinetics.name} kinetics): Omega was still growing when the run "
+                    f"ended; {'no burn' if not self.degree_so_far else 'at least a ' + so_far} so far.")
+        else:
+            head = f"{self.name[0].upper()}{self.name[1:]} ({self.kinetics.name} kinetics)."
+        lines = [head,
                  f"  Omega {om(self.omega_epidermis_base)} at the epidermis base "
                  f"({self.epidermis_base_m * 1e6:.0f} um), {om(self.omega_dermis_base)} at the dermis base "
                  f"({self.dermis_base_m * 1e6:.0f} um).",
                  f"  Omega >= 0.53 reaches {um(self.depth_reached_m.get(0.53))}, "
                  f"Omega >= 1 reaches {um(self.depth_reached_m.get(1.0))}."]
+        if self.growth is not None:
+            lines.append("  " + self._growth_line())
+        if self.criterion_times_s:
+            lines.append("  " + self._times_line())
         lines += [f"  Note: {n}" for n in self.notes]
         return "\n".join(lines)
+
+    def _growth_line(self) -> str:
+        """Whether the damage had stopped growing, and how the run was carried on."""
+        growth = self.growth or 0.0
+        change = "past a threshold in the last quarter of the run" if math.isinf(growth) else \
+            f"{100 * growth:.3g} % over the last quarter of the run"
+        if self.degree is None:
+            grew = []
+            for (what, end), before in zip((("epidermis base", self.omega_epidermis_base),
+                                            ("dermis base", self.omega_dermis_base)), self.omega_three_quarters):
+                if end is not None and before is not None and end > before and end >= _RELEVANT:
+                    grew.append(f"at the {what} from {before:.3g} to {end:.3g}")
+            where = f" (Omega {', '.join(grew)})" if grew else ""
+            text = (f"Still growing: the damage grew {change}{where}, more than the "
+                    f"{100 * self.tolerance:g} % allowed; run on past the exposure for a verdict")
+            return text + (f" ({self.run_on})." if self.run_on else ".")
+        if self.run_on:
+            return f"Run on {self.run_on}; then the damage had stopped growing ({change})."
+        return f"The damage had stopped growing by the run's end ({change})."
+
+    def _times_line(self) -> str:
+        """When each criterion was met within the run."""
+        parts = []
+        for degree, t in sorted(self.criterion_times_s.items()):
+            parts.append(f"{_ORDINALS[degree]} degree at {t:.4g} s" if t is not None else
+                         f"{_ORDINALS[degree]} degree not")
+        end = f" (the run ends at {self.run_end_s:.4g} s)" if self.run_end_s is not None else ""
+        return f"Criteria met: {', '.join(parts)}{end}."
 
     def row(self) -> dict:
         """A flat dict for CSV."""
@@ -118,6 +158,11 @@ class Assessment:
             "omega_dermis_base": self.omega_dermis_base,
             "depth_omega_053_m": self.depth_reached_m.get(0.53),
             "depth_omega_1_m": self.depth_reached_m.get(1.0),
+            "growth_last_quarter": self.growth,
+            "degree_so_far": self.degree_so_far,
+            **{f"time_degree_{d}_s": t for d, t in sorted(self.criterion_times_s.items())},
+            "run_end_s": self.run_end_s,
+            "run_on": self.run_on or "",
             "notes": " ".join(self.notes),
         }
 
@@ -200,14 +245,21 @@ def assess_history(temperature_K: npt.ArrayLike, deltat_s: float, deltax_m: floa
                       model_depth, tuple(notes))
 
 
-def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kinetics] = None) -> Assessment:
-    """The burn degree at the end of a run.
+def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kinetics] = None,
+           tolerance: float = GROWTH_TOLERANCE) -> Assessment:
+    """The burn degree at the end of a run, given only when the damage had stopped growing.
 
     ``skin`` gives the criterion depths (default: the trial's skin, when the
     package wrote the trial); ``kinetics`` the damage model (default: the
-    trial's, else the constants the program read). A history holding NaN or
-    infinity raises :class:`~skinburn.results.NonFiniteHistory`.
+    trial's, else the constants the program read). When the damage still
+    grew by more than ``tolerance`` over the last quarter of the run
+    (:func:`cooling_growth`, about the relative growth) no degree is given:
+    ``degree`` is None and the verdict says how much Omega still grew (run
+    on first: :class:`~skinburn.trial.AutoCooling` for a trial, ``run_on``
+    of :func:`skinburn.run.run` for a data directory). A history holding
+    NaN or infinity raises :class:`~skinburn.results.NonFiniteHistory`.
     """
+    positive(tolerance, "tolerance (relative, no unit)")
     results.require_finite()
     trial = results.trial
     if skin is None:
@@ -216,5 +268,91 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
         skin = trial.skin
     if kinetics is None:
         kinetics = trial.kinetics if trial is not None else results.program_kinetics
-    return assess_history(results.temperature_K, results.deltat_s, results.deltax_m, skin.epidermis_base_m,
-                          skin.dermis_base_m, kinetics, results.conductivity_W_mK)
+    judged = assess_history(results.temperature_K, results.deltat_s, results.deltax_m, skin.epidermis_base_m,
+                            skin.dermis_base_m, kinetics, results.conductivity_W_mK)
+    omegas = _criterion_omegas(results, skin, kinetics)
+    late = _last_quarter(results.rows)
+    growth = _change(_judge(results, kinetics, omegas, late), _judge(results, kinetics, omegas))
+    deepest = (results.nodes - 1) * results.deltax_m
+    before = tuple(float(omegas[late - 1, k]) if depth <= deepest * (1 + 1e-12) else None
+                   for k, depth in enumerate((skin.epidermis_base_m, skin.dermis_base_m)))
+    record = getattr(results, "run_on", None)
+    growing = growth > tolerance
+    return dataclasses.replace(
+        judged, degree=None if growing else judged.degree, growth=growth, tolerance=tolerance,
+        degree_so_far=judged.degree, omega_three_quarters=before,  # type: ignore[arg-type]
+        criterion_times_s=results.criterion_times(skin, kinetics),
+        run_end_s=(results.rows - 1) * results.deltat_s, run_on=record.text() if record is not None else None)
+
+
+# --- Whether the damage had stopped growing ------------------------------------------
+
+def _criterion_omegas(res: Results, skin: Skin, kinetics: Kinetics) -> np.ndarray:
+    """Running Omega (rows x 2) at the skin's epidermis and dermis bases (0 below the model)."""
+    hist = res.temperature_K
+    cols = []
+    deepest = (res.nodes - 1) * res.deltax_m
+    for depth in (skin.epidermis_base_m, skin.dermis_base_m):
+        if depth > deepest:
+            cols.append(np.zeros(res.rows))
+            continue
+        a, b, i = depth_weights(depth, res.deltax_m, res.nodes, res.conductivity_W_mK)
+        col = a * np.asarray(hist[:, i], dtype=float)
+        if b:
+            col = col + b * np.asarray(hist[:, i + 1], dtype=float)
+        cols.append(damage_integral(col, res.deltat_s, kinetics, cumulative=True))
+    return np.stack(cols, axis=1)
+
+
+@dataclass(frozen=True)
+class _Judged:
+    """What a run's burn degree rests on: Omega at the criterion depths, the depths each threshold reaches."""
+
+    omega: tuple[float, ...]
+    depths_m: tuple[Optional[float], ...]
+
+
+def _judge(res: Results, kinetics: Kinetics, omega_rows: np.ndarray, rows: Optional[int] = None) -> _Judged:
+    """The result after the first ``rows`` rows of the history (all by default)."""
+    hist = res.temperature_K if rows is None else res.temperature_K[:rows]
+    node_omega = damage_integral(hist, res.deltat_s, kinetics)
+    depths = tuple(depth_reached(hist, res.deltat_s, res.deltax_m, t, kinetics, res.conductivity_W_mK,
+                                 node_omega) for t in _THRESHOLDS)
+    return _Judged(tuple(float(x) for x in omega_rows[(rows or len(omega_rows)) - 1]), depths)
+
+
+def _change(old: _Judged, new: _Judged) -> float:
+    """The largest |ln(new/old)| of the result: Omega where the degree is in doubt, and the depths.
+
+    A threshold reached in one result and not in the other is an infinite change.
+    """
+    changes = [0.0]
+    for a, b in zip(old.omega, new.omega):
+        if max(a, b) >= _RELEVANT and min(a, b) <= _BEYOND_DOUBT:
+            changes.append(abs(math.log(max(b, 1e-300) / max(a, 1e-300))))
+    for a, b in zip(old.depths_m, new.depths_m):
+        if (a is None) != (b is None) or (a == 0.0) != (b == 0.0):
+            changes.append(math.inf)
+        elif a and b:
+            changes.append(abs(math.log(b / a)))
+    return max(changes)
+
+
+def _last_quarter(rows: int) -> int:
+    """The rows of a history up to three quarters through the run."""
+    return int(math.floor(0.75 * (rows - 1))) + 1
+
+
+def cooling_growth(res: Results, skin: Skin, kinetics: Kinetics) -> float:
+    """How much the result still changed over the last quarter of a run: the measure
+    :class:`~skinburn.trial.AutoCooling` settles the time after the exposure by.
+
+    The largest |ln(end / three quarters through)| of Omega at the skin's
+    criterion depths (where the degree is in doubt: from 1 % of the lowest
+    threshold to 100 times the highest) and of the depths Omega = 0.53 and 1
+    reach (a threshold reached at the end and not before is an infinite
+    change). Works on any run with a history (``--results``), a data
+    directory's included; dimensionless, about the relative growth.
+    """
+    om = _criterion_omegas(res, skin, kinetics)
+    return _change(_judge(res, kinetics, om, _last_quarter(res.rows)), _judge(res, kinetics, om))

@@ -232,6 +232,37 @@ def damage_integral(temperature_K: npt.ArrayLike, deltat_s: float, kinetics: Kin
     return total[0] if single else total
 
 
+def time_to_reach(temperature_K: npt.ArrayLike, deltat_s: float, kinetics: Kinetics,
+                  omega: float) -> Optional[float]:
+    """The first time (s) at which the running Omega of one point's history reaches ``omega``.
+
+    ``temperature_K`` is one point's history (K, records at r * ``deltat_s``
+    s). Within the step where Omega passes ``omega`` the time is found on
+    the integrator's own rule (Simpson's rule over the part of the step,
+    the temperature on the straight line between the two records), so it
+    agrees with :func:`damage_integral` at both ends of the step. None when
+    Omega stays below ``omega`` over the whole history; 0 for ``omega`` <= 0.
+    """
+    col = np.asarray(temperature_K, dtype=float).reshape(-1)
+    if omega <= 0:
+        return 0.0
+    running = damage_integral(col, deltat_s, kinetics, cumulative=True)
+    hit = np.nonzero(running >= omega)[0]
+    if hit.size == 0:
+        return None
+    j = int(hit[0])
+    t0, t1, before = float(col[j - 1]), float(col[j]), float(running[j - 1])
+
+    def short(theta: float) -> float:
+        rates = kinetics.rate_per_s(np.array([t0, t0 + 0.5 * theta * (t1 - t0), t0 + theta * (t1 - t0)]))
+        return before + theta * deltat_s / 6.0 * float(rates[0] + 4.0 * rates[1] + rates[2]) - omega
+
+    from scipy.optimize import brentq  # SciPy loads only when a root is wanted
+
+    theta = 1.0 if short(1.0) <= 0.0 else float(brentq(short, 0.0, 1.0, xtol=1e-12))
+    return (j - 1 + theta) * deltat_s
+
+
 def constant_temperature_omega(temperature_K: float, duration_s: float, kinetics: Kinetics) -> float:
     """Omega of a point held at one temperature (K) for ``duration_s`` (s): k(T) t."""
     return float(kinetics.rate_per_s(temperature_K)) * duration_s

@@ -18,7 +18,8 @@ from typing import Any, Callable, Optional, Sequence, Union
 import numpy as np
 import numpy.typing as npt
 
-from .kinetics import Kinetics, damage_integral
+from .criteria import CRITERIA
+from .kinetics import Kinetics, damage_integral, time_to_reach
 from .program import CheckReport
 
 PathLike = Union[str, os.PathLike]
@@ -109,6 +110,7 @@ class Results:
         self.layout = layout
         self.directory = directory
         self.settlement: Any = None
+        self.run_on: Any = None  # how a data directory's run was carried on (skinburn.run.run_on)
         self.inputs = CheckReport(document.get("inputs") or {}, directory)
         grid = self.inputs.grid
         self.deltax_m: float = float(grid.get("deltax_m", math.nan))
@@ -317,6 +319,46 @@ class Results:
         """Omega at a depth (m) from the history there (:meth:`temperature_at_depth`)."""
         kin = kinetics if kinetics is not None else self.program_kinetics
         return float(damage_integral(self.temperature_at_depth(depth_m), self.deltat_s, kin))
+
+    def _point_history(self, depth_m: Optional[float], node: Optional[int]) -> np.ndarray:
+        """The history (K) at a depth (m) or at a node (1-based); exactly one of them."""
+        if (depth_m is None) == (node is None):
+            raise TypeError("give a depth_m or a node, not both or neither")
+        if node is not None:
+            if not 1 <= int(node) <= self.nodes:
+                raise ValueError(f"node {node} is not one of the run's nodes 1 to {self.nodes}")
+            return np.asarray(self.temperature_K[:, int(node) - 1], dtype=float)
+        return self.temperature_at_depth(float(depth_m))  # type: ignore[arg-type]
+
+    def omega_history(self, depth_m: Optional[float] = None, *, node: Optional[int] = None,
+                      kinetics: Optional[Kinetics] = None) -> np.ndarray:
+        """Omega through time at a depth (m) or a node (1-based): one value per row of ``time_s``,
+        0 at row 0, the last :meth:`omega_at_depth` (or :meth:`omega` of the node).
+
+        Default kinetics: the constants the program read.
+        """
+        kin = kinetics if kinetics is not None else self.program_kinetics
+        return damage_integral(self._point_history(depth_m, node), self.deltat_s, kin, cumulative=True)
+
+    def time_omega_reaches(self, omega: float, depth_m: Optional[float] = None, *, node: Optional[int] = None,
+                           kinetics: Optional[Kinetics] = None) -> Optional[float]:
+        """The first time (s) at which Omega at a depth (m) or a node reaches ``omega``; None when it
+        does not within the run. Found within its step on the integrator's rule
+        (:func:`skinburn.kinetics.time_to_reach`)."""
+        kin = kinetics if kinetics is not None else self.program_kinetics
+        return time_to_reach(self._point_history(depth_m, node), self.deltat_s, kin, omega)
+
+    def criterion_times(self, skin: Any, kinetics: Optional[Kinetics] = None) -> dict[int, Optional[float]]:
+        """The time (s) each burn criterion (:data:`skinburn.criteria.CRITERIA`) is first met within the
+        run, by degree; None for one not met, or judged below the model. ``skin`` gives the
+        depths of the epidermis and dermis bases (m)."""
+        deepest = (self.nodes - 1) * self.deltax_m
+        out: dict[int, Optional[float]] = {}
+        for c in CRITERIA:
+            depth = skin.epidermis_base_m if c.layer == "epidermis" else skin.dermis_base_m
+            out[c.degree] = None if depth > deepest * (1 + 1e-12) else \
+                self.time_omega_reaches(c.threshold, depth, kinetics=kinetics)
+        return out
 
     # --- tables --------------------------------------------------------------------------
     def node_table(self, kinetics: Optional[Kinetics] = None) -> dict[str, np.ndarray]:

@@ -1,33 +1,29 @@
-"""Running trials: write, run with ``--results``, and settle automatic grids and cooling times."""
+"""Running trials: write, run with ``--results``, settle automatic grids and cooling times, and carry
+a data directory's run on past its end while its damage still grows (:func:`run_on`)."""
 from __future__ import annotations
 
 import math
 import os
 import shutil
 import tempfile
+import weakref
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Optional, Union
 
 import numpy as np
 
-from .assess import CRITERIA, depth_reached
-from .datadir import DataDirectory, copy_inputs
-from .kinetics import Kinetics, damage_integral
+from .assess import _change, _criterion_omegas, _judge, _Judged, _last_quarter, cooling_growth
+from .datadir import DataDirectory, copy_inputs, write_whole
+from .kinetics import Kinetics
 from .program import Program
-from .results import Results, depth_weights
+from .results import Results
 from .skin import Skin
+from .tables import PhaseRefused, RunOn, phase_edits
 from .trial import MAX_NODES, MAX_STEPS, AutoCooling, AutoGrid, Grid, Trial, layout, write_trial
 
 PathLike = Union[str, os.PathLike]
 ProgramLike = Optional[Union[Program, PathLike]]
-
-# Omega below this share of the first-degree threshold is too small to judge a grid or a cooling time by;
-# Omega above this many times the highest threshold leaves the degree beyond doubt.
-_RELEVANT = 0.01 * min(c.threshold for c in CRITERIA)
-_BEYOND_DOUBT = 100.0 * max(c.threshold for c in CRITERIA)
-_THRESHOLDS = sorted({c.threshold for c in CRITERIA})
-
 
 @dataclass
 class Settlement:
@@ -36,7 +32,8 @@ class Settlement:
     ``steps`` lists, for each run, what was tried and what it gave:
     ``{"deltax_m", "deltat_s", "after_s", "omega": [at the epidermis base, at the dermis base],
     "depths_m": [reached by Omega 0.53, by Omega 1]}``, with ``"growth"`` (cooling runs) or
-    ``"change"`` (against the grid before). ``grid_change`` and ``cooling_growth`` are the last of each.
+    ``"change"`` (against the grid before). ``grid_change`` and ``cooling_growth`` are the last of each;
+    ``level`` the refinement level of the grid chosen (0: the first grid).
     """
 
     grid: Grid
@@ -45,6 +42,7 @@ class Settlement:
     grid_change: Optional[float] = None
     cooling_growth: Optional[float] = None
     steps: list[dict] = field(default_factory=list)
+    level: int = 0
 
 
 def _workdir() -> Path:
@@ -102,94 +100,29 @@ def run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike = N
     return run_directory(target, prog, None, None, cleanup, raise_errors)
 
 
-def _criterion_omegas(res: Results, skin: Skin, kinetics: Kinetics) -> np.ndarray:
-    """Running Omega (rows x 2) at the skin's epidermis and dermis bases (0 below the model)."""
-    hist = res.temperature_K
-    cols = []
-    deepest = (res.nodes - 1) * res.deltax_m
-    for depth in (skin.epidermis_base_m, skin.dermis_base_m):
-        if depth > deepest:
-            cols.append(np.zeros(res.rows))
-            continue
-        a, b, i = depth_weights(depth, res.deltax_m, res.nodes, res.conductivity_W_mK)
-        col = a * np.asarray(hist[:, i], dtype=float)
-        if b:
-            col = col + b * np.asarray(hist[:, i + 1], dtype=float)
-        cols.append(damage_integral(col, res.deltat_s, kinetics, cumulative=True))
-    return np.stack(cols, axis=1)
-
-
-@dataclass(frozen=True)
-class _Judged:
-    """What a run's burn degree rests on: Omega at the criterion depths, the depths each threshold reaches."""
-
-    omega: tuple[float, ...]
-    depths_m: tuple[Optional[float], ...]
-
-
-def _judge(res: Results, kinetics: Kinetics, omega_rows: np.ndarray, rows: Optional[int] = None) -> _Judged:
-    """The result after the first ``rows`` rows of the history (all by default)."""
-    hist = res.temperature_K if rows is None else res.temperature_K[:rows]
-    node_omega = damage_integral(hist, res.deltat_s, kinetics)
-    depths = tuple(depth_reached(hist, res.deltat_s, res.deltax_m, t, kinetics, res.conductivity_W_mK,
-                                 node_omega) for t in _THRESHOLDS)
-    return _Judged(tuple(float(x) for x in omega_rows[(rows or len(omega_rows)) - 1]), depths)
-
-
-def _change(old: _Judged, new: _Judged) -> float:
-    """The largest |ln(new/old)| of the result: Omega where the degree is in doubt, and the depths.
-
-    A threshold reached in one result and not in the other is an infinite change.
-    """
-    changes = [0.0]
-    for a, b in zip(old.omega, new.omega):
-        if max(a, b) >= _RELEVANT and min(a, b) <= _BEYOND_DOUBT:
-            changes.append(abs(math.log(max(b, 1e-300) / max(a, 1e-300))))
-    for a, b in zip(old.depths_m, new.depths_m):
-        if (a is None) != (b is None) or (a == 0.0) != (b == 0.0):
-            changes.append(math.inf)
-        elif a and b:
-            changes.append(abs(math.log(b / a)))
-    return max(changes)
-
-
-def _last_quarter(rows: int) -> int:
-    """The rows of a history up to three quarters through the run."""
-    return int(math.floor(0.75 * (rows - 1))) + 1
-
-
-def cooling_growth(res: Results, skin: Skin, kinetics: Kinetics) -> float:
-    """How much the result still changed over the last quarter of a run: the measure
-    :class:`~skinburn.trial.AutoCooling` settles the time after the exposure by.
-
-    The largest |ln(end / three quarters through)| of Omega at the skin's
-    criterion depths (where the degree is in doubt: from 1 % of the lowest
-    threshold to 100 times the highest) and of the depths Omega = 0.53 and 1
-    reach (a threshold reached at the end and not before is an infinite
-    change). Works on any run with a history (``--results``), a data
-    directory's included; dimensionless, about the relative growth.
-    """
-    om = _criterion_omegas(res, skin, kinetics)
-    return _change(_judge(res, kinetics, om, _last_quarter(res.rows)), _judge(res, kinetics, om))
-
-
 def _grid_at(auto: AutoGrid, trial: Trial, level: int) -> Grid:
     return Grid(auto.spacing_m(trial.skin, level), auto.step_s(trial.exposure.duration_s, level))
 
 
-def settle(trial: Trial, program: ProgramLike = None) -> tuple[Trial, Settlement, Results]:
+def settle(trial: Trial, program: ProgramLike = None, start_level: int = 0,
+           start_after_s: Optional[float] = None) -> tuple[Trial, Settlement, Results]:
     """Settle an automatic grid and cooling time by runs; returns the explicit trial, how, and its run.
 
     The cooling time is settled on the first grid, then the grid is refined
     with that cooling time (see :class:`~skinburn.trial.AutoGrid` and
     :class:`~skinburn.trial.AutoCooling`). The trial chosen is the coarser of
     the first two grids that agree; its run is returned as well.
+    ``start_level`` and ``start_after_s`` (s) start from a refinement level
+    and a cooling time found before (a search checking its grid at a new
+    root): the grid chosen is then never coarser than that level.
     """
     prog = Program.find(program)
     auto_grid = trial.grid if isinstance(trial.grid, AutoGrid) else None
     auto_cool = trial.after_exposure_s if isinstance(trial.after_exposure_s, AutoCooling) else None
-    grid: Grid = _grid_at(auto_grid, trial, 0) if auto_grid else trial.grid  # type: ignore[assignment]
-    after = auto_cool.first_s(trial.exposure.duration_s) if auto_cool else float(trial.after_exposure_s)  # type: ignore[arg-type]
+    level = start_level if auto_grid else 0
+    grid: Grid = _grid_at(auto_grid, trial, level) if auto_grid else trial.grid  # type: ignore[assignment]
+    after = (start_after_s if start_after_s is not None else auto_cool.first_s(trial.exposure.duration_s)) \
+        if auto_cool else float(trial.after_exposure_s)  # type: ignore[arg-type]
     settlement = Settlement(grid, after)
 
     def attempt(g: Grid, a: float) -> tuple[Results, np.ndarray, _Judged]:
@@ -219,7 +152,6 @@ def settle(trial: Trial, program: ProgramLike = None) -> tuple[Trial, Settlement
             res, om, judged = attempt(grid, after)
     chosen = res
     if auto_grid:
-        level = 0
         while True:
             if level >= auto_grid.max_refinements:
                 raise RuntimeError(f"the grid did not settle within {auto_grid.max_refinements} refinements "
@@ -242,7 +174,110 @@ def settle(trial: Trial, program: ProgramLike = None) -> tuple[Trial, Settlement
         grid = _grid_at(auto_grid, trial, level)
         chosen = res
     settlement.grid = grid
+    settlement.level = level
     settlement.after_exposure_s = after
     explicit = trial.replace("grid", grid).replace("after_exposure_s", after)
     chosen.settlement = settlement
     return explicit, settlement, chosen
+
+
+# --- A data directory's run carried on while the damage grows ------------------------
+
+@dataclass
+class RunOnRecord:
+    """How a data directory's run was carried on past its given end (``results.run_on``).
+
+    ``given_end_s``: the run's end as given (s); ``after_s``: the time
+    carried on past it (s; 0 when it was not); ``growth_as_given`` and
+    ``growth``: :func:`cooling_growth` of the run as given and of the last
+    run; ``steps``: every run tried, ``{"after_s", "growth"}``; ``refused``:
+    why the run could not be carried on (the face cannot take the phase, or
+    the program's capacity), else None.
+    """
+
+    phase: RunOn
+    given_end_s: float
+    growth_as_given: float
+    after_s: float = 0.0
+    growth: Optional[float] = None
+    steps: list[dict] = field(default_factory=list)
+    refused: Optional[str] = None
+
+    def text(self) -> str:
+        """One clause for a verdict: what was done, or why nothing could be."""
+        if self.refused and not self.after_s:
+            return f"it could not be carried on past its end ({self.given_end_s:g} s): {self.refused}"
+        done = (f"{self.after_s:g} s past the given end ({self.given_end_s:g} s) with {self.phase.describe()} "
+                f"(as given, the damage grew {_percent(self.growth_as_given)} over the last quarter)")
+        return done + (f"; {self.refused}" if self.refused else "")
+
+
+def _percent(growth: float) -> str:
+    """A growth (about the relative change) as a percentage for a person."""
+    return "past a threshold" if math.isinf(growth) else f"{100 * growth:.3g} %"
+
+
+def run_on(subject: Union[DataDirectory, PathLike], skin: Skin, kinetics: Optional[Kinetics] = None,
+           after: RunOn = RunOn(), cooling: AutoCooling = AutoCooling(), program: ProgramLike = None,
+           directory: Optional[PathLike] = None) -> Results:
+    """Run a data directory (a copy) and carry its run on past its end until the damage stops growing.
+
+    The run as given is judged first: when the damage grew by at most
+    ``cooling.tolerance`` over its last quarter (:func:`cooling_growth` at
+    the criterion depths of ``skin``, under ``kinetics``, default the
+    constants the program read) its results are returned as they are.
+    Otherwise ``after`` (default: the face insulated, see
+    :class:`~skinburn.tables.RunOn`) is appended for ``cooling.first_s`` of
+    the run's length (at least 1 s), doubled while the damage still grows,
+    up to ``cooling.max_doublings`` times or the program's capacity. The
+    results returned are of the last run, ``results.run_on`` says what was
+    done (:class:`RunOnRecord`); :func:`skinburn.assess.assess` gives no
+    degree when the damage still grew. The directory itself is never
+    written to; without ``directory`` the runs are in a temporary one,
+    removed when the results are garbage.
+    """
+    prog = Program.find(program)
+    source = subject.path if isinstance(subject, DataDirectory) else Path(subject)
+    work = _workdir() if directory is None else Path(directory)
+    given = copy_inputs(source, work / "given")
+    res = run_directory(given, prog)
+
+    def keep(final: Results) -> Results:
+        if directory is None:  # the work directory lives as long as the results returned
+            weakref.finalize(final, shutil.rmtree, str(work), True)
+        return final
+    kin = kinetics or res.program_kinetics
+    tolerance = cooling.tolerance
+    growth = cooling_growth(res, skin, kin)
+    if growth <= tolerance:
+        return keep(res)
+    d = DataDirectory(given, prog)
+    record = RunOnRecord(after, (res.rows - 1) * res.deltat_s, growth)
+    after_s = cooling.first_s(record.given_end_s)
+    capacity = (MAX_STEPS - int(d.report.value("TIMESTEPS"))) * float(d.report.value("DELTAT"))
+    last = res
+    for doubling in range(cooling.max_doublings + 1):
+        if after_s > capacity:
+            if record.after_s >= capacity or capacity <= 0:
+                record.refused = (f"the program's capacity of {MAX_STEPS} steps allows no longer run "
+                                  f"({record.after_s:g} s after the given end)")
+                break
+            after_s = capacity
+        try:
+            files = phase_edits(d, after, after_s)
+        except PhaseRefused as refused:
+            record.refused = str(refused)
+            break
+        attempt = work / f"on{doubling}"
+        attempt.mkdir(parents=True, exist_ok=True)
+        for name, data in files.items():
+            write_whole(attempt / name, data)
+        last = run_directory(attempt, prog)
+        record.after_s = after_s
+        record.growth = cooling_growth(last, skin, kin)
+        record.steps.append({"after_s": after_s, "growth": record.growth})
+        if record.growth <= tolerance:
+            break
+        after_s *= 2
+    last.run_on = record
+    return keep(last)

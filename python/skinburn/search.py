@@ -28,15 +28,17 @@ from pathlib import Path
 from typing import Any, Callable, Optional, Sequence, Union
 
 
-from .assess import criterion, omega_at_depth
-from .datadir import DataDirectory
+from .assess import GROWTH_TOLERANCE, cooling_growth, omega_at_depth
+from .criteria import criterion
+from .datadir import DataDirectory, write_whole
 from .exposure import Series
 from .kinetics import Kinetics
 from .program import Program
 from .results import Results
-from .run import run, settle
+from .run import run, run_on, settle
 from .skin import Skin
-from .trial import Trial
+from .tables import RunOn, phase_edits
+from .trial import AutoCooling, AutoGrid, Grid, Trial
 from .units import Temperature, celsius, kelvin
 
 PathLike = Union[str, os.PathLike]
@@ -110,12 +112,15 @@ class _Evaluator:
     """Runs one evaluation of the measure per value and keeps count."""
 
     def __init__(self, base: Union[Trial, DataDirectory], vary: Vary, degree: int, kinetics: Optional[Kinetics],
-                 skin: Optional[Skin], unit: Optional[str], program: Program) -> None:
+                 skin: Optional[Skin], unit: Optional[str], program: Program, after: Optional[RunOn] = None) -> None:
         self.program = program
         self.crit = criterion(degree)
         self.base = base
         self.runs = 0
         self.points: list[tuple[float, float]] = []
+        self.after = after
+        self.after_s = 0.0
+        self.recent: list[tuple[float, Results]] = []
         if isinstance(base, DataDirectory):
             if skin is None:
                 raise ValueError("a search on a data directory needs the skin whose criterion depths it uses")
@@ -137,12 +142,25 @@ class _Evaluator:
                             res.conductivity_W_mK)
         return math.log(max(om, 1e-300) / self.crit.threshold)
 
-    def results(self, x: float) -> Results:
+    def results(self, x: float, run_on_from: Optional[float] = None) -> Results:
+        """The run at ``x``. A data directory is edited, and carried on ``after_s`` past its end with
+        ``after``; with ``run_on_from`` (s) instead carried on while its damage grows
+        (:func:`skinburn.run.run_on`, starting from that time)."""
         if isinstance(self.base, DataDirectory):
             work = Path(tempfile.mkdtemp(prefix="sb-"))
             try:
                 edited = self.base.edited(self.make(x), work / "d")
-                res = run(edited, self.program)
+                if run_on_from is not None and self.after is not None:
+                    cooling = AutoCooling(GROWTH_TOLERANCE, run_on_from or None)
+                    res = run_on(edited, self.skin, self.kinetics, self.after, cooling, self.program)
+                    self.runs += len(res.run_on.steps) if res.run_on is not None else 0
+                elif self.after_s > 0 and self.after is not None:
+                    files = phase_edits(edited, self.after, self.after_s)
+                    for file, data in files.items():
+                        write_whole(work / "d" / file, data)
+                    res = run(work / "d", self.program)
+                else:
+                    res = run(edited, self.program)
             finally:
                 shutil.rmtree(work, ignore_errors=True)
         else:
@@ -154,15 +172,24 @@ class _Evaluator:
         for px, pm in self.points:
             if px == x:
                 return pm
-        m = self.measure(self.results(x))
+        res = self.results(x)
+        m = self.measure(res)
         self.points.append((x, m))
+        self.recent = (self.recent + [(x, res)])[-3:]
         return m
+
+    def nearest(self, x: float) -> Optional[Results]:
+        """The results of the recent evaluation closest to ``x`` (one of the last three), if any."""
+        if not self.recent:
+            return None
+        return min(self.recent, key=lambda p: abs(p[0] - x))[1]
 
 
 def search(base: Union[Trial, DataDirectory], vary: Vary, lo: float, hi: float, degree: int = 2,
            kinetics: Optional[Kinetics] = None, skin: Optional[Skin] = None, unit: Optional[str] = None,
            xtol: Optional[float] = None, rtol: float = 1e-3, maxiter: int = 100,
-           program: Optional[Union[Program, PathLike]] = None, labels: Optional[dict] = None) -> SearchResult:
+           program: Optional[Union[Program, PathLike]] = None, labels: Optional[dict] = None,
+           after: Optional[RunOn] = RunOn()) -> SearchResult:
     """Find the value of ``vary`` in [``lo``, ``hi``] where burn ``degree`` (1, 2, 3) is first reached.
 
     ``vary`` is a dotted field of the trial (``exposure.duration_s``,
@@ -175,6 +202,14 @@ def search(base: Union[Trial, DataDirectory], vary: Vary, lo: float, hi: float, 
     ``xtol`` + ``rtol`` * |value| (``xtol`` defaults to 1e-6 of the range).
     A run whose temperature history holds NaN or infinity raises
     :class:`~skinburn.results.NonFiniteHistory`.
+
+    Omega is judged at a run's end only once the damage has stopped
+    growing there (:func:`~skinburn.assess.cooling_growth` at most 1 % at
+    the root): a trial's :class:`~skinburn.trial.AutoCooling` runs on, a
+    data directory is carried on past its end with ``after`` (default: the
+    face insulated; :func:`skinburn.run.run_on`), and a fixed cooling time,
+    ``after=None`` or a phase the face cannot take raise
+    :class:`StillGrowing` when the damage at the root still grew.
     """
     if not (math.isfinite(lo) and math.isfinite(hi)):
         raise ValueError(f"the range must be finite, not {lo!r} to {hi!r}")
@@ -183,17 +218,36 @@ def search(base: Union[Trial, DataDirectory], vary: Vary, lo: float, hi: float, 
     prog = Program.find(program)
     if isinstance(base, (str, os.PathLike)):
         base = DataDirectory(base, prog)
-    ev = _Evaluator(base, vary, degree, kinetics, skin, unit, prog)
+    ev = _Evaluator(base, vary, degree, kinetics, skin, unit, prog, after)
     name = vary if isinstance(vary, str) else getattr(vary, "__name__", "value")
     tol = xtol if xtol is not None else 1e-6 * (hi - lo)
     if isinstance(base, Trial) and not ev.make(hi).resolved:
-        return _settled_search(ev, name, degree, lo, hi, tol, rtol, maxiter, prog, labels)
+        found = _settled_search(ev, name, degree, lo, hi, tol, rtol, maxiter, prog, labels)
+        if not isinstance(ev.make(hi).after_exposure_s, AutoCooling):
+            _fixed_cooling_check(ev, found.value, name, prog)
+            found = dataclasses.replace(found, runs=ev.runs)
+        return found
     grid_info: tuple[Optional[float], Optional[float], Optional[float]] = (None, None, None)
     if isinstance(base, Trial):
         top = ev.make(hi)
         grid_info = (top.grid.deltax_m, top.grid.deltat_s, float(top.after_exposure_s))  # type: ignore[union-attr,arg-type]
-    root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
-    return _result(ev, name, degree, root, unburnt, burnt, tol, rtol, grid_info, labels)
+    return _grown_search(ev, name, degree, lo, hi, tol, rtol, maxiter, prog, labels, grid_info)
+
+
+def _fixed_cooling_check(ev: "_Evaluator", root: float, name: str, prog: Program) -> None:
+    """:class:`StillGrowing` unless the damage had stopped growing by the end of the fixed cooling
+    time, in the run closest to ``root`` (the last evaluations lie within the search's tolerance
+    of it; on the grid the search used)."""
+    res = ev.nearest(root)
+    if res is None:
+        res = run(ev.make(root), prog)
+        ev.runs += 1
+    growth = cooling_growth(res, ev.skin, ev.kinetics)
+    if growth > GROWTH_TOLERANCE:
+        raise StillGrowing(
+            f"the damage still grew {100 * growth:.3g} % over the last quarter of the run at the root "
+            f"({name} = {root:g}), more than the {100 * GROWTH_TOLERANCE:g} % allowed: give the trial a "
+            "longer after_exposure_s, or AutoCooling()", root, growth)
 
 
 def find_threshold(measure: Callable[[float], float], lo: float, hi: float, xtol: float, rtol: float = 1e-3,
@@ -243,44 +297,123 @@ def _bracketed_root(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
     return root, None, None
 
 
+#: How many times a search settles its grid, cooling time or run-on at a new root before it gives up.
+_MAX_SETTLINGS = 5
+
+
+class StillGrowing(ValueError):
+    """The damage was still growing at the end of the run at a search's root, and the search could
+    not run on (a fixed cooling time, or a phase the data directory's face cannot take):
+    ``growth`` is :func:`skinburn.assess.cooling_growth` there (about the relative growth over the
+    last quarter of the run), ``value`` the root."""
+
+    def __init__(self, message: str, value: float, growth: float) -> None:
+        super().__init__(message)
+        self.value = value
+        self.growth = growth
+
+
 def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: float, tol: float, rtol: float,
                     maxiter: int, prog: Program, labels: Optional[dict]) -> SearchResult:
     """A search on a trial whose grid or cooling time is automatic.
 
-    1. The root is found on the first grid with the first cooling time
-       (:class:`~skinburn.trial.AutoGrid`, :class:`~skinburn.trial.AutoCooling`
-       of the trial at ``hi``): cheap runs that also show at once whether the
-       range brackets the root.
+    1. The root is found with each trial on its own first grid and first
+       cooling time (:class:`~skinburn.trial.AutoGrid`,
+       :class:`~skinburn.trial.AutoCooling`): cheap runs that also show at
+       once whether the range brackets the root.
     2. Grid and cooling time are settled on the trial at that root, where
        Omega at the criterion depth is near its threshold, so their
-       tolerances bound the error of the answer itself.
-    3. The root is found again with them, from a bracket of 5 % of the range
-       around the first root (the whole range if that fails).
+       tolerances bound the error of the answer itself; the root is found
+       again with them, from a bracket of 5 % of the range around the last
+       one (the whole range if that fails).
+    3. Step 2 is repeated at each new root, starting from the grid and
+       cooling time found, until the trial at the root settles on the grid
+       level and cooling time its root was found with.
     """
-    from .trial import AutoCooling, AutoGrid, Grid
-
     make = ev.make
-    top = make(hi)
-    auto_grid = top.grid if isinstance(top.grid, AutoGrid) else None
-    first_grid = Grid(auto_grid.spacing_m(top.skin, 0), auto_grid.step_s(top.exposure.duration_s, 0)) \
-        if auto_grid else top.grid
-    auto_cool = top.after_exposure_s if isinstance(top.after_exposure_s, AutoCooling) else None
-    first_after = auto_cool.first_s(top.exposure.duration_s) if auto_cool else top.after_exposure_s
-    ev.make = lambda x: make(x).replace("grid", first_grid).replace("after_exposure_s", first_after)
-    first_root, _, _ = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
-    explicit, settlement, _ = settle(make(first_root), prog)
-    ev.runs += settlement.runs
-    grid, after = explicit.grid, explicit.after_exposure_s
-    ev.make = lambda x: make(x).replace("grid", grid).replace("after_exposure_s", after)
-    ev.points = []
-    half = 0.025 * (hi - lo)
-    a, b = max(lo, first_root - half), min(hi, first_root + half)
-    try:
-        root, unburnt, burnt = _bracketed_root(ev, name, degree, a, b, tol, rtol, maxiter)
-    except BracketError:
-        root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
+
+    def first(x: float) -> Trial:
+        t = make(x)
+        if isinstance(t.grid, AutoGrid):
+            t = t.replace("grid", Grid(t.grid.spacing_m(t.skin, 0), t.grid.step_s(t.exposure.duration_s, 0)))
+        if isinstance(t.after_exposure_s, AutoCooling):
+            t = t.replace("after_exposure_s", t.after_exposure_s.first_s(t.exposure.duration_s))
+        return t
+    ev.make = first
+    root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
+    used: Optional[tuple[int, float]] = None
+    for _ in range(_MAX_SETTLINGS):
+        level, after0 = used if used is not None else (0, None)
+        explicit, settlement, _ = settle(make(root), prog, level, after0)
+        ev.runs += settlement.runs
+        now = (settlement.level, float(explicit.after_exposure_s))  # type: ignore[arg-type]
+        if now == used:
+            break
+        used = now
+        grid, after = explicit.grid, explicit.after_exposure_s
+        ev.make = lambda x, g=grid, a=after: make(x).replace("grid", g).replace("after_exposure_s", a)
+        ev.points, ev.recent = [], []
+        root, unburnt, burnt = _rebracketed_root(ev, name, degree, root, lo, hi, tol, rtol, maxiter)
+    else:
+        raise RuntimeError(f"the grid and cooling time did not settle at the root within {_MAX_SETTLINGS} "
+                           f"settlings (last root {name} = {root:g})")
     return _result(ev, name, degree, root, unburnt, burnt, tol, rtol,
                    (grid.deltax_m, grid.deltat_s, float(after)), labels)  # type: ignore[union-attr,arg-type]
+
+
+def _rebracketed_root(ev: "_Evaluator", name: str, degree: int, near: float, lo: float, hi: float, tol: float,
+                      rtol: float, maxiter: int) -> tuple[float, Optional[float], Optional[float]]:
+    """The root again, from a bracket of 5 % of the range around ``near`` (the whole range if that fails)."""
+    half = 0.025 * (hi - lo)
+    a, b = max(lo, near - half), min(hi, near + half)
+    try:
+        return _bracketed_root(ev, name, degree, a, b, tol, rtol, maxiter)
+    except BracketError:
+        return _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
+
+
+def _grown_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: float, tol: float, rtol: float,
+                  maxiter: int, prog: Program, labels: Optional[dict],
+                  grid_info: tuple[Optional[float], Optional[float], Optional[float]]) -> SearchResult:
+    """A search whose runs are judged at their end only once the damage there has stopped growing.
+
+    On a trial with a fixed cooling time, the trial at the root must show
+    the damage stopped growing (else :class:`StillGrowing`). On a data
+    directory the run at the root is carried on past its end with
+    ``ev.after`` (:func:`skinburn.run.run_on`) when its damage still grows;
+    the root is then found again with every run carried on that long, and
+    so on at each new root until the time carried on settles there. With
+    ``ev.after`` None, or a phase the face cannot take, a root whose damage
+    still grows raises :class:`StillGrowing`.
+    """
+    root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
+    after_s = 0.0
+    for _ in range(_MAX_SETTLINGS):
+        if isinstance(ev.base, Trial):
+            _fixed_cooling_check(ev, root, name, prog)
+            break
+        res = ev.results(root, run_on_from=after_s if ev.after is not None else None)
+        record = res.run_on
+        growth = cooling_growth(res, ev.skin, ev.kinetics or res.program_kinetics) if record is None \
+            else record.growth if record.growth is not None else record.growth_as_given
+        if growth > GROWTH_TOLERANCE:
+            why = f" ({record.text()})" if record is not None else (
+                " (give after=RunOn(...) to carry the run on past its end)" if ev.after is None else "")
+            raise StillGrowing(f"the damage still grew {100 * growth:.3g} % over the last quarter of the run at "
+                               f"the root ({name} = {root:g}), more than the {100 * GROWTH_TOLERANCE:g} % "
+                               f"allowed{why}", root, growth)
+        now = record.after_s if record is not None else 0.0
+        if now == after_s:
+            break
+        after_s = ev.after_s = now
+        ev.points, ev.recent = [], []
+        root, unburnt, burnt = _rebracketed_root(ev, name, degree, root, lo, hi, tol, rtol, maxiter)
+    else:
+        raise RuntimeError(f"the time carried on past the run did not settle at the root within "
+                           f"{_MAX_SETTLINGS} settlings (last root {name} = {root:g})")
+    if not isinstance(ev.base, Trial):
+        grid_info = (None, None, after_s)
+    return _result(ev, name, degree, root, unburnt, burnt, tol, rtol, grid_info, labels)
 
 
 def _result(ev: _Evaluator, name: str, degree: int, root: float, unburnt: Optional[float],
@@ -314,6 +447,7 @@ class SearchJob:
     xtol: Optional[float] = None
     rtol: float = 1e-3
     labels: dict = field(default_factory=dict)
+    after: Optional[RunOn] = RunOn()
 
 
 @dataclass(frozen=True)
@@ -332,7 +466,7 @@ class SearchFailure:
 def _one(job: SearchJob, program: str) -> Union[SearchResult, SearchFailure]:
     try:
         return search(job.base, job.vary, job.lo, job.hi, job.degree, job.kinetics, job.skin, job.unit,
-                      job.xtol, job.rtol, program=program, labels=job.labels)
+                      job.xtol, job.rtol, program=program, labels=job.labels, after=job.after)
     except Exception as exc:  # one failed search must not stop the others
         return SearchFailure(dict(job.labels), str(exc), type(exc).__name__)
 
@@ -371,7 +505,7 @@ def job_to_dict(job: SearchJob) -> dict:
     return {"base": base, "vary": job.vary, "lo": job.lo, "hi": job.hi, "degree": job.degree,
             "kinetics": job.kinetics.to_dict() if job.kinetics else None,
             "skin": job.skin.to_dict() if job.skin else None, "unit": job.unit, "xtol": job.xtol,
-            "rtol": job.rtol, "labels": job.labels}
+            "rtol": job.rtol, "labels": job.labels, "after": job.after.to_dict() if job.after else None}
 
 
 def job_from_dict(d: dict) -> SearchJob:
@@ -382,7 +516,8 @@ def job_from_dict(d: dict) -> SearchJob:
     return SearchJob(base, d["vary"], d["lo"], d["hi"], d["degree"],
                       Kinetics.from_dict(d["kinetics"]) if d.get("kinetics") else None,
                       Skin.from_dict(d["skin"]) if d.get("skin") else None, d.get("unit"), d.get("xtol"),
-                      d.get("rtol", 1e-3), d.get("labels") or {})
+                      d.get("rtol", 1e-3), d.get("labels") or {},
+                      RunOn.from_dict(d["after"]) if d.get("after") else None)
 
 
 def outcome_to_dict(r: Union[SearchResult, SearchFailure]) -> dict:

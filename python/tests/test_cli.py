@@ -8,6 +8,8 @@ from pathlib import Path
 
 import pytest
 
+import skinburn as sb
+
 PACKAGE_ROOT = Path(__file__).resolve().parents[1]
 
 
@@ -21,12 +23,17 @@ def test_assess_a_data_directory(program, examples, tmp_path):
     out = cli(program, "assess", examples / "airbag-jet", "--skin", "uniform", "--kinetics", "weaver-stoll",
               "--csv", tmp_path / "s.csv", "--nodes-csv", tmp_path / "n.csv")
     assert out.returncode == 0, out.stderr
+    # The example's run ends with the jet: it is carried on, the face insulated, until the damage stopped.
     assert out.stdout.startswith("Second-degree burn (Weaver-Stoll 1969 kinetics).")
-    assert "passes through 1 at 80 um" in out.stdout
+    assert "Run on 1 s past the given end (0.1 s) with the face insulated" in out.stdout
     row = next(csv.DictReader(open(tmp_path / "s.csv")))
-    assert row["degree"] == "2" and row["outcome"] == "burn-depth"
+    assert row["degree"] == "2" and row["outcome"] == "burn-depth" and float(row["run_end_s"]) == 1.1
     assert len(list(csv.DictReader(open(tmp_path / "n.csv")))) == 41
     assert not (examples / "airbag-jet" / "OUTPUT.TXT").exists()  # run on a copy
+    out = cli(program, "assess", examples / "airbag-jet", "--skin", "uniform", "--kinetics", "weaver-stoll",
+              "--after", "none")
+    assert out.stdout.startswith("No verdict (Weaver-Stoll 1969 kinetics)")
+    assert "passes through 1 at 80 um" in out.stdout
 
 
 def test_assess_errors_and_their_status(program, examples):
@@ -73,3 +80,20 @@ def test_the_command_line_ends_with_status_1_and_names_step_and_node(program, ex
     assert out.returncode == 1, (out.stdout, out.stderr)
     assert "not finite" in out.stderr and "step " in out.stderr and "node " in out.stderr
     assert "No burn" not in out.stdout
+
+
+def test_spread_over_every_kinetics_preset(program, examples, tmp_path):
+    """assess --spread: one row per kinetics preset (and skin preset), each the verdict assess gives."""
+    out = cli(program, "assess", examples / "airbag-jet", "--skin", "uniform", "--spread", "--all-skins",
+              "--csv", tmp_path / "spread.csv")
+    assert out.returncode == 0, out.stderr
+    rows = list(csv.DictReader(open(tmp_path / "spread.csv")))
+    assert len(rows) == len(sb.KINETICS) * len(sb.SKINS)
+    assert {r["kinetics"] for r in rows} == {k.name for k in sb.KINETICS.values()}
+    ws = [r for r in rows if r["kinetics"] == "Weaver-Stoll 1969" and r["skin"] == sb.UNIFORM_DERMIS.name][0]
+    one = sb.assess(sb.run_on(examples / "airbag-jet", sb.UNIFORM_DERMIS, sb.WEAVER_STOLL_1969, program=program),
+                    sb.UNIFORM_DERMIS, sb.WEAVER_STOLL_1969)
+    assert ws["degree"] == str(one.degree) and float(ws["omega_epidermis_base"]) == one.omega_epidermis_base
+    assert out.stdout.splitlines()[0].split()[:4] == ["skin", "absorptivity", "kinetics", "degree"]
+    out = cli(program, "assess", examples / "airbag-jet", "--skin", "uniform", "--spread", "--absorptivity", "0.9")
+    assert out.returncode == 2 and "HeatFlux" in out.stderr

@@ -11,6 +11,21 @@ what a user's data directory holds from ``skinburn --check=json``.
     print(sb.assess(res, kinetics=sb.WEAVER_STOLL_1969).verdict())
 
 See docs/python.md for a walk-through.
+
+The modules, lowest first; each imports only modules before it:
+
+    units -> checks -> kinetics -> skin -> criteria -> exposure -> trial
+    -> scenarios -> program -> results -> assess -> datadir -> tables -> run
+    -> search -> spread -> __main__
+
+units, checks: values and their checks; kinetics, skin, criteria: the
+damage models, the skins and the burn criteria; exposure, trial,
+scenarios: trials as values and the data directories they write;
+program: the skinburn binary; results: what a run computed; assess: the
+burn degree of a history; datadir, tables: a user's data directory, its
+values and time tables; run: running trials and directories, settling
+grids and cooling times; search, spread: thresholds and the model-form
+spread; __main__: the command line.
 """
 from .assess import CRITERIA, Assessment, Criterion, assess, assess_history, criterion
 from .datadir import DataDirectory, DirectoryChanged

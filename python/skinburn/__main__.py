@@ -9,6 +9,8 @@ Exit status: 0 done; 1 the program refused the trial or failed, a run's
 temperatures were not finite, or the data directory changed while it was
 used; 2 a wrong command line; 3 a search whose range does not bracket the
 threshold.
+
+Uses the package's public modules; nothing imports this one.
 """
 from __future__ import annotations
 

@@ -11,6 +11,14 @@ nodes, the flux-matching temperature at a layer boundary:
 :func:`skinburn.results.depth_weights`). The depth each threshold reaches is
 the deepest point where Omega is at least the threshold, found between the
 two nodes that bracket it.
+
+Holds :class:`Assessment`, :func:`assess`, :func:`assess_history`, Omega and
+the depth each threshold reaches on a history, and the growth measure
+:func:`cooling_growth` by which :func:`assess` gives no degree while the
+damage still grows and :class:`~skinburn.trial.AutoCooling` is settled.
+Uses :mod:`skinburn.checks`, :mod:`skinburn.criteria`,
+:mod:`skinburn.kinetics`, :mod:`skinburn.results` and :mod:`skinburn.skin`;
+it runs nothing.
 """
 from __future__ import annotations
 

@@ -3,6 +3,9 @@
 Each raises :class:`ValueError` naming the value and its unit, so that a
 wrong sign, a NaN or a fractional count is refused when the object is made,
 not written to a data file and run.
+
+Holds the checks (:func:`positive`, :func:`non_negative`, :func:`finite`,
+:func:`whole`, ...). Uses NumPy only.
 """
 from __future__ import annotations
 

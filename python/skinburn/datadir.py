@@ -26,6 +26,9 @@ the report gives it, is the text the program read. Otherwise
 :class:`DirectoryChanged` names the file and the word, and nothing is
 written. Files are written whole: to a temporary file in the target
 directory, then renamed over the old one.
+
+Holds :class:`DataDirectory`, :class:`DirectoryChanged`,
+:func:`copy_inputs` and :func:`write_whole`. Uses :mod:`skinburn.program`.
 """
 from __future__ import annotations
 

@@ -19,6 +19,11 @@ duration that is not a whole number of steps.
 The airbag jet is the exception: the program forms its coefficient itself,
 so the jet acts for every step that starts before the jet's end, and whole
 steps only.
+
+Holds the exposures (:class:`HeatFlux`, :class:`Convection`,
+:class:`SurfaceTemperature`, :class:`AirbagJet`), the inner faces, the
+initial profile, :class:`Series`, the gas table and the table writers.
+Uses :mod:`skinburn.checks` and :mod:`skinburn.units`.
 """
 from __future__ import annotations
 

@@ -18,6 +18,10 @@ where T is the straight line between two records of the history, so the
 midpoint temperature is the mean of the two records. Given the same history
 and constants it agrees with the program's Omega to about 1e-14 relative;
 the package's tests hold it to 1e-9.
+
+Holds :class:`Regime`, :class:`Kinetics`, the presets (:data:`KINETICS`),
+:func:`damage_integral` and :func:`time_to_reach`. Uses :mod:`skinburn.checks`
+and :mod:`skinburn.units`.
 """
 from __future__ import annotations
 

@@ -3,6 +3,10 @@
 The package never reads ``DATA.DAT`` itself: ``skinburn --check=json DIR/``
 says what a data directory holds (docs/results.md), and
 ``skinburn --results PREFIX DIR/`` keeps what a run computed.
+
+Holds :class:`Program`, :class:`CheckReport` and the errors
+:class:`ProgramError`, :class:`InputError`. Uses nothing of the package:
+only the program, through its command line.
 """
 from __future__ import annotations
 

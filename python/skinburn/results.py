@@ -4,6 +4,11 @@
 (docs/results.md). Depths are the nodes' true positions, (i-1)*DELTAX;
 the program's report puts node i one spacing deeper, and only
 ``crossings[k]["report_depth_m"]`` keeps that convention.
+
+Holds :class:`Results` (with Omega through time at a depth or node, and
+when each criterion is met), :class:`NonFiniteHistory`, :func:`depth_weights`
+and :func:`write_csv`. Uses :mod:`skinburn.criteria`, :mod:`skinburn.kinetics`
+and :mod:`skinburn.program` (the check report of what the run read).
 """
 from __future__ import annotations
 

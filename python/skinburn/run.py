@@ -1,5 +1,14 @@
 """Running trials: write, run with ``--results``, settle automatic grids and cooling times, and carry
-a data directory's run on past its end while its damage still grows (:func:`run_on`)."""
+a data directory's run on past its end while its damage still grows (:func:`run_on`).
+
+Holds :func:`run`, :func:`run_directory`, :func:`settle` and
+:class:`Settlement`, :func:`run_on` and :class:`RunOnRecord` (and gives
+:func:`~skinburn.assess.cooling_growth` under its old address). Uses
+:mod:`skinburn.trial` to write trials, :mod:`skinburn.program` to run them,
+:mod:`skinburn.results`, :mod:`skinburn.assess` for the growth measure,
+:mod:`skinburn.datadir` and :mod:`skinburn.tables` to copy and carry on
+data directories.
+"""
 from __future__ import annotations
 
 import math

@@ -2,6 +2,10 @@
 
 Each returns a :class:`~skinburn.trial.Trial` with an automatic grid and
 cooling time; change what differs with :meth:`Trial.replace`.
+
+Holds :data:`SCENARIOS`. Uses :mod:`skinburn.exposure`,
+:mod:`skinburn.kinetics`, :mod:`skinburn.skin`, :mod:`skinburn.trial` and
+:mod:`skinburn.units`.
 """
 from __future__ import annotations
 

@@ -8,9 +8,21 @@ which must lie on opposite sides of it; otherwise :class:`BracketError`
 says what each end gave. Every evaluation is one run of the program.
 
 An automatic grid or cooling time is settled on the trial at the root
-(found first on the coarse starting grid), and the root is then found again
-with them; all evaluations of the final answer share one grid and one
-cooling time.
+(found first with each trial on its own first grid), the root is found
+again with them, and so on at each new root until the trial there settles
+on the grid and cooling time its root was found with; all evaluations of
+the final answer share one grid and one cooling time. Omega is judged at
+a run's end only once the damage has stopped growing: a data directory's
+run is carried on past its end at the root (:func:`skinburn.run.run_on`),
+and a root whose damage still grows and cannot run on raises
+:class:`StillGrowing`.
+
+Holds :func:`search`, :func:`search_many`, :class:`SearchJob`,
+:class:`SearchResult`, :class:`SearchFailure`, :class:`BracketError`,
+:class:`StillGrowing` and the job files of GNU parallel. Uses
+:mod:`skinburn.run` (every evaluation is a run), :mod:`skinburn.assess`,
+:mod:`skinburn.criteria`, :mod:`skinburn.datadir`, :mod:`skinburn.tables`,
+:mod:`skinburn.trial` and the modules below them.
 """
 from __future__ import annotations
 
@@ -38,7 +50,7 @@ from .results import Results
 from .run import run, run_on, settle
 from .skin import Skin
 from .tables import RunOn, phase_edits
-from .trial import AutoCooling, AutoGrid, Grid, Trial
+from .trial import AutoCooling, AutoGrid, Grid, Trial, trial_from_dict
 from .units import Temperature, celsius, kelvin
 
 PathLike = Union[str, os.PathLike]
@@ -510,8 +522,6 @@ def job_to_dict(job: SearchJob) -> dict:
 
 def job_from_dict(d: dict) -> SearchJob:
     """The inverse of :func:`job_to_dict`."""
-    from .trial import trial_from_dict
-
     base = d["base"]["datadir"] if "datadir" in d["base"] else trial_from_dict(d["base"])
     return SearchJob(base, d["vary"], d["lo"], d["hi"], d["degree"],
                       Kinetics.from_dict(d["kinetics"]) if d.get("kinetics") else None,

@@ -18,6 +18,9 @@ The automatic grid (:class:`skinburn.trial.AutoGrid`) chooses DELTAX so that
 the first boundary (the base of the epidermis, where the first- and second-
 degree criteria are judged) lies exactly halfway between two nodes; deeper
 boundaries then lie within half a spacing of their depth.
+
+Holds :class:`Layer`, :class:`Skin` and the presets (:data:`SKINS`). Uses
+:mod:`skinburn.checks`.
 """
 from __future__ import annotations
 

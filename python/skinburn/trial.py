@@ -10,6 +10,11 @@ says what the program makes of the directory).
 The grid and the time after the exposure may be left to the package
 (:class:`AutoGrid`, :class:`AutoCooling`); :func:`skinburn.run.run` settles
 them by runs of the program before the trial proper.
+
+Holds :class:`Trial`, :class:`Grid`, :class:`AutoGrid`, :class:`AutoCooling`,
+the program's capacity and :func:`write_trial`. Uses :mod:`skinburn.checks`,
+:mod:`skinburn.exposure`, :mod:`skinburn.kinetics`, :mod:`skinburn.skin` and
+:mod:`skinburn.units`; it runs nothing.
 """
 from __future__ import annotations
 

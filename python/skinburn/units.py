@@ -4,6 +4,9 @@ skinburn works in kelvin. Every function of this package that takes a
 temperature takes a :class:`Temperature`, made with :func:`kelvin` or
 :func:`celsius`; a bare number is refused, so a value in degrees Celsius is
 never taken for kelvin or the other way round.
+
+Holds :class:`Temperature`, :func:`kelvin`, :func:`celsius` and the check
+:func:`require_temperature`. Uses NumPy only: the lowest module of the package.
 """
 from __future__ import annotations
 

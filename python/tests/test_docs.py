@@ -26,3 +26,22 @@ def test_walkthrough_runs(program, tmp_path, monkeypatch):
     assert (tmp_path / "out" / "python-flash-fire.png").stat().st_size > 20000
     if os.environ.get("SKINBURN_DOCS_OUTPUT"):
         Path(os.environ["SKINBURN_DOCS_OUTPUT"]).write_text(out)
+
+
+def test_the_modules_import_only_downwards():
+    """The package's docstring states its modules lowest first; no module imports one after it."""
+    import ast
+
+    import skinburn
+
+    stated = re.search(r"\n\n    (units ->.*?)\n\n", skinburn.__doc__, flags=re.S).group(1)
+    order = [m.strip() for m in stated.replace("\n", " ").split("->")]
+    package = REPO / "python" / "skinburn"
+    assert sorted(order) == sorted(p.stem for p in package.glob("*.py") if p.stem != "__init__")
+    rank = {m: k for k, m in enumerate(order)}
+    for path in package.glob("*.py"):
+        if path.stem == "__init__":
+            continue
+        for node in ast.walk(ast.parse(path.read_text(encoding="utf-8"))):
+            if isinstance(node, ast.ImportFrom) and node.level == 1:
+                assert rank[node.module] < rank[path.stem], f"{path.stem} imports {node.module}, above it"

@@ -51,10 +51,9 @@
 #include <vector>
 
 #include "burn/burn.h"
-#include "driver/driver.h"
-#include "driver/lineformat.h"
 #include "model/model.h"
 #include "numeric/numeric.h"
+#include "report/report.h"
 #include "thermal/thermal.h"
 
 #ifndef SKINBURN_SOURCE_DIR

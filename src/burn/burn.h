@@ -1,5 +1,9 @@
-// Burn injury: the Arrhenius damage integral Omega of one node and the
-// evaluation of Omega over the nodes with the depth at which it equals 1.
+// The burn room: the Arrhenius damage integral Omega of one node, Omega of
+// every node integrated while the march is made a second time (in a thread
+// of its own beside the integration when there are cores for it), and the
+// burn evaluation with the depths at which Omega equals 1. It may use the
+// console, the model state and the numeric, input, report and thermal
+// rooms.
 #pragma once
 
 // Omega of node OUTNODE from NodeHistory records 1..TIMESTEPS, with record 0

@@ -5,11 +5,10 @@
 #include <cmath>
 
 #include "burn/burn.h"
-#include "driver/driver.h"
-#include "driver/lineformat.h"
+#include "console/console.h"
 #include "input/input.h"
-#include "model/console.h"
 #include "model/model.h"
+#include "report/report.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
-// The run driver: the banner, the stages in their fixed order, the start and
-// end pauses, the full temperature matrix, and the exit status (0 for a run
-// that reaches its end, 1 for every stop after an error).
+// The run driver: the banner, the command-line options, the stages of one
+// trial in their fixed order with the start and end pauses, and the exit
+// status (0 for a run that reaches its end, 1 for every stop after an error,
+// 2 for a usage error).
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -16,11 +17,12 @@
 #include <nlohmann/json.hpp>
 
 #include "burn/burn.h"
+#include "check/check.h"
+#include "console/console.h"
 #include "driver/driver.h"
 #include "input/input.h"
-#include "input/reader.h"
-#include "model/console.h"
 #include "model/model.h"
+#include "report/report.h"
 #include "thermal/thermal.h"
 
 namespace {
@@ -37,12 +39,6 @@ void Banner() {
   console::Print("\t\t\t  and the Arrhenius burn damage integral\n");
   console::Print("\t\t\t  for airbag safety studies\n");
   console::Blank(9);
-}
-
-int StageError(const char* format, const char* text) {
-  console::Printf(format, text);
-  console::Print("\r\n");
-  return 1;
 }
 
 // --- The command line ------------------------------------------------------
@@ -136,81 +132,6 @@ int CoresAvailable() {
   if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set) > 0 ? CPU_COUNT(&set) : 1;
   const unsigned hardware = std::thread::hardware_concurrency();
   return hardware > 0 ? static_cast<int>(hardware) : 1;
-}
-
-// Thrown by the end hook of a check: a stage that would end the process.
-struct InputStop {
-  int status;
-};
-
-// Reads the data directory as a run would, up to the march, and reports it.
-// Nothing is shown while it reads, no wait reads standard input, and
-// OUTPUT.TXT is never opened.
-int CheckInput(bool as_json) {
-  M.Record.on = true;
-  console::KeepSinceMark(true);
-  console::SetSilent(true);
-  console::SetWaitsReturn(true);
-  console::SetEndHook([](int status) -> int { throw InputStop{status}; });
-  bool start = true;
-  std::size_t from = 0;
-  const auto failed = [&] { start = false; };
-  try {
-    if (!GetData()) {
-      StageError("GetData() Error: %s", "Exiting Pellimar");
-      failed();
-    }
-    if (start && !M.LBC.empty() && M.LBC[0] == 'C' && M.JetInUse == 1) {
-      from = console::SinceMark().size();
-      if (!JetConvection(0, M.InitTempTable[1].y, M.LeftAmbTable[1].y, M.HbarTable[1].y)) failed();
-    }
-    if (start) {
-      from = console::SinceMark().size();
-      if (!Fourier()) {
-        StageError("Fourier() Error: %s", "Fourier Numbers could not be generated");
-        failed();
-      }
-    }
-    if (start) {
-      from = console::SinceMark().size();
-      if (!InterNodes()) {
-        StageError("InterNodes() Error: %s", "A-Matrix interior node values could not be generated");
-        failed();
-      } else if (!FacesNamed()) {
-        failed();
-      }
-    }
-  } catch (const InputStop&) {
-    failed();
-  }
-  const std::string printed = console::SinceMark();
-  console::SetEndHook(nullptr);
-  console::SetWaitsReturn(false);
-  console::SetSilent(false);
-  console::KeepSinceMark(false);
-
-  nlohmann::json document = nlohmann::json::object();
-  document["program"] = "skinburn";
-  document["version"] = SKINBURN_VERSION;
-  document["kind"] = "check";
-  SetText(document, "data_dir", M.DataDir);
-  document["would_start"] = start;
-  document["status"] = start ? 0 : 1;
-  document["error"] = nullptr;
-  if (!start) SetText(document, "error", Trimmed(printed.substr(std::min(from, printed.size()))));
-  SetText(document, "printed", printed);
-  document.update(InputDocument());
-  if (as_json) {
-    console::Print(document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
-  } else {
-    PrintCheckReport(document);
-  }
-  // A report cut short by a full disk would read as a whole one.
-  if (!console::FlushOk()) {
-    console::ErrorPrint(std::string("skinburn: could not write the check report: ") + std::strerror(errno) + "\n");
-    return 1;
-  }
-  return start ? 0 : 1;
 }
 
 int Trial() {

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
+#include "console/console.h"
 #include "driver/driver.h"
-#include "model/console.h"
 
 int main(int argc, char** argv) {
   // At a terminal every line is shown as it is written. Into a file or a

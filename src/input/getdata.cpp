@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
+#include "console/console.h"
 #include "input/blocks.h"
 #include "input/input.h"
-#include "model/console.h"
 
 namespace {
 

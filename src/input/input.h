@@ -1,8 +1,12 @@
-// Input data: the parameter file DATA.DAT with its distribution blocks and
-// data files, the jet impingement file LEFTIMP.DAT, and the laying of every
-// distribution onto the nodes and time records.
+// The input room: the parameter file DATA.DAT with its distribution blocks
+// and data files, the jet impingement file LEFTIMP.DAT, the gas property
+// table GASPROP.DAT, the laying of every distribution onto the nodes and
+// time records, and the lenient number reading they share. It fills the
+// model state and its record of what was read; it may use the console and
+// the model state, nothing above them.
 #pragma once
 
+#include <array>
 #include <string_view>
 
 // Reads DATA.DAT and every file it calls in into the model state. Returns 1
@@ -21,3 +25,43 @@ void Interp(std::string_view name, int n);
 inline double LinearInterp(double x1, double x, double x2, double y1, double y2) {
   return y1 - (x1 - x) * (y1 - y2) / (x1 - x2);
 }
+
+// --- Numbers as the input files give them ---------------------------------
+
+// The longest leading decimal number of `word`: optional sign, digits with
+// an optional decimal point (at least one digit), optional exponent with at
+// least one digit. Anything else, "inf", "nan" and "0x10" included, gives 0.
+double ParseReal(std::string_view word);
+
+// The length of that leading number, 0 when there is none. A word is
+// wholly a number when this is its whole length.
+std::size_t NumberLength(std::string_view word);
+
+// An optional sign and the leading digits, saturating at the int limits;
+// no digits gives 0.
+int ParseInt(std::string_view word);
+
+// --- The gas of the jet ------------------------------------------------------
+
+inline constexpr int kGasRows = 18;
+
+// One row of GASPROP.DAT.
+struct GasRow {
+  double T;   // K
+  double nu;  // m^2/s, kinematic viscosity
+  double k;   // W/(m K), conductivity
+  double Pr;  // Prandtl number
+};
+using GasTable = std::array<GasRow, kGasRows + 1>;  // rows 1..18
+
+// Reads GASPROP.DAT; false after a failure it has reported (as the jet
+// coefficient's, "JetConvection() Error: %s").
+bool ReadGasTable(GasTable& gas);
+
+// The 18 rows (T K, nu m^2/s, k W/(m K), Pr) of GASPROP.DAT as the jet
+// coefficient reads them; false after a failure it has reported.
+bool GasPropertyRows(double rows[18][4]);
+
+// The gas velocity of LEFTIMP.DAT at time t (s), m/s; false when no pair
+// interval covers t (nothing is printed).
+bool GasVelocityAt(double t, double& velocity);

@@ -4,8 +4,8 @@
 // between the bracketing pairs.
 #include <string>
 
+#include "console/console.h"
 #include "input/input.h"
-#include "model/console.h"
 #include "model/model.h"
 
 namespace {

@@ -3,8 +3,8 @@
 // time) and the gas velocity list.
 #include <cmath>
 
+#include "console/console.h"
 #include "input/blocks.h"
-#include "model/console.h"
 
 namespace {
 

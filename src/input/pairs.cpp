@@ -1,8 +1,8 @@
 // Pair lists, count comparisons and the input stage's failure reports.
 #include <string>
 
+#include "console/console.h"
 #include "input/blocks.h"
-#include "model/console.h"
 
 void DataError(std::string_view text) {
   console::Print("\r\n");

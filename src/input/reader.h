@@ -1,10 +1,12 @@
-// Readers shared by every input file: the "#" comment header, the stream of
-// white-space-separated words, and the lenient number conversions.
+// Internal to the input room: the readers shared by every input file, the
+// "#" comment header and the stream of white-space-separated words (the
+// lenient number conversions are in input.h, for the rooms above too).
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "input/input.h"
 #include "model/model.h"
 
 // One input file, read whole into memory once and then taken apart from
@@ -42,19 +44,6 @@ class TextSource {
 // Skips the lines beginning with '#' and the one line after them (title).
 // False when the file ends before that title line.
 bool SkipHeader(TextSource& source);
-
-// The longest leading decimal number of `word`: optional sign, digits with
-// an optional decimal point (at least one digit), optional exponent with at
-// least one digit. Anything else, "inf", "nan" and "0x10" included, gives 0.
-double ParseReal(std::string_view word);
-
-// The length of that leading number, 0 when there is none. A word is
-// wholly a number when this is its whole length.
-std::size_t NumberLength(std::string_view word);
-
-// An optional sign and the leading digits, saturating at the int limits;
-// no digits gives 0.
-int ParseInt(std::string_view word);
 
 // A pair list goes on while its words begin with a digit or a full stop.
 bool StartsNumber(std::string_view word);

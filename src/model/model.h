@@ -1,7 +1,9 @@
 // The program-wide model state: every run parameter, table and array that
 // the stages hand to one another. One instance, `M`, lives for the process;
 // `ResetModel` returns it to the state before `GetData` (all zero, all text
-// empty) so that tests can run stage after stage in one process.
+// empty) so that tests can run stage after stage in one process. The model
+// room uses nothing but the standard library; every room above reads and
+// writes this state.
 #pragma once
 
 #include <array>
@@ -199,5 +201,5 @@ struct Model {
 
 extern Model M;
 
-// Back to the state before GetData; frees the temperature matrix if held.
+// Back to the state before GetData.
 void ResetModel();

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "model/console.h"
+#include "console/console.h"
 #include "numeric/numeric.h"
 
 void run_error(const char* message) {

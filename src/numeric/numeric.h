@@ -1,6 +1,7 @@
-// Numerical support: index-offset vectors and matrices, the fatal
+// The numeric room: index-offset vectors and matrices, the fatal
 // numerical-error exit, the tridiagonal solver and the fixed-step
-// fourth-order Runge-Kutta integrator.
+// fourth-order Runge-Kutta integrator. It may use the console and the model
+// state.
 #pragma once
 
 #include <vector>

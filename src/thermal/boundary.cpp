@@ -4,7 +4,7 @@
 // weight (w = 4 k_n / (k_face + k_n), the harmonic mean over half a cell),
 // and heat entering through the face enters with 2 dt / (rho c dx). Both use
 // the time record j, the start of the step.
-#include "model/console.h"
+#include "console/console.h"
 #include "model/model.h"
 #include "thermal/thermal.h"
 

@@ -13,53 +13,16 @@
 #include <cmath>
 #include <cstdio>
 
+#include "console/console.h"
 #include "input/input.h"
-#include "input/reader.h"
-#include "model/console.h"
 #include "model/model.h"
 #include "thermal/thermal.h"
 
 namespace {
 
-constexpr int kGasRows = 18;
-
-struct GasRow {
-  double T;   // K
-  double nu;  // m^2/s, kinematic viscosity
-  double k;   // W/(m K), conductivity
-  double Pr;  // Prandtl number
-};
-using GasTable = std::array<GasRow, kGasRows + 1>;  // rows 1..18
-
 int Fail(const char* text) {
   console::Printf("JetConvection() Error: %s", text);
   return 0;
-}
-
-// Reads GASPROP.DAT; false after a failure it has reported.
-bool ReadGasTable(GasTable& gas) {
-  TextSource file;
-  if (!file.Load(M.DataDir + "GASPROP.DAT")) return Fail("\r\n GASPROP.DAT could not be found... \r\n");
-  if (!SkipHeader(file)) return Fail("\r\n GASPROP.DAT ends inside its comment lines... \r\n");
-  for (int row = 1; row <= kGasRows; ++row) {
-    double* fields[] = {&gas[row].T, &gas[row].nu, &gas[row].k, &gas[row].Pr};
-    for (double* field : fields) {
-      std::string_view word;
-      const TextSource::Word got = file.Next(word);
-      if (got == TextSource::Word::kEnd) {
-        return Fail("\r\n GASPROP.DAT holds fewer than 18 complete rows of gas properties... \r\n");
-      }
-      if (got == TextSource::Word::kTooLong) {
-        return Fail("\r\n GASPROP.DAT holds a word longer than 79 characters... \r\n");
-      }
-      *field = ParseReal(word);
-    }
-    // The lookup needs temperatures that strictly ascend.
-    if (row > 1 && !(gas[row].T > gas[row - 1].T)) {
-      return Fail("\r\n GASPROP.DAT temperatures must ascend from row to row... \r\n");
-    }
-  }
-  return true;
 }
 
 // The property `field` at temperature x: clamped at both ends, linear between.
@@ -86,31 +49,6 @@ bool Velocity(double t, double& velocity) {
 }
 
 }  // namespace
-
-bool GasVelocityAt(double t, double& velocity) {
-  const int last = M.GasVelocityPairs < 1000 ? M.GasVelocityPairs : 1000;
-  const PairTable& v = M.GasVelocityTable;
-  for (int k = 1; k < last; ++k) {
-    if (v[k].x <= t && t <= v[k + 1].x) {
-      // A step (two pairs at one time) takes the earlier pair.
-      velocity = v[k].x == v[k + 1].x ? v[k].y : LinearInterp(v[k + 1].x, t, v[k].x, v[k + 1].y, v[k].y);
-      return true;
-    }
-  }
-  return false;
-}
-
-bool GasPropertyRows(double rows[18][4]) {
-  GasTable gas{};
-  if (!ReadGasTable(gas)) return false;
-  for (int r = 0; r < kGasRows; ++r) {
-    rows[r][0] = gas[r + 1].T;
-    rows[r][1] = gas[r + 1].nu;
-    rows[r][2] = gas[r + 1].k;
-    rows[r][3] = gas[r + 1].Pr;
-  }
-  return true;
-}
 
 int JetConvection(int j, double surface, double gas_temperature, double& hbar) {
   hbar = 0.0;

@@ -4,10 +4,10 @@
 // it and refreshes the jet coefficient for the next step. The march can be
 // made again, silently and to the same bits, from the stored coefficients:
 // the burn of every node is integrated during that second march.
-#include "driver/driver.h"
-#include "model/console.h"
+#include "console/console.h"
 #include "model/model.h"
 #include "numeric/numeric.h"
+#include "report/report.h"
 #include "thermal/thermal.h"
 
 namespace {

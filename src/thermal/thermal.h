@@ -1,6 +1,8 @@
-// Heat conduction solver: Fourier numbers and the tridiagonal conduction
-// matrix, the boundary rows, the impinging-jet heat-transfer coefficient
-// and the time loop.
+// The thermal room: the heat conduction solver. Fourier numbers and the
+// tridiagonal conduction matrix, the boundary rows, the impinging-jet
+// heat-transfer coefficient, and the time march that solves and reports
+// every step (and makes it again, silently, for the burn). It may use the
+// console, the model state and the numeric, input and report rooms.
 #pragma once
 
 // Fourier number of every node. 0 when a node's conductivity, density or
@@ -19,14 +21,6 @@ void Flux(char side, int j);
 // (K). Returns 0 after a failure it has reported (hbar is then 0): the run
 // must stop, since no coefficient can stand in for the jet's.
 int JetConvection(int j, double surface, double gas, double& hbar);
-
-// The gas velocity of LEFTIMP.DAT at time t (s), m/s; false when no pair
-// interval covers t (nothing is printed).
-bool GasVelocityAt(double t, double& velocity);
-
-// The 18 rows (T K, nu m^2/s, k W/(m K), Pr) of GASPROP.DAT as the jet
-// coefficient reads them; false after a failure it has reported.
-bool GasPropertyRows(double rows[18][4]);
 
 // 0 after reporting (as the first step would) a face word that names no
 // face type; 1 when both name one.

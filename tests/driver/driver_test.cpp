@@ -19,8 +19,8 @@
 #include <new>
 #include <string>
 
+#include "console/console.h"
 #include "driver/driver.h"
-#include "model/console.h"
 #include "model/model.h"
 #include "support/support.h"
 

@@ -1,6 +1,7 @@
 // The report's line builder against the C library's printf, byte for byte,
 // for every field the report uses.
-#include "driver/lineformat.h"
+#include "report/report.h"
+#include "support/support.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,6 @@
 #include <limits>
 #include <random>
 
-#include "support/support.h"
 
 using testing_support::Format;
 

@@ -1,4 +1,6 @@
 // Test helpers.
+#include "console/console.h"
+#include "model/model.h"
 #include "support/support.h"
 
 #include <fcntl.h>
@@ -18,8 +20,6 @@
 
 #include <gtest/gtest.h>
 
-#include "model/console.h"
-#include "model/model.h"
 
 namespace testing_support {
 namespace fs = std::filesystem;

@@ -6,10 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver.h"
-#include "driver/lineformat.h"
-#include "model/console.h"
+#include "console/console.h"
 #include "model/model.h"
+#include "report/report.h"
 
 namespace {
 
@@ -198,6 +197,12 @@ void ConsolePreRun() {
 }
 
 }  // namespace
+
+int StageError(const char* format, const char* text) {
+  console::Printf(format, text);
+  console::Print("\r\n");
+  return 1;
+}
 
 bool AppendOutput(std::string_view text) {
   const Append result = Write(text);

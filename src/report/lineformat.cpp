@@ -3,7 +3,7 @@
 // glibc's printf rounds in the default rounding mode: for the report's usual
 // values (below 2^53, at most 9 decimals) by integer arithmetic here, and
 // otherwise by std::to_chars, which rounds the same way.
-#include "driver/lineformat.h"
+#include "report/report.h"
 
 #include <charconv>
 #include <cmath>

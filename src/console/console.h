@@ -1,7 +1,8 @@
-// The console: every byte the program shows or reads goes through here, so
-// that a test can run any stage in process, feed its waits and read what it
-// printed. Standard output carries messages and listings, standard error the
-// fatal numerical errors, standard input only the waits.
+// The console room, the lowest: every byte the program shows or reads goes
+// through here, so that a test can run any stage in process, feed its waits
+// and read what it printed. Standard output carries messages and listings,
+// standard error the fatal numerical errors, standard input only the waits.
+// It uses nothing but the C and C++ libraries.
 #pragma once
 
 #include <string>

@@ -1,5 +1,5 @@
 // The console layer over standard output, standard error and standard input.
-#include "model/console.h"
+#include "console/console.h"
 
 #include <cerrno>
 #include <cstdarg>

@@ -41,12 +41,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "driver/driver.h"
-#include "driver/lineformat.h"
+#include "console/console.h"
 #include "input/input.h"
-#include "input/reader.h"
-#include "model/console.h"
 #include "model/model.h"
+#include "report/report.h"
 
 using nlohmann::json;
 

@@ -41,6 +41,9 @@ std::size_t NumberLength(std::string_view word);
 // no digits gives 0.
 int ParseInt(std::string_view word);
 
+// A pair list goes on while its words begin with a digit or a full stop.
+bool StartsNumber(std::string_view word);
+
 // --- The gas of the jet ------------------------------------------------------
 
 inline constexpr int kGasRows = 18;

@@ -45,5 +45,3 @@ class TextSource {
 // False when the file ends before that title line.
 bool SkipHeader(TextSource& source);
 
-// A pair list goes on while its words begin with a digit or a full stop.
-bool StartsNumber(std::string_view word);

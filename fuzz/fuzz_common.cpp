@@ -11,10 +11,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "driver/driver.h"
+#include "console/console.h"
 #include "input/input.h"
-#include "model/console.h"
 #include "model/model.h"
+#include "report/report.h"
 #include "thermal/thermal.h"
 
 namespace fuzz {

@@ -14,6 +14,7 @@ import numpy as np  # noqa: E402
 import skinburn as sb  # noqa: E402
 
 from . import validation as va  # noqa: E402
+from . import layers_ramp as lr  # noqa: E402
 from . import verification as ve  # noqa: E402
 
 FIG_DIR = "vv"  # figures go to docs/vv/
@@ -41,6 +42,20 @@ def _plain(ax: plt.Axes) -> None:
         if axis.get_scale() == "log":
             axis.set_major_formatter(ScalarFormatter())
             axis.set_minor_formatter(NullFormatter())
+
+
+def _plain_125(ax: plt.Axes) -> None:
+    """Plain numbers on log axes at 1, 2 and 5 times the powers of ten: a span of under two decades reads."""
+    from matplotlib.ticker import FuncFormatter
+
+    def plain(value: float, _pos: int) -> str:
+        lead = value / 10 ** math.floor(math.log10(value) + 1e-9) if value > 0 else 0.0
+        return f"{value:g}" if round(lead, 6) in (1.0, 2.0, 5.0) else ""
+
+    for axis in (ax.xaxis, ax.yaxis):
+        if axis.get_scale() == "log":
+            axis.set_major_formatter(FuncFormatter(plain))
+            axis.set_minor_formatter(FuncFormatter(plain))
 
 
 def _save(fig: plt.Figure, docs: Path, name: str) -> str:
@@ -104,11 +119,173 @@ def verification_figures(v: ve.Verification, docs: Path) -> dict[str, str]:
     ax.set(xlabel="DELTAT (s)", ylabel="|Omega / exact - 1|", title="Burn integral of a linear ramp 37 → 67 °C")
     ax.legend(fontsize=7)
     figs["burn"] = _save(fig, docs, "verification-burn-integral.png")
+    if v.layers_ramp is not None:
+        figs["layers_ramp"] = _layers_ramp_figure(v.layers_ramp, docs)
     return figs
+
+
+def _layers_ramp_figure(r: lr.LayersRamp, docs: Path) -> str:
+    """Two-layer profiles against the closed form; error against DELTAX for both placements and the ramp."""
+    fig, (a1, a2, a3) = plt.subplots(1, 3, figsize=(15, 4.4), constrained_layout=True)
+    x = np.linspace(0, 3e-3, 600)
+    between = r.placements["between"]
+    for k, t in enumerate(lr.TRANSIENT.times_s):
+        a1.plot(x * 1e3, lr.TRANSIENT.exact(x, t) - 273.15, color=f"C{k}", label=f"closed form, {t:g} s")
+        zs, ts = between.curves[t]
+        keep = zs <= 3e-3 * (1 + 1e-9)
+        a1.plot(zs[keep] * 1e3, ts[keep] - 273.15, "o", color=f"C{k}", ms=3.5, mfc="none",
+                label=f"skinburn, {t:g} s")
+    a1.axvline(lr.INTERFACE_M * 1e3, color="k", lw=0.8, ls="--", label="dermis / subcutaneous tissue")
+    a1.set(xlabel="depth (mm)", ylabel="temperature (°C)",
+           title=f"Two layers, surface at {lr.SURFACE_K - 273.15:g} °C (DELTAX "
+                 f"{between.deltax_m[-1] * 1e6:.3g} µm)")
+    a1.legend(fontsize=7)
+    for k, p in enumerate(r.placements.values()):
+        dx = np.array(p.deltax_m) * 1e6
+        a2.loglog(dx, p.errors_K, "o-", color=f"C{k}", label=f"{lr.PLACEMENT_TITLES[p.placement]}, step")
+        if p.placement == "node":
+            a2.loglog(dx, p.steady_errors_K, "s--", color=f"C{k}", mfc="none",
+                      label=f"{lr.PLACEMENT_TITLES[p.placement]}, steady")
+        ref = 1.6 * p.errors_K[0] * (dx / dx[0]) ** (2 if p.placement == "between" else 1)
+        a2.loglog(dx, ref, "k:" if p.placement == "between" else "k-.", lw=0.8,
+                  label="slope 2" if p.placement == "between" else "slope 1")
+    a2.set(xlabel="DELTAX (µm)", ylabel="largest |T - exact| (K)", title="Two layers: error against DELTAX")
+    from matplotlib.ticker import NullFormatter, ScalarFormatter
+    a2.xaxis.set_major_formatter(ScalarFormatter())
+    a2.xaxis.set_minor_formatter(NullFormatter())
+    a2.legend(fontsize=7)
+    c = r.ramp
+    dts = np.array([g[1] for g in c.time.grids])
+    dxs = np.array([g[0] for g in c.space.grids]) * 1e6
+    a3.loglog(dts / dts[0], c.time.errors_K, "o-", color="C0", label="DELTAT halved")
+    a3.loglog(dxs / dxs[0], c.space.errors_K, "s-", color="C1", label="DELTAX halved")
+    ratio = dts / dts[0]
+    a3.loglog(ratio, 1.6 * c.time.errors_K[0] * ratio, "k-.", lw=0.8, label="slope 1")
+    a3.loglog(ratio, 1.6 * c.space.errors_K[0] * ratio ** 2, "k:", lw=0.8, label="slope 2")
+    a3.set(xlabel=f"DELTAT / {dts[0]:g} s, or DELTAX / {dxs[0]:g} µm",
+           ylabel="largest |T - exact| (K)", title=f"Ramped flux {lr.RAMP_RATE_W_M2S / 1e3:g} kW/m² per s")
+    a3.set_xticks(ratio, [f"1/{round(1 / x)}" if x < 1 else "1" for x in ratio])
+    a3.xaxis.set_minor_formatter(NullFormatter())
+    a3.legend(fontsize=7)
+    return _save(fig, docs, "verification-layers-ramp.png")
 
 
 def _orders_row(s: ve.Sequence_, label: str) -> list[str]:
     return [label, ", ".join(_fmt(e, ".3g") for e in s.errors_K), ", ".join(_fmt(p, ".3f") for p in s.orders)]
+
+
+def _orders_text(orders: list[float]) -> str:
+    return ", ".join(_fmt(p, ".3f") for p in orders)
+
+
+def _layers_ramp_summary(r: lr.LayersRamp) -> str:
+    between, node = r.placements["between"], r.placements["node"]
+    ramp = r.ramp
+    return (f"Two layers: observed order in space {min(between.orders):.3f}–{max(between.orders):.3f} with the "
+            f"interface halfway between two nodes, {min(node.orders):.3f}–{max(node.orders):.3f} with it on a node "
+            "(the model then puts it half a spacing below); a steady two-layer slab exact to rounding wherever the "
+            f"model put the interface. A ramped flux: order {min(ramp.time.orders):.3f}–{max(ramp.time.orders):.3f} "
+            f"in time, {min(ramp.space.orders):.3f}–{max(ramp.space.orders):.3f} in space. ")
+
+
+def _layers_ramp_sections(r: lr.LayersRamp, figs: dict[str, str], s: ve.Settings) -> list[str]:
+    """The sections "Two layers" and "A flux growing in time"."""
+    up, lo = lr.UPPER, lr.LOWER
+    l_um = lr.INTERFACE_M * 1e6
+    sig = lo[1] / up[1] * math.sqrt(lr._alpha(up) / lr._alpha(lo))
+    L = ["## Two layers", "",
+         f"Torvi and Dale's {up[0]} (k = {up[1]} W/(m·K), ρ = {up[2]:g} kg/m³, c = {up[3]:g} J/(kg·K)) to "
+         f"l = {l_um:g} µm on their {lo[0]} (k = {lo[1]}, ρ = {lo[2]:g}, c = {lo[3]:g}): a contrast of 3.1 in "
+         f"conductivity and σ = (k₂/k₁)·√(α₁/α₂) = {sig:.3f} for the ratio of their thermal effusivities. "
+         "The layers are written by the package (a `Skin` of two `Layer`s).", "",
+         "**Step in surface temperature** (composite solid: a layer on a semi-infinite solid of another "
+         "material, in perfect contact; the surface held at "
+         f"{lr.SURFACE_K} K from {lr.INITIAL_K} K; {lr.TRANSIENT_DEPTH_M * 1e3:g} mm deep, inner face held). "
+         "By the Laplace transformation, with γ = (σ − 1)/(σ + 1), r = 2√(α₁t) and V = Ts − Ti:", "",
+         "    x <= l: T - Ti = V sum_n gamma^n [erfc((2nl + x)/r) - gamma erfc((2(n+1)l - x)/r)]",
+         "    x >= l: T - Ti = 2V/(1 + sigma) sum_n gamma^n erfc(((2n+1)l + (x - l) sqrt(alpha1/alpha2))/r)", "",
+         "Source: Carslaw & Jaeger (1959) ch. XII (composite solids by the Laplace transformation); the "
+         "derivation is in `vv/closed_forms.py` and `vv/tests/test_closed_forms.py` checks the result against "
+         "its heat equation in each layer, the continuity of temperature and flux at the interface and the "
+         f"surface value. Reported at t = {', '.join(f'{t:g}' for t in lr.LAYER_TIMES_S)} s.", "",
+         f"**Steady slab** ({lr.STEADY_DEPTH_M * 1e3:g} mm, surface held at {lr.SURFACE_K} K and inner face at "
+         f"{lr.STEADY_INNER_K} K, run {lr.STEADY_S:g} s in steps of {lr.STEADY_DT_S:g} s from the straight "
+         "profile; backward Euler reaches the discrete steady state whatever its step):", "",
+         "    q = (Ts - Tin) / (l/k1 + (L - l)/k2);  T = Ts - q x/k1 (x <= l),  T = Tin + q (L - x)/k2 (x >= l)", "",
+         "Source: Incropera et al. (2007) §3.1.3 (the composite wall).", "",
+         "**Placements.** Each node stands for the slab from half a spacing above it to half a spacing below, "
+         "with one conductivity, and neighbours are joined through the harmonic mean of theirs. With the "
+         "interface **halfway between two nodes** (`DELTAX` = l/(m − ½), as the package's `AutoGrid` places the "
+         "epidermis base) that mean is exactly the series resistance of half a spacing of each material, and "
+         "the method stays second order. With the interface **on a node** (`DELTAX` = l/m) one node would need "
+         "two materials; the package gives it the upper layer, so the model's interface lies half a spacing "
+         "below the one asked for (`res.layout.placed_boundaries_m`), an error proportional to `DELTAX`. The "
+         "spacing falls by a factor of 3 (halving would put a halfway interface on a node); the time error of "
+         "each grid is removed by Richardson extrapolation, 2·T(Δt/2) − T(Δt) with Δt = "
+         f"{lr.LAYER_DT_S[s.name]:g} s. Errors are the largest |T − exact| over the nodes of the coarsest grid "
+         "of the sequence at every reported time; observed order ln(e₁/e₂)/ln(Δx₁/Δx₂).", "",
+         f"![Two layers and the ramped flux]({figs['layers_ramp']})", ""]
+    rows = []
+    for p in r.placements.values():
+        title = lr.PLACEMENT_TITLES[p.placement]
+        dx = ", ".join(f"{d * 1e6:.4g}" for d in p.deltax_m)
+        placed = ", ".join(f"{b * 1e6:.4g}" for b in p.placed_m)
+        rows.append([title, "step", dx, placed, ", ".join(_fmt(e, ".3g") for e in p.errors_K),
+                     _orders_text(p.orders)])
+        rows.append([title, "steady", dx, placed, ", ".join(_fmt(e, ".3g") for e in p.steady_errors_K),
+                     _orders_text(p.steady_orders) if p.placement == "node" else "exact (rounding)"])
+    L += [_table(["Placement", "Problem", "DELTAX (µm)", "interface as placed (µm)",
+                  "largest error per grid (K)", "observed orders"], rows), "",
+          "The steady slab against the closed form with the interface **where the model placed it**, largest "
+          "error on any grid: " + "; ".join(f"{lr.PLACEMENT_TITLES[p.placement]}, {max(p.steady_placed_errors_K):.1e} K"
+                                            for p in r.placements.values())
+          + ". The program holds a steady two-layer slab exactly; all the error with the interface on a node is "
+          "where it was placed.", ""]
+    node = r.placements["node"]
+    between = r.placements["between"]
+    L += [f"Step in surface temperature, {lr.PLACEMENT_TITLES['between']}, on the finest grid (DELTAX "
+          f"{between.deltax_m[-1] * 1e6:.4g} µm, time error removed):", "",
+          _table(["t (s)", "depth (µm)", "exact (K)", "skinburn (K)", "error (K)"],
+                 [[f"{x['time_s']:g}", f"{x['depth_m'] * 1e6:.4g}", f"{x['exact_K']:.4f}", f"{x['program_K']:.4f}",
+                   f"{x['error_K']:+.2e}"] for x in between.table]), "",
+          "- **Put every interface halfway between two nodes.** On a node the error at "
+          f"DELTAX {node.deltax_m[-1] * 1e6:.3g} µm is {node.errors_K[-1]:.2g} K, "
+          f"{node.errors_K[-1] / between.errors_K[-1]:.0f} times that of a halfway interface at the similar "
+          f"{between.deltax_m[-1] * 1e6:.3g} µm, and it falls only in proportion to the spacing. The package's "
+          "`AutoGrid` does this for the epidermis base; with a `Grid` of your own, choose DELTAX = l/(m − ½) for "
+          "the interface that matters (the criterion depth) and read where the others went from "
+          "`res.layout.placed_boundaries_m`.", ""]
+    c = r.ramp
+    k = c.case
+    L += ["## A flux growing in time", "",
+          f"Torvi and Dale's dermis as in the cases above, an absorbed flux q = a·t with a = "
+          f"{lr.RAMP_RATE_W_M2S:g} W/m² per s (0 to {lr.RAMP_RATE_W_M2S * lr.RAMP_S / 1e3:g} kW/m² over "
+          f"{lr.RAMP_S:g} s), given to the package as `HeatFlux(Series([0, {lr.RAMP_S:g}], [0, "
+          f"{lr.RAMP_RATE_W_M2S * lr.RAMP_S:g}]), {lr.RAMP_S:g})`. The package writes the flux table so that each "
+          "step sees the mean of the flux over it (docs/python.md, *Exposures as tables*).", "",
+          f"    {k.formula}", "",
+          "with i³erfc the third repeated integral of erfc (i³erfc(0) = 1/(6√π)). It follows from the constant-flux "
+          "solution by Duhamel's superposition of flux steps a·dτ. "
+          f"Source: {k.source}. Inputs: {k.inputs}. Reported at t = {', '.join(f'{t:g}' for t in k.times_s)} s. "
+          "The grids and sequences are those of the cases above (method).", "",
+          _table(["Sequence", "Grids", "Largest error per grid (K)", "Observed orders"],
+                 [["DELTAT halved", f"DELTAX {c.time.grids[0][0] * 1e6:g} µm, DELTAT "
+                   + ", ".join(f"{g[1]:g}" for g in c.time.grids) + " s",
+                   ", ".join(_fmt(e, ".3g") for e in c.time.errors_K), _orders_text(c.time.orders)],
+                  ["DELTAX halved", "DELTAX " + ", ".join(f"{g[0] * 1e6:g}" for g in c.space.grids)
+                   + f" µm, Richardson on DELTAT {c.space.grids[0][1]:g} s",
+                   ", ".join(_fmt(e, ".3g") for e in c.space.errors_K), _orders_text(c.space.orders)],
+                  ["both halved", "; ".join(f"{g[0] * 1e6:g} µm, {g[1]:g} s" for g in c.both.grids),
+                   ", ".join(_fmt(e, ".3g") for e in c.both.errors_K), _orders_text(c.both.orders)]]), "",
+          f"On the finest time grid (DELTAX {s.time_dx_m * 1e6:g} µm, DELTAT {s.time_dts_s[-1]:g} s):", "",
+          _table(["t (s)", "depth (µm)", "exact (K)", "skinburn (K)", "error (K)",
+                  f"error at DELTAT {s.time_dts_s[0]:g} s (K)"],
+                 [[f"{x['time_s']:g}", f"{x['depth_m'] * 1e6:g}", f"{x['exact_K']:.4f}", f"{x['program_K']:.4f}",
+                   f"{x['error_K']:+.2e}", f"{x['coarse_error_K']:+.2e}"] for x in c.table]), "",
+          "- A time-varying flux keeps the orders of a constant one: first in DELTAT, second in DELTAX. Per 0.01 s "
+          f"of DELTAT the error is {c.time.errors_K[-1] / c.time.grids[-1][1] * 0.01:.3g} K here, against a "
+          f"rise of {max(x['exact_K'] - k.initial_K for x in c.table):.1f} K.", ""]
+    return L
 
 
 def verification_markdown(v: ve.Verification, figs: dict[str, str], command: str) -> str:
@@ -126,12 +303,17 @@ def verification_markdown(v: ve.Verification, figs: dict[str, str], command: str
         "",
         f"**Summary.** Observed order in time {min(all_t):.3f}–{max(all_t):.3f} (expected 1, band "
         f"{ve.TIME_BAND[0]}–{ve.TIME_BAND[1]}); in space {min(all_x):.3f}–{max(all_x):.3f} (expected 2, band "
-        f"{ve.SPACE_BAND[0]}–{ve.SPACE_BAND[1]}). The burn integral is exact for a constant temperature "
+        f"{ve.SPACE_BAND[0]}–{ve.SPACE_BAND[1]}). "
+        + (_layers_ramp_summary(v.layers_ramp) if v.layers_ramp is not None else "")
+        + "The burn integral is exact for a constant temperature "
         "(to rounding) and fourth order on a ramp, in the program and in the package alike. "
         f"All {len(v.bands)} bands {'hold' if held else '**do not all hold**'}.",
         "",
         "Contents: [method](#method) · [cases](#cases) · [orders](#observed-orders) · "
-        "[error tables](#errors-at-several-depths-and-times) · [burn integral](#the-burn-integral) · "
+        "[error tables](#errors-at-several-depths-and-times) · "
+        + ("[two layers](#two-layers) · [ramped flux](#a-flux-growing-in-time) · "
+           if v.layers_ramp is not None else "")
+        + "[burn integral](#the-burn-integral) · "
         "[bands](#bands) · [choosing DELTAX and DELTAT](#choosing-deltax-and-deltat)",
         "",
         "## Method",
@@ -187,6 +369,8 @@ def verification_markdown(v: ve.Verification, figs: dict[str, str], command: str
                       f"error at DELTAT {s.time_dts_s[0]:g} s (K)"],
                      [[f"{r['time_s']:g}", f"{r['depth_m'] * 1e6:g}", f"{r['exact_K']:.4f}", f"{r['program_K']:.4f}",
                        f"{r['error_K']:+.2e}", f"{r['coarse_error_K']:+.2e}"] for r in c.table]), ""]
+    if v.layers_ramp is not None:
+        L += _layers_ramp_sections(v.layers_ramp, figs, s)
     b = v.burn
     L += ["## The burn integral", "",
           "Omega = ∫ P·exp(−(E/R)/T(t)) dt. The program integrates it per node by classical fourth-order "
@@ -270,17 +454,17 @@ def validation_figures(v: va.Validation, docs: Path) -> dict[str, str]:
         a1.plot([p.x / 1e3 for p in good], [p.predicted_s for p in good], ls, color=colors[name],
                 label=f"{name}, absorbed = {a:g} × tabulated")
         a2.plot([p.measured_s for p in good], [p.ratio for p in good], "o" + ls, color=colors[name], ms=4,
-                mfc="none" if a != 1.0 else None, label=f"{name}, {a:g}")
+                mfc="none" if a != 1.0 else None, label=f"{name}, absorbed = {a:g} × tabulated")
     a1.set(xscale="log", yscale="log", xlabel="heat flux (kW/m²)", ylabel="time to a second-degree burn (s)",
            title="Stoll curve and skinburn's predictions")
-    _plain(a1)
+    _plain_125(a1)
     a1.legend(fontsize=7)
     a2.axhspan(1 - va.STOLL_MAX_ERROR, 1 + va.STOLL_MAX_ERROR, color="C0", alpha=0.12,
                label=f"band ±{va.STOLL_MAX_ERROR:.0%} (Weaver–Stoll, 1.0)")
-    a2.axhline(1, color="k", lw=0.8)
-    a2.set(xscale="log", xlabel="Stoll time (s)", ylabel="predicted / measured",
+    a2.axhline(1, color="k", lw=0.8, label="predicted = measured")
+    a2.set(xscale="log", xlabel="exposure time on the Stoll curve (s)", ylabel="predicted / measured",
            title="Predicted / measured per point")
-    _plain(a2)
+    _plain_125(a2)
     a2.legend(fontsize=7)
     figs["stoll"] = _save(fig, docs, "validation-stoll.png")
 

@@ -368,6 +368,7 @@ class Verification:
     settings: Settings
     cases: list[CaseResult]
     burn: BurnResult
+    layers_ramp: Any = None  # layers_ramp.LayersRamp: two layers and a ramped flux
 
     @property
     def bands(self) -> list[tuple[str, float, str, bool]]:
@@ -375,12 +376,14 @@ class Verification:
         out = []
         for c in self.cases:
             out += [(f"{c.case.key}: {w}", v, b, ok) for w, v, b, ok in c.bands]
-        return out + self.burn.bands
+        return out + self.burn.bands + (self.layers_ramp.bands if self.layers_ramp is not None else [])
 
 
 def verify(s: Settings, program: Optional[sb.Program] = None, workers: int = 2) -> Verification:
     """Run every verification case on the settings' grids."""
+    from . import layers_ramp  # it builds on this module
     with ThreadPoolExecutor(max_workers=workers) as pool:
         cases = [run_case(c, s, pool, program) for c in heat_cases()]
         burn = run_burn(s, pool, program)
-    return Verification(s, cases, burn)
+        more = layers_ramp.verify(s, pool, program)
+    return Verification(s, cases, burn, more)

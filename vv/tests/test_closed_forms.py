@@ -105,3 +105,68 @@ def test_ramp_quadrature_against_the_exponential_integral() -> None:
 def test_constant_omega_is_rate_times_time() -> None:
     assert cf.omega_constant(333.15, 10.0, 3.1e98, 6.28e5 / 8.314) == pytest.approx(
         10.0 * 3.1e98 * math.exp(-6.28e5 / (8.314 * 333.15)), rel=1e-13)
+
+
+# --- Two layers and a ramped flux ------------------------------------------------------
+
+K1, A1 = 0.523, 0.523 / (1200.0 * 3300.0)
+K2, A2 = 0.167, 0.167 / (1000.0 * 2500.0)
+L1 = 0.5e-3
+
+
+@pytest.mark.parametrize("t", [0.5, 5.0, 20.0])
+def test_layered_solution_solves_each_layer_and_joins_them(t: float) -> None:
+    f = lambda x, tt: cf.layered_step(x, tt, L1, TI, TS, K1, A1, K2, A2)
+
+    def residual(x: np.ndarray, alpha: float, dx: float = 1e-6, dt: float = 1e-4) -> np.ndarray:
+        d2 = (f(x + dx, t) - 2 * f(x, t) + f(x - dx, t)) / dx ** 2
+        return (f(x, t + dt) - f(x, t - dt)) / (2 * dt) - alpha * d2
+
+    assert np.max(np.abs(residual(np.linspace(20e-6, L1 - 20e-6, 12), A1))) < 1e-4 * (TS - TI)
+    assert np.max(np.abs(residual(np.linspace(L1 + 20e-6, 3e-3, 12), A2))) < 1e-4 * (TS - TI)
+    # Temperature and flux continuous at the interface, surface held, far field untouched.
+    near = f(np.array([L1 - 1e-11, L1, L1 + 1e-11]), t)
+    assert near[0] == pytest.approx(near[1], abs=1e-6) and near[2] == pytest.approx(near[1], abs=1e-6)
+    d = 1e-8
+    at = f(np.array([L1 - d, L1, L1 + d]), t)
+    assert K1 * (at[1] - at[0]) / d == pytest.approx(K2 * (at[2] - at[1]) / d, rel=1e-4)
+    assert f(np.array([0.0]), t)[0] == pytest.approx(TS, abs=1e-12)
+    assert f(np.array([0.05]), t)[0] == pytest.approx(TI, abs=1e-9)
+
+
+def test_layered_solution_with_one_material_is_the_step() -> None:
+    x = np.linspace(0, 3e-3, 31)
+    same = cf.layered_step(x, 4.0, L1, TI, TS, K1, A1, K1, A1)
+    assert np.max(np.abs(same - cf.step_surface_temperature(x, 4.0, TI, TS, A1))) < 1e-12
+    # Before the heat reaches the interface, the layer is a semi-infinite solid of its own material.
+    early = cf.layered_step(x[:4], 0.02, L1, TI, TS, K1, A1, K2, A2)
+    assert np.max(np.abs(early - cf.step_surface_temperature(x[:4], 0.02, TI, TS, A1))) < 1e-9
+
+
+def test_layered_steady_profile_carries_one_flux() -> None:
+    x = np.array([0.0, L1, 2e-3])
+    got = cf.layered_steady(x, L1, 2e-3, TS, TI, K1, K2)
+    assert got[0] == TS and got[2] == pytest.approx(TI, abs=1e-12)
+    assert K1 * (got[0] - got[1]) / L1 == pytest.approx(K2 * (got[1] - got[2]) / (2e-3 - L1), rel=1e-12)
+
+
+def test_repeated_integrals_of_erfc() -> None:
+    # i^n erfc(z) = integral from z to infinity of i^(n-1) erfc; i^n erfc(0) = 1 / (2^n Gamma(n/2 + 1)).
+    from scipy import integrate
+    for n in (1, 2, 3):
+        assert cf.ierfc_repeated(n, 0.0) == pytest.approx(1 / (2 ** n * math.gamma(n / 2 + 1)), rel=1e-14)
+        for z in (0.0, 0.4, 1.5):
+            ref, _ = integrate.quad(lambda s: float(cf.ierfc_repeated(n - 1, s)), z, np.inf, epsabs=1e-15)
+            assert float(cf.ierfc_repeated(n, z)) == pytest.approx(ref, rel=1e-9, abs=1e-15)
+
+
+@pytest.mark.parametrize("t", [0.5, 4.0, 10.0])
+def test_ramped_flux_solution_takes_the_growing_flux(t: float) -> None:
+    a = 2000.0
+    f = lambda x, tt: cf.ramped_flux(x, tt, TI, a, K, A)
+    x = np.linspace(50e-6, 2e-3, 20)
+    assert np.max(np.abs(_pde_residual(f, x, t))) < 1e-4 * 30
+    dx = 1e-7
+    gradient = (f(np.array([dx]), t)[0] - f(np.array([0.0]), t)[0]) / dx
+    assert -K * gradient == pytest.approx(a * t, rel=1e-3)
+    assert f(np.array([0.0]), t)[0] - TI == pytest.approx(4 / 3 * a * t ** 1.5 * math.sqrt(A / math.pi) / K, rel=1e-13)

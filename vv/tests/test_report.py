@@ -72,6 +72,9 @@ def test_verification_document(tmp_path: Path) -> None:
         assert (tmp_path / f).stat().st_size > 10_000
     for case in ("step", "flux", "convection", "slab"):
         assert f"(`{case}`)" in text
+    for section in ("## Two layers", "## A flux growing in time"):
+        assert section in text
+    assert f"]({figs['layers_ramp']})" in text
     assert "**NO**" not in text
 
 

@@ -266,6 +266,24 @@ class Results:
         v = self._node_array("peak_time_s")
         return v if not np.isnan(v).all() else np.asarray(self.temperature_K).argmax(axis=0) * self.deltat_s
 
+    def face(self, side: str = "left") -> dict[str, Any]:
+        """What the ``"left"`` (exposed) or ``"right"`` face did in every step (docs/results.md):
+        ``type`` and the arrays ``time_s`` (end of each step, s), ``h_W_m2K`` (the row's
+        coefficient, W/(m^2 K)), ``ambient_K`` (gas or ambient temperature, K), ``surface_K``
+        (the face node at the step's end, K) and ``flux_W_m2`` (heat flux into the skin, W/m^2);
+        NaN where the face type has no such value."""
+        if side not in ("left", "right"):
+            raise ValueError(f"side must be 'left' or 'right', not {side!r}")
+        faces = self.document.get("faces")
+        if not faces:
+            raise ValueError("the run recorded no face values (it stopped before the march, or its "
+                             "program does not record them)")
+        steps = len(faces["time_s"])
+        out: dict[str, Any] = {"type": faces[side]["type"], "time_s": np.asarray(faces["time_s"], dtype=float)}
+        for key in ("h_W_m2K", "ambient_K", "surface_K", "flux_W_m2"):
+            out[key] = _floats(faces[side][key], steps)
+        return out
+
     @property
     def program_omega(self) -> np.ndarray:
         """The program's Omega per node (0 below 1e-6; NaN where it computed none)."""

@@ -139,3 +139,15 @@ def test_a_history_replaced_by_another_run_is_told(program, examples, tmp_path):
         with pytest.raises(ValueError, match="is not the history of this run's JSON"):
             stale.verify_history()
             stale.temperature_K
+
+
+def test_the_exposed_face_step_by_step(airbag):
+    """The jet's coefficient, the gas and surface temperatures and the flux into the skin, per step."""
+    left, right = airbag.face(), airbag.face("right")  # the exposed face by default
+    assert left["type"] == "convection" and right["type"] == "temperature"
+    assert np.array_equal(left["surface_K"], airbag.temperature_K[1:, 0])
+    assert np.allclose(left["flux_W_m2"], left["h_W_m2K"] * (left["ambient_K"] - left["surface_K"]), rtol=1e-12)
+    assert left["h_W_m2K"][0] > 100 and np.isnan(right["h_W_m2K"]).all()
+    assert len(right["time_s"]) == airbag.rows - 1
+    with pytest.raises(ValueError, match="side must be"):
+        airbag.face("top")

@@ -100,6 +100,17 @@ struct InputRecord {
   std::vector<ListNote> list_notes;
 };
 
+// What one face did in the step just made: the coefficient and the ambient
+// temperature its boundary row used (NaN for a face type without them), the
+// face node's temperature at the end of the step, and the heat flux that
+// entered the skin through the face during the step.
+struct FaceStep {
+  double h = 0;        // W/(m^2 K)
+  double ambient = 0;  // K
+  double surface = 0;  // K
+  double flux = 0;     // W/m^2, positive into the skin
+};
+
 // One pair of neighbouring nodes whose Omega brackets 1.
 struct Crossing {
   int node = 0;          // the shallower node i of (i, i + 1)
@@ -176,6 +187,8 @@ struct Model {
   // node is integrated during a second march, which forms the same rows
   // again one at a time, so the history is never held whole.
   NodeArray StepTemps{};  // K, solution of the current step, node i
+  FaceStep LeftStep{};    // the exposed face (node 1) in the current step
+  FaceStep RightStep{};   // the inner face (node NODES) in the current step
   NodeArray FirstRow{};   // K, end of step 1
   NodeArray LastRow{};    // K, end of step TIMESTEPS
   int Threads = 1;        // threads the burn of every node may use

@@ -185,6 +185,8 @@ struct Bundle {
   NonFinite non_finite;
   std::vector<double> output_times;         // s
   std::vector<double> output_temperatures;  // K
+  std::vector<FaceStep> left_face;          // steps 1, 2, ...
+  std::vector<FaceStep> right_face;
 };
 Bundle bundle;
 
@@ -369,6 +371,39 @@ json Crossings() {
   return list;
 }
 
+const char* FaceTypeName(const std::string& word) {
+  switch (word.empty() ? '\0' : word[0]) {
+    case 'C': return "convection";
+    case 'F': return "flux";
+    case 'T': return "temperature";
+  }
+  return "none";
+}
+
+// One face, step by step: its row's coefficient and ambient, its node's
+// temperature and the heat flux into the skin (NaN, as null, where the face
+// type has none).
+json FaceSeries(const std::string& word, const std::vector<FaceStep>& steps) {
+  json h = json::array(), ambient = json::array(), surface = json::array(), flux = json::array();
+  const auto number = [](double value) { return std::isfinite(value) ? json(value) : json(nullptr); };
+  for (const FaceStep& step : steps) {
+    h.push_back(number(step.h));
+    ambient.push_back(number(step.ambient));
+    surface.push_back(number(step.surface));
+    flux.push_back(number(step.flux));
+  }
+  return {{"type", FaceTypeName(word)}, {"h_W_m2K", h}, {"ambient_K", ambient}, {"surface_K", surface},
+          {"flux_W_m2", flux}};
+}
+
+json Faces() {
+  if (bundle.left_face.empty()) return nullptr;
+  json time = json::array();
+  for (std::size_t r = 1; r <= bundle.left_face.size(); ++r) time.push_back(static_cast<double>(r) * M.DELTAT);
+  return {{"time_s", time}, {"left", FaceSeries(M.LBC, bundle.left_face)},
+          {"right", FaceSeries(M.RBC, bundle.right_face)}};
+}
+
 json NonFiniteRecord() {
   const NonFinite& n = bundle.non_finite;
   if (!n.found) return nullptr;
@@ -496,6 +531,10 @@ void ResultsRow(int r, const double* u) {
     }
   }
   if (row_not_finite) ++bundle.non_finite.rows;
+  if (r >= 1) {
+    bundle.left_face.push_back(M.LeftStep);
+    bundle.right_face.push_back(M.RightStep);
+  }
   const int k = bundle.output_node;
   if (k >= 1 && k <= nodes) {
     bundle.output_times.push_back(time);
@@ -549,6 +588,7 @@ int WriteResults(int status) {
   doc["omega_at_output_node"] = nullptr;
   doc["crossings"] = Crossings();
   doc["output_node_history"] = nullptr;
+  doc["faces"] = Faces();
   if (bundle.history >= 0) {
     FlushRows();
     if (bundle.history >= 0) {

@@ -4,6 +4,8 @@
 // weight (w = 4 k_n / (k_face + k_n), the harmonic mean over half a cell),
 // and heat entering through the face enters with 2 dt / (rho c dx). Both use
 // the time record j, the start of the step.
+#include <limits>
+
 #include "console/console.h"
 #include "model/model.h"
 #include "thermal/thermal.h"
@@ -36,6 +38,37 @@ double Weight(const Face& face) {
   return face.node == 1 ? 4 * k_next / (k_face + k_next) : 4 * k_next / (k_next + k_face);
 }
 
+// The convection coefficient of the face's row in step j: on the exposed
+// face the value 1.0 selects the jet correlation's coefficient.
+double Coefficient(char side, int j, const Face& face) {
+  if (side == 'L' && M.JetInUse == 1 && face.value == 1.0) return M.HbarTable[j].y;
+  return face.value;
+}
+
+// What the face did in step j, from its type word: `before` is the face
+// node's temperature at the start of the step, u the step's solution.
+void FaceStepOf(char side, int j, double before, const double* u, FaceStep& step) {
+  Face face{};
+  FaceOf(side, j, face);
+  const int n = face.node;
+  const char type = (side == 'L' ? M.LBC : M.RBC).c_str()[0];
+  constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+  step = {kNone, kNone, u[n], kNone};
+  if (type == 'C') {
+    step.h = Coefficient(side, j, face);
+    step.ambient = face.ambient;
+    step.flux = step.h * (face.ambient - u[n]);
+  } else if (type == 'F') {
+    // The flux is positive towards increasing depth.
+    step.flux = side == 'L' ? face.value : -face.value;
+  } else if (type == 'T') {
+    // The half cell's energy balance: what it stored, and what it passed on
+    // to its neighbour, both as the row forms them.
+    const double cell = M.DensityTable[n].y * M.HeatCapTable[n].y * M.DELTAX / (2 * M.DELTAT);
+    step.flux = cell * ((u[n] - before) + Weight(face) * M.FourierNumber[n] * (u[n] - u[face.neighbour]));
+  }
+}
+
 // The off-diagonal entry of the face row.
 double& Coupling(const Face& face) {
   return face.node == 1 ? M.AUpper[1] : M.ALower[face.node];
@@ -52,9 +85,7 @@ void Convection(char side, int j) {
   }
   const int n = face.node;
   const double w = Weight(face);
-  double h = face.value;
-  // On the exposed face the value 1.0 selects the jet correlation's coefficient.
-  if (side == 'L' && M.JetInUse == 1 && face.value == 1.0) h = M.HbarTable[j].y;
+  const double h = Coefficient(side, j, face);
   const double beta = (M.DELTAT / M.DELTAX) * h / (M.DensityTable[n].y * M.HeatCapTable[n].y);
   const double fo = M.FourierNumber[n];
   M.AMiddle[n] = w * fo + 1 + 2 * beta;
@@ -79,4 +110,9 @@ void Flux(char side, int j) {
   // and cools the right one.
   const double gain = 2 * q * (M.DELTAT / M.DELTAX) / (M.HeatCapTable[n].y * M.DensityTable[n].y);
   M.RHS[n] = side == 'L' ? M.InitTempTable[n].y + gain : M.InitTempTable[n].y - gain;
+}
+
+void FaceSteps(int j, double left_before, double right_before, const double* u) {
+  FaceStepOf('L', j, left_before, u, M.LeftStep);
+  FaceStepOf('R', j, right_before, u, M.RightStep);
 }

@@ -82,8 +82,11 @@ int TimeMarch() {
     // The solver only reads the diagonals and the right-hand side, so it
     // works on them in place and writes the solution into row j.
     double* u = M.StepTemps.data();
+    const double left_before = M.InitTempTable[1].y;
+    const double right_before = M.InitTempTable[n].y;
     tridag(M.ALower.data(), M.AMiddle.data(), M.AUpper.data(), M.RHS.data(), u,
            static_cast<unsigned>(n), factors);
+    FaceSteps(j, left_before, right_before, u);
     if (M.OUTTIME == 0 && M.OUTNODE != 0) M.NodeHistory[j] = {j * M.DELTAT, u[M.OUTNODE]};
     if (j == 1) M.FirstRow = M.StepTemps;
     if (j == M.TIMESTEPS) M.LastRow = M.StepTemps;

@@ -16,6 +16,10 @@ int InterNodes();
 void Convection(char side, int j);
 void Flux(char side, int j);
 
+// What both faces did in step j into LeftStep and RightStep: the step's
+// solution u[1..NODES] and the face nodes' temperatures before it.
+void FaceSteps(int j, double left_before, double right_before, const double* u);
+
 // Jet heat-transfer coefficient `hbar` (W/(m^2 K)) at the time j DELTAT for
 // the skin surface temperature `surface` (K) and the gas temperature `gas`
 // (K). Returns 0 after a failure it has reported (hbar is then 0): the run

@@ -23,7 +23,7 @@ TOP_FIELDS = {"program": str, "version": str, "kind": str, "run_id": str, "input
               "outcome": str, "error": (str, type(None)), "reached": dict,
               "history": (dict, type(None)), "nodes": (dict, type(None)), "output_node": int,
               "omega_at_output_node": (dict, type(None)), "crossings": list,
-              "output_node_history": (dict, type(None))}
+              "output_node_history": (dict, type(None)), "faces": (dict, type(None))}
 INPUT_FIELDS = {"entries": list, "blocks": list, "jet": (dict, type(None)), "grid": dict,
                 "warnings": list, "data_dir": str}
 NODE_FIELDS = ("depth_m", "peak_temperature_K", "peak_time_s", "omega", "omega_unfloored")
@@ -187,6 +187,40 @@ class Outcomes(unittest.TestCase):
         for crossing in doc["crossings"]:
             i = crossing["nodes"][0]
             self.assertTrue((i - 1) * dx < crossing["depth_m"] < i * dx)
+
+
+class Faces(unittest.TestCase):
+    def test_the_faces_account_for_every_joule_the_skin_stores(self) -> None:
+        # Each face's heat flux, step by step, summed over the run, is what
+        # the nodes stored (half cells at the faces): the scheme's energy
+        # balance, to rounding, for a jet, a flux, a held temperature and a
+        # convection face.
+        for example, left in (("airbag-jet", "convection"), ("flux-cooling", "flux"),
+                              ("hot-liquid", "temperature"), ("convection", "convection")):
+            trial = Trial(example)
+            self.addCleanup(trial.close)
+            proc, doc = trial.run()
+            faces = doc["faces"]
+            T = np.load(trial.history)
+            grid = doc["inputs"]["grid"]
+            steps = len(T) - 1
+            np.testing.assert_array_equal(faces["time_s"], np.arange(1, steps + 1) * grid["deltat_s"])
+            self.assertEqual((faces["left"]["type"], faces["right"]["type"]), (left, "temperature"))
+            laid = {b["laid"]["table"]: np.array(b["laid"]["values"]) for b in doc["inputs"]["blocks"] if b["laid"]}
+            n = T.shape[1]
+            cell = np.full(n, grid["deltax_m"])
+            cell[[0, -1]] /= 2
+            stored = (laid["density"][:n] * laid["heat_capacity"][:n] * cell * (T[-1] - T[0])).sum()
+            inflow = sum(np.array(faces[side]["flux_W_m2"]).sum() for side in ("left", "right")) * grid["deltat_s"]
+            self.assertLess(abs(inflow - stored), 1e-9 * abs(stored), example)
+            np.testing.assert_array_equal(faces["left"]["surface_K"], T[1:, 0])
+            np.testing.assert_array_equal(faces["right"]["surface_K"], T[1:, -1])
+            has_h = left == "convection"
+            self.assertEqual(None not in faces["left"]["h_W_m2K"], has_h, example)
+            self.assertTrue(all(h is None for h in faces["right"]["h_W_m2K"]))
+            if has_h:
+                h, gas, surface = (np.array(faces["left"][k]) for k in ("h_W_m2K", "ambient_K", "surface_K"))
+                np.testing.assert_allclose(faces["left"]["flux_W_m2"], h * (gas - surface), rtol=1e-12)
 
 
 class Stops(unittest.TestCase):

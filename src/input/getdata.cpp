@@ -324,6 +324,12 @@ int GetData() {
   data.name = kDataFile;
   if (!data.Load(M.DataDir + kDataFile)) {
     console::Printf("GetData() Error: %s", "\r\n DATA.DAT could not be found... \r\n");
+    // The argument is a prefix of every file name: a directory named
+    // without its separator finds nothing, however sound its files.
+    const std::string& dir = M.DataDir;
+    if (!dir.empty() && dir.back() != '/' && TextSource().Load(dir + "/" + kDataFile)) {
+      console::Print(" Did you mean " + dir + "/ ? The data directory must end with the separator.\r\n");
+    }
     return 0;
   }
   if (!SkipHeader(data)) {

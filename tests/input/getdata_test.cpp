@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "input/input.h"
@@ -308,6 +309,23 @@ TEST(DataDirectory, IsAPlainPrefix) {
   dir.Write("dataDATA.DAT", DataDat({{17, "2"}}, Join(StillBlocks())));
   EXPECT_EQ(RunBinary("data", "", dir.path()).status, 1);  // the negligible burn of a slab at 310 K
   EXPECT_TRUE(dir.Exists("dataOUTPUT.TXT"));
+}
+
+TEST(DataDirectory, ADirectoryWithoutItsSeparatorIsNamed) {
+  // "s1" where s1/ holds DATA.DAT: the stop names the fix, in a run and in
+  // the check; a name that is no such directory stops as before.
+  TempDir dir;
+  std::filesystem::create_directory(dir.path() + "/s1");
+  dir.Write("s1/DATA.DAT", DataDat({{17, "2"}}, Join(StillBlocks())));
+  const std::string hint = " Did you mean s1/ ? The data directory must end with the separator.\r\n";
+  const RunResult run = RunBinary("s1", "", dir.path());
+  EXPECT_EQ(run.out, Banner() + "GetData() Error: \r\n DATA.DAT could not be found... \r\n" + hint + kExiting);
+  EXPECT_EQ(run.status, 1);
+  const RunResult check = RunBinary("--check=json s1", "", dir.path());
+  EXPECT_NE(check.out.find("Did you mean s1/ ?"), std::string::npos);
+  EXPECT_EQ(check.status, 1);
+  EXPECT_EQ(RunBinary("s2", "", dir.path()).out,
+            Banner() + "GetData() Error: \r\n DATA.DAT could not be found... \r\n" + kExiting);
 }
 
 }  // namespace

@@ -15,13 +15,17 @@ For each trial of the file, as far as it holds the data:
   NN-trialT-map.png       depth x time colour map of the every-step layout,
                           with the depth where Omega = 1 as a horizontal line.
 
-NN is the trial's place in the file (01, 02, ...), T its TRIAL number. The
+The profiles and the map mark the epidermis and dermis bases of a skin
+preset of the package (--skin; default uniform), or name a base that lies
+below the deepest node. NN is the trial's place in the file (01, 02, ...), T
+its TRIAL number. The
 report prints the depth where Omega = 1 one spacing deeper than the node's
 depth; the figures draw it at the true depth, one spacing shallower. The
 report's Omega is the program's, under the constants of DATA.DAT, and the
 figures say so.
 
-    plot_output.py --results PREFIX -o plots/ [--kinetics PRESET] [--depth-unit mm|um] [--temperature-unit C|K]
+    plot_output.py --results PREFIX -o plots/ [--kinetics PRESET] [--skin PRESET] [--depth-unit mm|um]
+                   [--temperature-unit C|K]
 
 draws the same three figures (NAME-history.png, NAME-profiles.png,
 NAME-map.png, NAME the last part of PREFIX) from what ``skinburn --results
@@ -31,7 +35,9 @@ kinetics model, named on every figure that shows them: --kinetics (a preset
 of the package: weaver-stoll, henriques, program-default), else, for a case
 of a parameter study, the kinetics its row was judged under (the case's
 case.json), else the constants the program read (the depths of PREFIX.json).
-The paths of the files written are printed, one a line.
+The depth figures mark the bases of --skin, else of the study case's skin
+(case.json), else of the uniform preset. The paths of the files written are
+printed, one a line.
 """
 
 from __future__ import annotations
@@ -67,6 +73,38 @@ PROGRAM_CONSTANTS = "the program's constants"
 
 def _omega_label(depth: float) -> str:
     return "Omega = 1 at %.1f µm (%s)" % (depth * 1e6, PROGRAM_CONSTANTS)
+
+
+#: The skin whose epidermis and dermis bases the depth figures mark when none is given: the study tool's
+#: default for a data directory.
+DEFAULT_SKIN = "uniform"
+
+
+def skin_of(key: Optional[str] = None, case: Optional[dict] = None) -> Any:
+    """The skin whose bases a depth figure marks: the preset ``key``, else a study case's own skin (its
+    case.json), else :data:`DEFAULT_SKIN`."""
+    _package()
+    from skinburn.skin import Skin, skin_preset
+
+    if key:
+        return skin_preset(key)
+    if case is not None and case.get("skin"):
+        return Skin.from_dict(case["skin"])
+    return skin_preset(DEFAULT_SKIN)
+
+
+def mark_bases(ax: Any, skin: Any, scale: float, unit: str, deepest_m: float, across: bool) -> None:
+    """Marks the skin's epidermis and dermis bases on a depth axis (``scale``: m to ``unit``): a vertical
+    line (``across``: a horizontal one, depth downwards) with its depth and the skin named in the legend; a
+    base below the deepest node ``deepest_m`` gets a legend entry that says so and no line."""
+    for n, (what, depth) in enumerate((("epidermis base", skin.epidermis_base_m),
+                                       ("dermis base", skin.dermis_base_m))):
+        text = "%s, %.4g %s (skin: %s)" % (what, depth * scale, unit, skin.name)
+        style = dict(color="0.35", lw=1.0, ls=("-." if n == 0 else (0, (6, 2, 1, 2, 1, 2))))
+        if depth <= deepest_m * (1 + 1e-9):
+            (ax.axhline if across else ax.axvline)(depth * scale, label=text, **style)
+        else:
+            ax.plot([], [], label="%s: below the model's %.4g %s" % (text, deepest_m * scale, unit), **style)
 
 
 def _spacing(trial: Trial) -> Optional[float]:
@@ -128,7 +166,12 @@ def _chosen_profiles(trial: Trial):
     return [profiles[k] for k in picks]
 
 
-def plot_profiles(trial: Trial, path: str) -> str:
+def _deepest(trial: Trial) -> float:
+    """The deepest node's depth (m) the trial lists."""
+    return max(max(rows.depths) for rows in [trial.initial] + list(trial.profiles) if rows is not None and rows.depths)
+
+
+def plot_profiles(trial: Trial, path: str, skin: Any = None) -> str:
     fig, ax = plt.subplots(figsize=SIZE)
     if trial.initial is not None and trial.initial.depths:
         ax.plot([d * MM for d in trial.initial.depths], trial.initial.temperatures,
@@ -140,6 +183,7 @@ def plot_profiles(trial: Trial, path: str) -> str:
                 label="t = %g s" % profile.time)
     for depth in _true_depths(trial):
         ax.axvline(depth * MM, color="black", ls=":", lw=1.5, label=_omega_label(depth))
+    mark_bases(ax, skin if skin is not None else skin_of(), MM, "mm", _deepest(trial), across=False)
     ax.set_xlabel("Depth (mm)")
     ax.set_ylabel("Temperature (K)")
     what = "temperature profile" if len(chosen) == 1 else "temperature profiles"
@@ -149,7 +193,7 @@ def plot_profiles(trial: Trial, path: str) -> str:
     return _save(fig, path)
 
 
-def plot_map(trial: Trial, path: str) -> str:
+def plot_map(trial: Trial, path: str, skin: Any = None) -> str:
     times, depths, rows = trial.temperature_grid()
     fig, ax = plt.subplots(figsize=SIZE)
     # Columns are steps, rows are nodes; cells are centred on the values.
@@ -158,8 +202,8 @@ def plot_map(trial: Trial, path: str) -> str:
     fig.colorbar(mesh, ax=ax, label="Temperature (K)")
     for depth in _true_depths(trial):
         ax.axhline(depth * MM, color="cyan", ls="--", lw=1.5, label=_omega_label(depth))
-    if trial.omega_depths:
-        ax.legend(fontsize="small", loc="lower right")
+    mark_bases(ax, skin if skin is not None else skin_of(), MM, "mm", max(depths), across=True)
+    ax.legend(fontsize="small", loc="lower right")
     ax.invert_yaxis()  # the exposed face on top
     ax.set_xlabel("Time (s)")
     ax.set_ylabel("Depth (mm)")
@@ -167,16 +211,17 @@ def plot_map(trial: Trial, path: str) -> str:
     return _save(fig, path)
 
 
-def plot_trial(trial: Trial, outdir: str) -> List[str]:
-    """Writes the figures that the trial's data allow; returns their paths."""
+def plot_trial(trial: Trial, outdir: str, skin: Any = None) -> List[str]:
+    """Writes the figures that the trial's data allow; returns their paths. The depth figures mark the
+    epidermis and dermis bases of ``skin`` (default :func:`skin_of`'s)."""
     stem = os.path.join(outdir, "%02d-trial%d-" % (trial.index, trial.number))
     written = []
     if trial.history is not None and trial.history.times:
         written.append(plot_history(trial, stem + "history.png"))
     if trial.profiles:
-        written.append(plot_profiles(trial, stem + "profiles.png"))
+        written.append(plot_profiles(trial, stem + "profiles.png", skin))
     if trial.layout == "every-step":
-        written.append(plot_map(trial, stem + "map.png"))
+        written.append(plot_map(trial, stem + "map.png", skin))
     return written
 
 
@@ -248,7 +293,8 @@ def omega_crossings(res: Any, kinetics: Any) -> Tuple[List[float], Any]:
     return depths, node_omega
 
 
-def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str = "K", kinetics: Any = None):
+def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str = "K", kinetics: Any = None,
+                    skin: Any = None):
     """The figures of a ``--results`` prefix, unsaved: {"history": fig, "profiles": fig, "map": fig}.
 
     Temperatures are the full-precision history of PREFIX.npy, depths the
@@ -257,7 +303,9 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
     ``skinburn.Kinetics``), else under the kinetics of the study case the
     prefix belongs to (:func:`case_file`), else under the constants the
     program read (the depths of PREFIX.json's crossings); every figure that
-    shows them names the model.
+    shows them names the model. The depth figures mark the epidermis and
+    dermis bases of ``skin`` (a ``skinburn.Skin``), else of the study case's
+    skin, else of :data:`DEFAULT_SKIN`, and name it.
     """
     import numpy as np
 
@@ -270,6 +318,8 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
     case = case_file(prefix)
     if kinetics is None and case is not None and case.get("kinetics"):
         kinetics = Kinetics.from_dict(case["kinetics"])
+    if skin is None:
+        skin = skin_of(None, case)
     scale, dname = DEPTH_UNITS[depth_unit]
     tname = "°C" if temperature_unit == "C" else "K"
     hist = np.asarray(res.temperature_K)
@@ -318,6 +368,7 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
         ax.plot(depth, _temperature(hist[r], temperature_unit), color=colour, lw=1.5, label="t = %g s" % time[r])
     for d in crossings:
         ax.axvline(d * scale, color="black", ls=":", lw=1.5, label=label(d))
+    mark_bases(ax, skin, scale, dname, float(res.depth_m[-1]), across=False)
     if reached:
         note(ax, reached)
     ax.set_xlabel("Depth (%s)" % dname)
@@ -334,8 +385,8 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
     fig.colorbar(mesh, ax=ax, label="Temperature (%s)" % tname)
     for d in crossings:
         ax.axhline(d * scale, color="cyan", ls="--", lw=1.5, label=label(d))
-    if crossings:
-        ax.legend(fontsize="small", loc="lower right")
+    mark_bases(ax, skin, scale, dname, float(res.depth_m[-1]), across=True)
+    ax.legend(fontsize="small", loc="lower right")
     if reached:
         note(ax, reached)
     ax.invert_yaxis()
@@ -355,6 +406,9 @@ def main(argv=None) -> int:
                         help="with --results: Omega under this kinetics preset of the package (weaver-stoll, "
                              "henriques, program-default); default: a study case's own, else the program's "
                              "constants")
+    parser.add_argument("--skin", metavar="PRESET",
+                        help="the skin whose epidermis and dermis bases the depth figures mark (uniform, "
+                             "torvi-dale); default: a study case's own, else %s" % DEFAULT_SKIN)
     parser.add_argument("--depth-unit", choices=sorted(DEPTH_UNITS), default="mm")
     parser.add_argument("--temperature-unit", choices=("C", "K"), default="K")
     args = parser.parse_args(argv)
@@ -367,7 +421,8 @@ def main(argv=None) -> int:
                 _package()
                 from skinburn.kinetics import kinetics_preset
                 kinetics = kinetics_preset(args.kinetics)
-            figures = results_figures(args.results, args.depth_unit, args.temperature_unit, kinetics)
+            skin = skin_of(args.skin) if args.skin else None
+            figures = results_figures(args.results, args.depth_unit, args.temperature_unit, kinetics, skin)
         except KeyError as error:
             print("plot_output: %s" % error.args[0], file=sys.stderr)
             return 2
@@ -390,9 +445,14 @@ def main(argv=None) -> int:
     if not trials:
         print("plot_output: %s holds no trial" % args.output, file=sys.stderr)
         return 1
+    try:
+        skin = skin_of(args.skin)
+    except KeyError as error:
+        print("plot_output: %s" % error.args[0], file=sys.stderr)
+        return 2
     os.makedirs(args.outdir, exist_ok=True)
     for trial in trials:
-        written = plot_trial(trial, args.outdir)
+        written = plot_trial(trial, args.outdir, skin)
         if not written:
             print("plot_output: trial %d (place %d in the file) holds no temperatures; nothing plotted"
                   % (trial.number, trial.index), file=sys.stderr)

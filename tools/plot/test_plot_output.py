@@ -1,5 +1,6 @@
 """Tests of the OUTPUT.TXT reader (standard library only) and of the figures
-(matplotlib), on the golden outputs of examples/."""
+(matplotlib), on the golden outputs of examples/: among them the epidermis and
+dermis bases on every depth figure."""
 
 import os
 import struct
@@ -151,7 +152,30 @@ class RenderTest(unittest.TestCase):
                          ["Omega at node 1 = 29.3998 (the program's constants)",
                           "Omega = 1 at 197.0 µm as printed, one spacing deeper than the node "
                           "(the program's constants)"])
-        self.assertEqual(profiles.get_lines()[-1].get_label(), "Omega = 1 at 129.0 µm (the program's constants)")
+        self.assertIn("Omega = 1 at 129.0 µm (the program's constants)", [l.get_label() for l in profiles.get_lines()])
+        plt.close("all")
+
+    def test_depth_figures_mark_the_epidermis_and_dermis_bases(self):
+        import matplotlib.pyplot as plt
+        import plot_output
+
+        shown = []
+        saved = plot_output._save
+        plot_output._save = lambda figure, path: shown.append(figure) or path
+        try:
+            plot_output.plot_profiles(parse_output(golden("flux-cooling"))[0], "p.png")
+            plot_output.plot_map(parse_output(golden("airbag-jet"))[0], "m.png")
+        finally:
+            plot_output._save = saved
+        profiles, omap = (f.axes[0] for f in shown)
+        skin = "(skin: uniform (Torvi-Dale dermis))"
+        for ax, across, deepest in ((profiles, False, "2 mm"), (omap, True, "0.8 mm")):
+            bases = {l.get_label(): l for l in ax.get_lines() if "base" in l.get_label()}
+            self.assertEqual(sorted(bases), ["dermis base, 2.08 mm %s: below the model's %s" % (skin, deepest),
+                                             "epidermis base, 0.08 mm %s" % skin])
+            epidermis = bases["epidermis base, 0.08 mm %s" % skin]
+            self.assertEqual(list(epidermis.get_ydata() if across else epidermis.get_xdata()), [0.08, 0.08])
+            self.assertIn(epidermis.get_label(), [t.get_text() for t in ax.get_legend().get_texts()])
         plt.close("all")
 
     def test_omega_depth_is_drawn_at_the_node(self):
@@ -216,6 +240,27 @@ class ResultsRenderTest(unittest.TestCase):
         for fig in figures.values():
             import matplotlib.pyplot as plt
             plt.close(fig)
+
+    def test_depth_figures_mark_the_skins_bases(self):
+        import matplotlib.pyplot as plt
+        from plot_output import results_figures, skin_of
+
+        def bases(figures):
+            found = {}
+            for kind, ax in (("profiles", figures["profiles"].axes[0]), ("map", figures["map"].axes[0])):
+                data = {l.get_label(): list(l.get_ydata() if kind == "map" else l.get_xdata())
+                        for l in ax.get_lines() if "base" in l.get_label()}
+                found[kind] = data
+            for fig in figures.values():
+                plt.close(fig)
+            return found
+
+        # The model reaches 800 um: the epidermis base drawn at 80 um, the dermis base named below the model.
+        expected = {"epidermis base, 80 µm (skin: uniform (Torvi-Dale dermis))": [80.0, 80.0],
+                    "dermis base, 2080 µm (skin: uniform (Torvi-Dale dermis)): below the model's 800 µm": []}
+        self.assertEqual(bases(results_figures(self.prefix, "um")), {"profiles": expected, "map": expected})
+        named = bases(results_figures(self.prefix, "mm", "K", None, skin_of("torvi-dale")))["profiles"]
+        self.assertIn("epidermis base, 0.08 mm (skin: Torvi-Dale 1994)", named)
 
     def test_omega_is_drawn_under_one_kinetics_and_named(self):
         import json

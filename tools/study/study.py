@@ -1096,6 +1096,21 @@ def write_case_file(path: str, title: str, skin: Optional[Skin], kinetics: Optio
         target.write_text(text, encoding="utf-8")
 
 
+def shared_skin(cases: list) -> Optional[dict]:
+    """The skin every case with results was judged at, for the figures (its name and its epidermis and
+    dermis bases, m, from the cases' case.json); None where they differ or no case has results."""
+    found = set()
+    for path in cases:
+        doc = json.loads(read_text(os.path.join(path, CASE)) or "null")
+        if (doc or {}).get("skin"):
+            skin = Skin.from_dict(doc["skin"])
+            found.add((skin.name, skin.epidermis_base_m, skin.dermis_base_m))
+    if len(found) != 1:
+        return None
+    name, epidermis, dermis = found.pop()
+    return {"name": name, "epidermis_base_m": epidermis, "dermis_base_m": dermis}
+
+
 def search_column(desc: Description, template: Any) -> str:
     """The name of the threshold column: the varied value (its last part for a trial), with its unit."""
     vary = desc.search["vary"]
@@ -1161,7 +1176,8 @@ def write_csv(path: str, study: str, shown: str, names: list, template: Any, des
             out.writerow(dict(row, trial=number_))
     meta = {"title": desc.title, "csv": os.path.basename(path), "template": template.kind,
             "varied": {column: key for key, column, _ in varied},
-            "search": desc.search, "temperature_unit": desc.temperature_unit}
+            "search": desc.search, "temperature_unit": desc.temperature_unit,
+            "skin": shared_skin([os.path.join(study, name) for name in names])}
     with open(os.path.splitext(path)[0] + ".json", "w") as f:
         json.dump(meta, f, indent=1)
         f.write("\n")

@@ -27,9 +27,14 @@ inline std::string_view Bytes(const std::uint8_t* data, std::size_t size) {
 
 // One fuzz run: fresh model state pointed at the data directory, console
 // captured, the exit hook set. Destruction restores the real console.
+// Nothing is recorded while reading, as in a run without --check and
+// --results: the record locates every word by counting the lines before
+// it, which takes most of the time of a run of the input stage.
+// `input_bytes`: the bytes of the data files of this run, which bound the
+// pairs it can write into the model's tables.
 class Session {
  public:
-  Session();
+  explicit Session(std::size_t input_bytes);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -39,11 +44,15 @@ class Session {
   // The jet coefficient the driver stores before step 1, and the one of
   // the last step, as the run would compute them after a good GetData.
   void RunJetAsDriver();
-  // The --check=json document of what was read (whether GetData accepted
-  // or refused the input): it must be valid JSON, or the process aborts.
-  void CheckDocument();
+  // The program on `argv` as main calls it (RunGuarded(Run, ...)): its
+  // status, or the status it ended the process with.
+  int RunMain(int argc, char** argv);
+  // What it printed to standard output and standard error.
+  const std::string& Out() const { return out_; }
+  const std::string& Err() const { return err_; }
 
  private:
+  std::size_t input_bytes_;
   std::string out_;
   std::string err_;
 };

@@ -60,7 +60,7 @@ double Evaluate(const Jet& jet) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::WriteFile("GASPROP.DAT", fuzz::Bytes(data, size));
-  fuzz::Session session;
+  fuzz::Session session(size);
   M.DELTAT = 0.001;
   Velocities(3);
   for (const Jet& jet : kSoundJets) (void)Evaluate(jet);

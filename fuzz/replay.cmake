@@ -12,7 +12,7 @@ set(_fuzz_dir ${CMAKE_CURRENT_LIST_DIR})
 add_library(skinburn_replay_common STATIC ${_fuzz_dir}/fuzz_common.cpp)
 target_link_libraries(skinburn_replay_common PUBLIC skinburn_core)
 
-foreach(target IN ITEMS fuzz_datadat fuzz_datafile fuzz_gasprop)
+foreach(target IN ITEMS fuzz_datadat fuzz_datafile fuzz_gasprop fuzz_check fuzz_cmdline)
   string(REPLACE "fuzz_" "replay_" replay ${target})
   add_executable(${replay} ${_fuzz_dir}/${target}.cpp ${_fuzz_dir}/replay_main.cpp)
   target_link_libraries(${replay} PRIVATE skinburn_replay_common)

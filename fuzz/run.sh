@@ -4,6 +4,17 @@
 #
 #   fuzz/run.sh [seconds per target, default 20] [target ...]
 #
+# Targets, in the default order (fuzz_cmdline last: it runs the whole
+# program, and the slowest):
+#   fuzz_datadat   DATA.DAT under sound data files
+#   fuzz_datafile  one data file (INITTEMP.DAT .. RIGHTAMB.DAT, LEFTIMP.DAT)
+#   fuzz_gasprop   GASPROP.DAT under the jet correlation
+#   fuzz_check     a whole data directory, then the --check=json document
+#                  and what it promises (fuzz/fuzz_check.cpp)
+#   fuzz_cmdline   the arguments of the program, confined to a temporary
+#                  directory (fuzz/fuzz_cmdline.cpp)
+# With FUZZ_RUNS=N each target runs N inputs instead of for a time.
+#
 # Each target starts from its seeds (fuzz/corpus/<target>) and the saved
 # crash inputs (fuzz/regressions/<target>); what it finds goes to
 # build/fuzz/corpus/<target>, faults to build/fuzz/artifacts/<target>/ and the
@@ -14,9 +25,11 @@ cd "$(dirname "$0")/.."
 seconds="${1:-20}"
 shift || true
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_datadat fuzz_datafile fuzz_gasprop)
+[[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_datadat fuzz_datafile fuzz_gasprop fuzz_check fuzz_cmdline)
 
-build=build/fuzz
+# Absolute paths: fuzz_cmdline works in its temporary directory, where a
+# crash would otherwise leave its input.
+build="$PWD/build/fuzz"
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DSKINBURN_FUZZ=ON -DSKINBURN_SANITIZE=ON \
   -DSKINBURN_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" >/dev/null || {
@@ -27,6 +40,8 @@ cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" >/dev/null || {
 max_len() {
   case "$1" in
     fuzz_datadat) echo 4096 ;;  # the example DATA.DAT is 1 KB
+    fuzz_check) echo 8192 ;;    # DATA.DAT and the files it calls in: the examples are under 2 KB
+    fuzz_cmdline) echo 512 ;;   # a few arguments
     *) echo 2048 ;;             # a data file or GASPROP.DAT: well under 1 KB
   esac
 }
@@ -40,10 +55,16 @@ for target in "${targets[@]}"; do
   artifacts="$build/artifacts/$target/"
   log="$build/logs/$target.log"
   mkdir -p "$work" "$artifacts" "$(dirname "$log")"
-  echo "== $target: ${seconds}s"
-  "$build/fuzz/$target" -max_total_time="$seconds" -max_len="$(max_len "$target")" -timeout=10 \
-    -rss_limit_mb=2048 -print_final_stats=1 -dict=fuzz/skinburn.dict -artifact_prefix="$artifacts" \
-    "$work" "fuzz/corpus/$target" "fuzz/regressions/$target" >"$log" 2>&1
+  if [[ -n "${FUZZ_RUNS:-}" ]]; then
+    limit=(-runs="$FUZZ_RUNS")
+    echo "== $target: $FUZZ_RUNS inputs"
+  else
+    limit=(-max_total_time="$seconds")
+    echo "== $target: ${seconds}s"
+  fi
+  "$build/fuzz/$target" "${limit[@]}" -max_len="$(max_len "$target")" -timeout=10 \
+    -rss_limit_mb=2048 -print_final_stats=1 -dict="$PWD/fuzz/skinburn.dict" -artifact_prefix="$artifacts" \
+    "$work" "$PWD/fuzz/corpus/$target" "$PWD/fuzz/regressions/$target" >"$log" 2>&1
   status=$?
   executions="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)"
   coverage="$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1)"

@@ -247,6 +247,16 @@ int CheckInput(bool as_json) {
   if (!start) SetText(document, "error", Trimmed(printed.substr(std::min(from, printed.size()))));
   SetText(document, "printed", printed);
   document.update(InputDocument());
+  // Whatever the input stage printed for a run that would start (a count
+  // it questions, a note on a block) is a warning: a run with BATCH 1 would
+  // pass it by.
+  if (start && !Trimmed(printed).empty()) {
+    json message = json::object();
+    message["code"] = "input-message";
+    message["concerns"] = "input";
+    SetText(message, "text", "the input stage printed: " + Trimmed(printed));
+    document["warnings"].push_back(std::move(message));
+  }
   if (as_json) {
     console::Print(document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
   } else {

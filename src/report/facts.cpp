@@ -299,6 +299,19 @@ json Blocks(json& warnings) {
                ") is not a whole number; it reads as " + std::to_string(block.count_code) + ".");
     }
     for (const ListNote& note : block.notes) Warn(warnings, note.code.c_str(), concerns, label + ": " + note.text);
+    // A count that does not match the pairs given: the run asks at a prompt
+    // and goes on with the pairs read, so an unattended run passes it by.
+    const WordAt& counted = block.count_code == 0 ? block.file_count : block.count;
+    const int said = block.count_code == 0 ? ParseInt(block.file_count.text) : block.count_code;
+    if (block.count_code >= 0 && !counted.text.empty() && said != static_cast<int>(block.pairs.size())) {
+      std::string read;
+      for (const Pair& pair : block.pairs) read += " (" + Shown(pair.x) + ", " + Shown(pair.y) + ")";
+      Warn(warnings, "count-mismatch", concerns,
+           label + ": the count word '" + counted.text + "' (" + (block.count_code == 0 ? block.source : "DATA.DAT") +
+               " line " + std::to_string(counted.line) + ") says " + std::to_string(said) + " pairs, but " +
+               std::to_string(block.pairs.size()) + " were read:" + (read.empty() ? " none" : read) +
+               ". The run asks whether that is correct and goes on with the pairs read.");
+    }
     if (IsTemperatureTable(block.letter)) CheckTemperatures(warnings, concerns, label, block.pairs);
     // Pairs that stop short of what the grid asks for (the run refuses them).
     if (table && !block.pairs.empty()) {

@@ -256,6 +256,30 @@ TEST(Check, JetWarningsAndTheGasTable) {
 
 // Every stop of the input stage, and the stops before the march, come out of
 // --check as the run prints them.
+TEST(Check, ACountThatDoesNotMatchItsPairsIsWarned) {
+  // flux-cooling's LEFT_BC keeps "4 pairs" with a pair deleted: the run
+  // would ask at a prompt and go on with three; the check names the block,
+  // the count word and the pairs read, and turns what the input stage
+  // printed into a warning of its own.
+  TempDir dir;
+  CopyExample(dir, "flux-cooling");
+  Edit(dir, "DATA.DAT", "3.0  30000.0\n3.0  0.0\n", "3.0  30000.0\n");
+  int status = -1;
+  const json doc = CheckJson(dir, &status);
+  EXPECT_EQ(status, 0);
+  std::map<std::string, std::string> found;
+  for (const json& warning : doc["warnings"]) found[warning["code"]] = warning["text"];
+  ASSERT_EQ(found.count("count-mismatch"), 1u) << doc["warnings"].dump();
+  EXPECT_EQ(found["count-mismatch"],
+            "block 5 'LEFT_BC': the count word '4' (DATA.DAT line 48) says 4 pairs, but 3 were read: (0, 30000) "
+            "(3, 30000) (10, 0). The run asks whether that is correct and goes on with the pairs read.");
+  ASSERT_EQ(found.count("input-message"), 1u);
+  EXPECT_NE(found["input-message"].find("is different from the number of data pairs specified (4)"), std::string::npos);
+  const RunResult text = RunBinary("--check '" + dir.path() + "'");
+  EXPECT_NE(text.out.find("[count-mismatch] block 5: block 5 'LEFT_BC'"), std::string::npos);
+  EXPECT_EQ(text.out.find("No warnings."), std::string::npos);
+}
+
 TEST(Check, EachStopGivesTheRunsOwnMessage) {
   struct Case {
     const char* what;

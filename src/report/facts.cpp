@@ -161,6 +161,31 @@ void Warn(json& warnings, const char* code, const std::string& concerns, const s
   warnings.push_back(std::move(w));
 }
 
+// The first entry whose value word ends in ':' as the label words do: the
+// labels before it hold a word more than the reader skips, so it and every
+// entry after it took the word before the one meant. Named first, since
+// every warning after it follows from it.
+void LikelyCause(json& warnings) {
+  for (const EntryRead& entry : M.Record.entries) {
+    const std::string& word = entry.value.text;
+    if (entry.absent || word.size() < 2 || word.back() != ':') continue;
+    std::string skipped;
+    for (const WordAt& label : entry.before) skipped += " '" + label.text + "'";
+    json warning = json::object();
+    warning["code"] = "label-as-value";
+    warning["concerns"] = "entry " + std::to_string(entry.number);
+    SetText(warning, "text",
+            std::string(kEntries[entry.number].name) + " reads '" + word + "' (DATA.DAT line " +
+                std::to_string(entry.value.line) + "), a word that ends in ':' like a label: the labels before " +
+                "it" + (skipped.empty() ? std::string() : " (" + skipped.substr(1) + " skipped)") +
+                " hold one word more than the reader skips, so this entry and every one after it took the word "
+                "before the one meant. This is the likely cause of the warnings after it: remove the extra label "
+                "word (the labels are counted, not read).");
+    warnings.insert(warnings.begin(), std::move(warning));
+    return;
+  }
+}
+
 json Entries(json& warnings) {
   json list = json::array();
   for (const EntryRead& entry : M.Record.entries) {
@@ -214,7 +239,9 @@ json Entries(json& warnings) {
       Warn(warnings, "value-not-number", concerns,
            std::string(about.name) + ": the value word '" + word + "'" + where +
                " is not a number; it reads as " + EntryValue(entry.number).dump() +
-               ". A word is missing above, or a label stands where the value should.");
+               (!word.empty() && word.back() == ':'
+                    ? ". It ends in ':' like a label: the labels above hold a word too many."
+                    : ". A word is missing above, or a label stands where the value should."));
     } else if ((entry.number == 15 || entry.number == 16) &&
                (word.empty() || (word[0] != 'C' && word[0] != 'F' && word[0] != 'T'))) {
       Warn(warnings, "face-word", concerns,
@@ -690,6 +717,7 @@ json InputDocument() {
   json doc = json::object();
   json warnings = json::array();
   doc["entries"] = Entries(warnings);
+  LikelyCause(warnings);
   doc["blocks"] = Blocks(warnings);
   doc["jet"] = Jet(warnings);
   doc["grid"] = Grid(warnings);

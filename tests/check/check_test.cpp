@@ -280,6 +280,34 @@ TEST(Check, ACountThatDoesNotMatchItsPairsIsWarned) {
   EXPECT_EQ(text.out.find("No warnings."), std::string::npos);
 }
 
+TEST(Check, AnExtraLabelWordIsNamedAsTheLikelyCause) {
+  // "Name of the operator: SKB": EXECBY reads 'operator:' and every entry
+  // after it takes the word before the one meant. The first warning names
+  // entry 10 and the direction (a word too many), and no value ending in ':'
+  // is said to come from a missing word.
+  TempDir dir;
+  CopyExample(dir, "airbag-jet");
+  Edit(dir, "DATA.DAT", "Name of operator: SKB", "Name of the operator: SKB");
+  const json doc = CheckJson(dir);
+  ASSERT_FALSE(doc["warnings"].empty());
+  const json& first = doc["warnings"][0];
+  EXPECT_EQ(first["code"], "label-as-value");
+  EXPECT_EQ(first["concerns"], "entry 10");
+  EXPECT_NE(first["text"].get<std::string>().find("EXECBY reads 'operator:' (DATA.DAT line 14)"), std::string::npos);
+  EXPECT_NE(first["text"].get<std::string>().find("one word more than the reader skips"), std::string::npos);
+  for (const json& warning : doc["warnings"]) {
+    const std::string text = warning["text"];
+    if (text.find(":' (DATA.DAT") != std::string::npos) {
+      EXPECT_EQ(text.find("A word is missing above"), std::string::npos) << text;
+    }
+  }
+  // A word that is missing is not named so: nothing reads a label's last word.
+  TempDir missing;
+  CopyExample(missing, "airbag-jet");
+  Edit(missing, "DATA.DAT", "Trial number: 1", "Trial number:");
+  for (const json& warning : CheckJson(missing)["warnings"]) EXPECT_NE(warning["code"], "label-as-value");
+}
+
 TEST(Check, EachStopGivesTheRunsOwnMessage) {
   struct Case {
     const char* what;

@@ -23,6 +23,8 @@ bool TextSource::Load(const std::string& path) {
   if (!file) return false;
   text_.clear();
   pos_ = 0;
+  counted_to_ = 0;
+  counted_lines_ = 1;
   // GASPROP.DAT is read anew at every time step: the stream gets no buffer
   // of its own (the chunk is the buffer), and a short read is the end of the
   // file, so that a small file costs one read beyond its open.
@@ -41,6 +43,8 @@ bool TextSource::Load(const std::string& path) {
 void TextSource::Assign(std::string_view contents) {
   text_.assign(contents);
   pos_ = 0;
+  counted_to_ = 0;
+  counted_lines_ = 1;
 }
 
 WordAt TextSource::At(std::string_view word) const {
@@ -49,8 +53,12 @@ WordAt TextSource::At(std::string_view word) const {
   at.file = name;
   at.offset = static_cast<std::size_t>(word.data() - text_.data());
   at.length = word.size();
-  at.line = 1;
-  for (std::size_t i = 0; i < at.offset; ++i) at.line += text_[i] == '\n';
+  if (at.offset < counted_to_) {
+    counted_to_ = 0;
+    counted_lines_ = 1;
+  }
+  for (; counted_to_ < at.offset; ++counted_to_) counted_lines_ += text_[counted_to_] == '\n';
+  at.line = counted_lines_;
   return at;
 }
 

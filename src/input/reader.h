@@ -39,6 +39,10 @@ class TextSource {
  private:
   std::string text_;
   std::size_t pos_ = 0;
+  // Where At last counted lines to: words are asked for in file order, so
+  // each is counted from the one before.
+  mutable std::size_t counted_to_ = 0;
+  mutable int counted_lines_ = 1;
 };
 
 // Skips the lines beginning with '#' and the one line after them (title).

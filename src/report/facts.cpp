@@ -161,26 +161,37 @@ void Warn(json& warnings, const char* code, const std::string& concerns, const s
   warnings.push_back(std::move(w));
 }
 
-// The first entry whose value word ends in ':' as the label words do: the
-// labels before it hold a word more than the reader skips, so it and every
-// entry after it took the word before the one meant. Named first, since
-// every warning after it follows from it.
+// The first entry that read a label word as its value, named first as the
+// likely cause of every warning after it, with its direction: a word that
+// ends in ':' like a label's last word means the labels before it hold a
+// word more than the reader skips (it took the word before the one meant);
+// a number entry reading any other word that is no number means a word is
+// missing at or above it (it took the next label's first word).
 void LikelyCause(json& warnings) {
   for (const EntryRead& entry : M.Record.entries) {
     const std::string& word = entry.value.text;
-    if (entry.absent || word.size() < 2 || word.back() != ':') continue;
+    if (entry.absent || word.empty()) continue;
+    const bool colon = word.size() >= 2 && word.back() == ':';
+    const bool text_entry = kEntries[entry.number].text;
+    const bool exponent = entry.number == 12 && word.rfind("10^", 0) == 0;
+    if (!colon && (text_entry || exponent || IsNumber(word))) continue;
     std::string skipped;
     for (const WordAt& label : entry.before) skipped += " '" + label.text + "'";
+    const std::string read = std::string(kEntries[entry.number].name) + " reads '" + word + "' (DATA.DAT line " +
+                             std::to_string(entry.value.line) + "), ";
     json warning = json::object();
     warning["code"] = "label-as-value";
     warning["concerns"] = "entry " + std::to_string(entry.number);
     SetText(warning, "text",
-            std::string(kEntries[entry.number].name) + " reads '" + word + "' (DATA.DAT line " +
-                std::to_string(entry.value.line) + "), a word that ends in ':' like a label: the labels before " +
-                "it" + (skipped.empty() ? std::string() : " (" + skipped.substr(1) + " skipped)") +
-                " hold one word more than the reader skips, so this entry and every one after it took the word "
-                "before the one meant. This is the likely cause of the warnings after it: remove the extra label "
-                "word (the labels are counted, not read).");
+            colon ? read + "a word that ends in ':' like a label: the labels before it" +
+                        (skipped.empty() ? std::string() : " (" + skipped.substr(1) + " skipped)") +
+                        " hold one word more than the reader skips, so this entry and every one after it took the "
+                        "word before the one meant. This is the likely cause of the warnings after it: remove the "
+                        "extra label word (the labels are counted, not read)."
+                  : read + "a word that is no number, likely the first word of the next label: a word is missing "
+                           "at or above this line, so this entry and every one after it took the word after the "
+                           "one meant. This is the likely cause of the warnings after it: put the missing value "
+                           "back.");
     warnings.insert(warnings.begin(), std::move(warning));
     return;
   }
@@ -437,6 +448,63 @@ std::vector<JetStep> StepsUsingTheJet(const double (*table)[4]) {
   return steps;
 }
 
+// Where the jet's physics leaves its range: a gas temperature beyond the
+// gas table (its properties are held at the nearest row), and a Reynolds
+// number, stand-off or off-axis spacing outside the range of the
+// single-nozzle correlation of this form (docs/jet.md).
+constexpr double kReynoldsLow = 2e3, kReynoldsHigh = 4e5;
+constexpr double kStandoffLow = 2, kStandoffHigh = 12;
+constexpr double kOffaxisLow = 2.5, kOffaxisHigh = 7.5;
+
+void RangeWarnings(json& warnings, const double (*table)[4]) {
+  // Only over tables the input stage laid whole: a stop before that has its
+  // own message, and the tables hold nothing to judge.
+  if (M.Record.blocks.size() != 8 || !(M.NOZZLEDIAM > 0)) return;
+  const std::vector<JetStep> steps = StepsUsingTheJet(table);
+  const auto span = [](const std::vector<const JetStep*>& found, double JetStep::*field, const char* unit) {
+    double low = found.front()->*field, high = low;
+    for (const JetStep* step : found) {
+      low = std::min(low, step->*field);
+      high = std::max(high, step->*field);
+    }
+    return std::to_string(found.size()) + " step" + (found.size() == 1 ? "" : "s") + ", first step " +
+           std::to_string(found.front()->step) + "; " + Shown(low) + (low == high ? "" : " to " + Shown(high)) + unit;
+  };
+  if (table) {
+    std::vector<const JetStep*> beyond;
+    for (const JetStep& step : steps) {
+      if (step.gas < table[0][0] || step.gas > table[17][0]) beyond.push_back(&step);
+    }
+    if (!beyond.empty()) {
+      Warn(warnings, "gas-beyond-table", "GASPROP.DAT",
+           "gas temperatures outside the gas table's " + Shown(table[0][0]) + " to " + Shown(table[17][0]) +
+               " K (" + span(beyond, &JetStep::gas, " K") +
+               "): the jet coefficient holds the properties of the nearest row there. Extend GASPROP.DAT.");
+    }
+  }
+  std::vector<const JetStep*> outside;
+  for (const JetStep& step : steps) {
+    if (step.reynolds > 0 && (step.reynolds < kReynoldsLow || step.reynolds > kReynoldsHigh)) outside.push_back(&step);
+  }
+  if (!outside.empty()) {
+    Warn(warnings, "reynolds-beyond-correlation", "LEFTIMP.DAT",
+         "jet Reynolds numbers outside the correlation's " + Shown(kReynoldsLow) + " to " + Shown(kReynoldsHigh) +
+             " (" + span(outside, &JetStep::reynolds, "") + "): the coefficient is extrapolated there.");
+  }
+  const double H = M.STANDOFFRATIO;
+  if (!steps.empty() && H > 0 && H <= 20 && (H < kStandoffLow || H > kStandoffHigh)) {
+    Warn(warnings, "standoff-beyond-correlation", "LEFTIMP.DAT",
+         "the stand-off ratio " + Shown(H) + " lies outside the correlation's " + Shown(kStandoffLow) + " to " +
+             Shown(kStandoffHigh) + " nozzle diameters: the coefficient is extrapolated.");
+  }
+  const double R = M.OFFAXISRATIO;
+  if (!steps.empty() && R > 0 && (R < kOffaxisLow || R > kOffaxisHigh)) {
+    Warn(warnings, "offaxis-beyond-correlation", "LEFTIMP.DAT",
+         "half the off-axis spacing is " + Shown(R) + " nozzle diameters, outside the correlation's " +
+             Shown(kOffaxisLow) + " to " + Shown(kOffaxisHigh) + ": the averaged coefficient is extrapolated.");
+  }
+}
+
 // What the run does at `step` with its Reynolds number.
 std::string ReynoldsEffect(const JetStep& step) {
   const std::string at = "step " + std::to_string(step.step) + " (coefficient formed at " + Shown(step.time) + " s)";
@@ -593,6 +661,7 @@ json Jet(json& warnings) {
     }
   }
   ReynoldsWarnings(warnings, jet, read ? rows : nullptr);
+  RangeWarnings(warnings, read ? rows : nullptr);
   return j;
 }
 

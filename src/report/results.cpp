@@ -34,6 +34,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
@@ -283,16 +284,31 @@ std::string RunId() {
   return text;
 }
 
+// The dispositions before InstallHandlers, put back when the bundle is
+// written.
+struct sigaction handlers_before[std::size(kInterrupts)];
+bool handlers_installed = false;
+
 void InstallHandlers() {
-  for (const int s : kInterrupts) {
+  for (std::size_t i = 0; i < std::size(kInterrupts); ++i) {
     struct sigaction now {};
-    struct sigaction before {};
-    if (sigaction(s, nullptr, &before) != 0 || before.sa_handler == SIG_IGN) continue;  // kept ignored
+    struct sigaction& before = handlers_before[i];
+    if (sigaction(kInterrupts[i], nullptr, &before) != 0) before.sa_handler = SIG_IGN;
+    if (before.sa_handler == SIG_IGN) continue;  // kept ignored
     now.sa_handler = RemovePartialsAndDie;
     sigemptyset(&now.sa_mask);
     now.sa_flags = 0;
-    sigaction(s, &now, nullptr);
+    sigaction(kInterrupts[i], &now, nullptr);
   }
+  handlers_installed = true;
+}
+
+void RestoreHandlers() {
+  if (!handlers_installed) return;
+  for (std::size_t i = 0; i < std::size(kInterrupts); ++i) {
+    if (handlers_before[i].sa_handler != SIG_IGN) sigaction(kInterrupts[i], &handlers_before[i], nullptr);
+  }
+  handlers_installed = false;
 }
 
 // Hands the pending rows to the file, then rewrites the header with the
@@ -461,6 +477,10 @@ void Publish(const std::string& text) {
 }  // namespace
 
 void BeginResults(const std::string& prefix) {
+  // A fresh bundle for every run of the process (tests and fuzzing make
+  // many): nothing of an earlier run's history or failure carries over.
+  if (bundle.history >= 0) close(bundle.history);
+  bundle = Bundle{};
   const std::size_t slash = prefix.rfind('/');
   bundle.prefix = prefix;
   bundle.dir = slash == std::string::npos ? "." : slash == 0 ? "/" : prefix.substr(0, slash);
@@ -655,5 +675,6 @@ int WriteResults(int status) {
     }
   }
   Publish(doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n");
+  RestoreHandlers();  // no partial file is left to remove
   return bundle.failed ? 1 : status;
 }

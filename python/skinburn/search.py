@@ -31,10 +31,11 @@ import json
 import math
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
-from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures import CancelledError, Executor, Future, ProcessPoolExecutor
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Callable, Optional, Sequence, Union
@@ -475,36 +476,98 @@ class SearchFailure:
         return {**self.labels, "error": f"{self.kind}: {self.error}"}
 
 
+def _program_here(program: str) -> str:
+    """The binary a job runs on the machine it runs on: the path it was sent with where that
+    machine has it, else that machine's ``$SKINBURN`` (or the package's own build); a
+    :class:`FileNotFoundError` naming the machine and both when it has neither."""
+    if os.path.isfile(program) and os.access(program, os.X_OK):
+        return program
+    try:
+        return str(Program.find(os.environ.get("SKINBURN") or None).path)
+    except FileNotFoundError as exc:
+        raise FileNotFoundError(f"{program} is not on {socket.gethostname()}, where this search ran, and "
+                                f"nothing else was found ({exc})") from None
+
+
 def _one(job: SearchJob, program: str) -> Union[SearchResult, SearchFailure]:
+    """One search of :func:`search_many`, on whatever machine runs it; never raises."""
     try:
         return search(job.base, job.vary, job.lo, job.hi, job.degree, job.kinetics, job.skin, job.unit,
-                      job.xtol, job.rtol, program=program, labels=job.labels, after=job.after)
+                      job.xtol, job.rtol, program=_program_here(program), labels=job.labels, after=job.after)
     except Exception as exc:  # one failed search must not stop the others
         return SearchFailure(dict(job.labels), str(exc), type(exc).__name__)
 
 
 def search_many(searches: Sequence[SearchJob], processes: Optional[int] = None,
                 program: Optional[Union[Program, PathLike]] = None, parallel: Optional[Sequence[str]] = None,
-                workdir: Optional[PathLike] = None) -> list[Union[SearchResult, SearchFailure]]:
+                workdir: Optional[PathLike] = None,
+                executor: Optional[Executor] = None) -> list[Union[SearchResult, SearchFailure]]:
     """Run searches side by side; results in the order of ``searches``.
 
     By default in a process pool, ``processes`` at a time (one per CPU).
+    With ``executor``, any :class:`concurrent.futures.Executor` runs them
+    instead, one task per search (a Dask cluster's ``client.get_executor()``,
+    mpi4py's ``MPIPoolExecutor``, a pool of your own); it is not shut down
+    here. A task carries the search (its trial, or a data directory's path)
+    and the binary's path: a machine that lacks the binary there runs its
+    own ``$SKINBURN``, and a data directory must lie at the same path on
+    every machine. The worker must import this package.
     With ``parallel`` (a list of GNU parallel options, e.g. ``["--sshlogin",
     "2/host1,2/host2"]`` or ``["--slf", "hosts.txt"]``; ``[]`` for this
     machine alone) each search is one GNU parallel job, so searches spread
     over several machines; as for the study tool, ``workdir``, the package
     and the binary must lie at the same paths there (a shared file system).
+
     A search that fails gives a :class:`SearchFailure` in its place instead
-    of stopping the others.
+    of stopping the others; so does a search whose task did not come back
+    (its worker killed or lost, the task refused): ``kind`` is the
+    executor's exception (``BrokenProcessPool``, ``KilledWorker``, ...).
+    An executor already shut down raises :class:`RuntimeError` and runs
+    nothing.
     """
     path = str(Program.find(program).path)
+    if parallel is not None and executor is not None:
+        raise ValueError("give parallel or executor, not both")
     if parallel is not None:
         return _search_with_gnu_parallel(searches, path, list(parallel), workdir)
+    if executor is not None:
+        return _search_with(executor, searches, path)
     workers = processes or os.cpu_count() or 1
     if workers == 1 or len(searches) == 1:
         return [_one(s, path) for s in searches]
     with ProcessPoolExecutor(max_workers=min(workers, len(searches))) as pool:
-        return list(pool.map(_one, searches, [path] * len(searches)))
+        return _search_with(pool, searches, path)
+
+
+def _search_with(executor: Executor, searches: Sequence[SearchJob],
+                 program: str) -> list[Union[SearchResult, SearchFailure]]:
+    """Each search a task of ``executor``; a task that does not come back is a :class:`SearchFailure`."""
+    futures: list[Future] = []
+    try:
+        for job in searches:
+            futures.append(executor.submit(_one, job, program))
+    except RuntimeError as exc:  # shut down (or shutting down): nothing may be left running half-way
+        for f in futures:
+            f.cancel()
+        raise RuntimeError(f"the executor took no searches ({exc}): it is shut down") from exc
+    except BaseException:
+        for f in futures:
+            f.cancel()
+        raise
+    out: list[Union[SearchResult, SearchFailure]] = []
+    try:
+        for job, f in zip(searches, futures):
+            try:
+                out.append(f.result())
+            except (Exception, CancelledError) as exc:
+                why = str(exc) or "no message"
+                out.append(SearchFailure(dict(job.labels), f"the search did not come back from its worker: "
+                                         f"{why}", type(exc).__name__))
+    except BaseException:  # interrupted: what has not started yet never will
+        for f in futures:
+            f.cancel()
+        raise
+    return out
 
 
 # --- Searches as files, for GNU parallel ------------------------------------------

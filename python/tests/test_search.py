@@ -107,3 +107,58 @@ def test_the_automatic_grid_is_settled_at_the_root_whatever_the_range(program):
     values = [r.value for r in found]
     assert all(v == pytest.approx(refined, rel=0.01) for v in values), values
     assert max(values) - min(values) <= 0.01 * refined, values
+
+
+# --- Searches through any concurrent.futures executor ------------------------------
+
+def _dies(x):
+    """A varied value whose trial kills the process building it (a worker lost mid-search)."""
+    import os
+    import signal
+    os.kill(os.getpid(), signal.SIGKILL)
+
+
+def executor_jobs():
+    """Two searches that find a root and one that cannot (not bracketed)."""
+    jobs = [SearchJob(liquid().replace("exposure.temperature", sb.celsius(t)), "exposure.duration_s", 0.5, 20.0,
+                      labels={"T": t}) for t in (65, 75)]
+    return jobs + [SearchJob(liquid(), "exposure.duration_s", 0.5, 1.0, degree=3, labels={"T": 0})]
+
+
+def test_a_dask_cluster_gives_what_the_process_pool_gives(program):
+    distributed = pytest.importorskip("distributed", reason="Dask distributed is not installed "
+                                      "(tools/deps.sh python3-distributed)")
+    jobs = executor_jobs()
+    by_pool = search_many(jobs, processes=2, program=program)
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=False,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        executor = client.get_executor()
+        by_dask = search_many(jobs, program=program, executor=executor)
+        executor.shutdown()
+        with pytest.raises(RuntimeError, match="shut down"):
+            search_many(jobs, program=program, executor=executor)
+    assert by_dask == by_pool  # every value, evaluation and label
+    assert isinstance(by_dask[2], SearchFailure) and by_dask[2].kind == "BracketError"
+    assert by_dask[0].value > by_dask[1].value
+
+
+def test_a_task_that_does_not_come_back_is_a_failure_row(program):
+    from concurrent.futures import ProcessPoolExecutor
+
+    jobs = executor_jobs()[2:] + [SearchJob(liquid(), lambda x: liquid(), 0.5, 20.0, labels={"T": "lambda"}),
+                                  SearchJob(liquid(), _dies, 0.5, 20.0, labels={"T": "killed"})]
+    with ProcessPoolExecutor(max_workers=1) as pool:
+        rows = search_many(jobs, program=program, executor=pool)
+    assert [r.labels["T"] for r in rows] == [0, "lambda", "killed"]
+    assert rows[0].kind == "BracketError" and "pickle" in rows[1].error and rows[2].kind == "BrokenProcessPool"
+    assert "did not come back" in rows[2].error and rows[2].row()["error"].startswith("BrokenProcessPool: ")
+    with pytest.raises(RuntimeError, match="shut down"):  # the pool is shut down now
+        search_many(jobs, program=program, executor=pool)
+
+
+def test_a_worker_without_the_binary_at_its_path_runs_its_own_skinburn(program, monkeypatch):
+    from skinburn.search import _one
+
+    monkeypatch.setenv("SKINBURN", str(program.path))
+    job = executor_jobs()[1]
+    assert _one(job, "/nowhere/skinburn") == _one(job, str(program.path))

@@ -12,7 +12,9 @@ A case runs one trial, or with a "search" in the description the package's
 threshold search. A case that is complete (its status file exists and its
 inputs are unchanged) is not run again, so an interrupted study resumes
 where it stopped. Words after `--` go to GNU parallel as they stand (e.g.
---sshlogin, --slf, --workdir).
+--sshlogin, --slf, --workdir). With --executor (pool, or a Dask scheduler's
+address), or :func:`main`'s ``executor`` from Python, the cases are tasks of a
+concurrent.futures executor instead.
 
 What a data directory holds comes from ``skinburn --check=json`` through the
 package (skinburn.datadir): every value word with its file, byte offset and
@@ -34,6 +36,7 @@ import shutil
 import subprocess
 import sys
 import threading
+from concurrent.futures import CancelledError, Executor, Future, ThreadPoolExecutor
 from pathlib import Path
 from typing import Any, Optional
 
@@ -836,22 +839,29 @@ def case_command(kind: str, skinburn: str) -> str:
             f"--skinburn {shlex.quote(skinburn)}; else {shlex.quote(skinburn)} --results \"$t/results\" \"$t/\"; fi")
 
 
+def job_script(study: str, command: str, cases: str) -> str:
+    """The shell script of one job: runs the cases ``cases`` (words for ``for t in``) of ``study``.
+
+    A job runs its cases one after the other, each with stdin empty (the
+    all-nodes Omega outcomes and error reports wait for a key), and writes
+    each case's status after its run. A case stopped by SIGHUP, SIGINT,
+    SIGKILL or SIGTERM (an interrupted study) gets no status, ends the job
+    and runs again next time. The job's exit value is the number of its
+    cases that failed; 255 where the study directory is not at its path.
+    """
+    return (f"cd {shlex.quote(os.path.abspath(study))} || exit 255; f=0; for t in {cases}; do "
+            f"{command} </dev/null >\"$t/stdout.txt\" 2>\"$t/stderr.txt\"; "
+            "s=$?; case $s in 129|130|137|143) exit $s;; esac; "
+            "echo $s >\"$t/status\"; [ $s -eq 0 ] || f=$((f+1)); done; exit $f")
+
+
 def run_trials(study: str, pending: list, command: str, jobs: Optional[str], per_job: int, extra: list,
                progress: Optional[Progress]) -> None:
     """Run the pending cases with GNU parallel, ``per_job`` to a job."""
     joblog = os.path.join(study, "joblog")
     if os.path.exists(joblog):
         os.remove(joblog)
-    # A GNU parallel job runs `per_job` cases one after the other, each with
-    # stdin empty (the all-nodes Omega outcomes and error reports wait for a
-    # key), and writes each case's status after its run. A case stopped by
-    # SIGHUP, SIGINT, SIGKILL or SIGTERM (an interrupted study) gets no
-    # status, ends the job and runs again next time. The job's exit value is
-    # the number of its cases that failed.
-    job = (f"cd {shlex.quote(os.path.abspath(study))} || exit 255; f=0; for t in {{}}; do "
-           f"{command} </dev/null >\"$t/stdout.txt\" 2>\"$t/stderr.txt\"; "
-           "s=$?; case $s in 129|130|137|143) exit $s;; esac; "
-           "echo $s >\"$t/status\"; [ $s -eq 0 ] || f=$((f+1)); done; exit $f")
+    job = job_script(study, command, "{}")
     # Without -j, one job per CPU core on every machine.
     cmd = ["parallel", "--will-cite", "--use-cores-instead-of-threads", "--ungroup",
            "--joblog", joblog, "-n", str(per_job)]
@@ -874,6 +884,83 @@ def run_trials(study: str, pending: list, command: str, jobs: Optional[str], per
             progress.stopped.set()
             progress.join()
             progress.show(final=True)
+
+
+def run_with_executor(study: str, pending: list, command: str, executor: Executor,
+                      progress: Optional[Progress]) -> int:
+    """Run the pending cases as tasks of ``executor`` (any concurrent.futures.Executor), one case a task;
+    returns how many did not complete.
+
+    A task is the case's shell script (:func:`job_script`) run by
+    ``subprocess.run`` on the worker, the same script a GNU parallel job
+    runs, so a case's files, status and CSV row are the same whichever
+    runs it. The worker needs the study directory, this tool, the package
+    and the binary at the paths they have here (a shared file system). A
+    task that does not come back (its worker killed or lost), or that
+    finds no study directory there, is named on stderr; its case has no
+    status and runs again next time. The executor is not shut down here.
+    """
+    joblog = os.path.join(study, "joblog")
+    if os.path.exists(joblog):
+        os.remove(joblog)  # not this run's
+    tasks: list[tuple[str, Future]] = []
+    try:
+        for name in pending:
+            script = job_script(study, command, shlex.quote(name))
+            tasks.append((name, executor.submit(subprocess.run, ["/bin/sh", "-c", script],
+                                                stdin=subprocess.DEVNULL, check=False)))
+    except RuntimeError as e:  # shut down: none of the cases may be left half-way
+        for _, f in tasks:
+            f.cancel()
+        raise StudyError(f"the executor took no cases ({e}): it is shut down")
+    if progress:
+        progress.start()
+    lost = 0
+    try:
+        for name, f in tasks:
+            try:
+                done = f.result()
+            except (Exception, CancelledError) as e:
+                lost += 1
+                print(f"study: {name}: its task did not come back ({type(e).__name__}: {e or 'no message'}); "
+                      "it runs again next time", file=sys.stderr)
+                continue
+            if done.returncode == 255:
+                lost += 1
+                print(f"study: {name}: the worker found no {os.path.abspath(study)} (the study directory must "
+                      "be at the same path there)", file=sys.stderr)
+    except BaseException:
+        for _, f in tasks:
+            f.cancel()
+        raise
+    finally:
+        if progress:
+            progress.stopped.set()
+            progress.join()
+            progress.show(final=True)
+    return lost
+
+
+def executor_of(spec: str, jobs: Optional[str]) -> tuple[Executor, Any]:
+    """The executor ``--executor`` names, and what to close after the study: ``pool`` runs ``jobs`` cases
+    at a time on this machine (one per CPU core without -j); an address (``tcp://host:8786``) is a Dask
+    scheduler's, whose workers run the cases."""
+    if spec == "pool":
+        workers = int(jobs) if (jobs or "").isdigit() and int(jobs) > 0 else os.cpu_count() or 1
+        pool = ThreadPoolExecutor(max_workers=workers)  # each case runs in its own processes
+        return pool, pool
+    if "://" not in spec:
+        raise StudyError(f"--executor {spec}: give pool, or a Dask scheduler's address (tcp://host:8786)")
+    try:
+        import distributed
+    except ImportError:
+        raise StudyError("--executor with a scheduler's address needs Dask distributed "
+                         "(Debian: apt-get install python3-distributed)")
+    try:
+        client = distributed.Client(spec, timeout=30)
+    except (OSError, TimeoutError) as e:
+        raise StudyError(f"no Dask scheduler at {spec}: {e}")
+    return client.get_executor(), client
 
 
 def run_case(directory: str, skinburn: str) -> int:
@@ -1193,8 +1280,13 @@ def load_template(path: str, program: Program, desc: Description) -> Any:
     raise StudyError(f"{path}: neither a data directory nor a trial file")
 
 
-def main(argv: list) -> int:
-    """The command line (see the module's docstring); returns the exit status."""
+def main(argv: list, executor: Optional[Executor] = None) -> int:
+    """The command line (see the module's docstring); returns the exit status.
+
+    With ``executor`` (any concurrent.futures.Executor: a Dask client's
+    ``get_executor()``, mpi4py's ``MPIPoolExecutor``, ...) the cases are its
+    tasks instead of GNU parallel's jobs (:func:`run_with_executor`); it is
+    not shut down here."""
     if argv[:1] == ["--run-case"]:
         p = argparse.ArgumentParser()
         p.add_argument("--run-case", required=True)
@@ -1223,6 +1315,9 @@ def main(argv: list) -> int:
                    help="the skinburn binary")
     p.add_argument("--per-job", type=int, metavar="K",
                    help="cases per GNU parallel job (default: a tenth of a slot's share)")
+    p.add_argument("--executor", metavar="pool|ADDRESS",
+                   help="run the cases without GNU parallel: pool, -j at a time on this machine, or on the "
+                        "workers of the Dask scheduler at ADDRESS (tcp://host:8786)")
     p.add_argument("--force", action="store_true", help="run every case again")
     p.add_argument("--quiet", action="store_true", help="no progress display")
     args = p.parse_args(ours)
@@ -1234,6 +1329,8 @@ def main(argv: list) -> int:
         template = load_template(args.template, Program.find(skinburn), desc)
         if args.per_job is not None and args.per_job < 1:
             raise StudyError("--per-job must be at least 1")
+        if (executor is not None or args.executor) and extra:
+            raise StudyError("the words after -- go to GNU parallel, which an executor replaces")
         names, pending = prepare(template, desc, args.study, args.force)
         refused = sum(trial_status(os.path.join(args.study, n)) == "refused" for n in names)
         done = len(names) - len(pending) - refused
@@ -1245,7 +1342,16 @@ def main(argv: list) -> int:
             per_job = args.per_job or (max(1, min(20, len(pending) // (10 * max(slots, 1)))) if quick else 1)
             progress = None if args.quiet else Progress(args.study, names, set(pending))
             kind = "search" if desc.search else template.kind
-            run_trials(args.study, pending, case_command(kind, skinburn), args.jobs, per_job, extra, progress)
+            if executor is not None or args.executor:
+                given, closing = (executor, None) if executor is not None else executor_of(args.executor, args.jobs)
+                try:
+                    run_with_executor(args.study, pending, case_command(kind, skinburn), given, progress)
+                finally:
+                    if closing is not None:
+                        closing.close() if hasattr(closing, "close") else closing.shutdown()
+            else:
+                run_trials(args.study, pending, case_command(kind, skinburn), args.jobs, per_job, extra,
+                           progress)
         csv_path = args.csv or os.path.join(args.study, "study.csv")
         failed, unfinished, growing = write_csv(csv_path, args.study, args.study.rstrip("/"), names, template,
                                                 desc)

@@ -669,7 +669,7 @@ json Grid(json& warnings) {
   json j = json::object();
   j["nodes"] = M.NODES;
   j["deltax_m"] = M.DELTAX;
-  j["depth_m"] = (M.NODES - 1) * M.DELTAX;
+  j["depth_m"] = (static_cast<double>(M.NODES) - 1) * M.DELTAX;  // NODES may be any int here
   j["timesteps"] = M.TIMESTEPS;
   j["deltat_s"] = M.DELTAT;
   j["duration_s"] = M.TIMESTEPS * M.DELTAT;

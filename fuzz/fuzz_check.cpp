@@ -233,7 +233,7 @@ void CheckGrid(const json& grid, const json& entries) {
   const json& deltax = Field(grid, "deltax_m");
   const json& deltat = Field(grid, "deltat_s");
   if (deltax.is_number()) {
-    CheckValue(Field(grid, "depth_m"), (nodes.get<int>() - 1) * deltax.get<double>(), grid, "depth_m");
+    CheckValue(Field(grid, "depth_m"), (nodes.get<double>() - 1) * deltax.get<double>(), grid, "depth_m");
   }
   if (deltat.is_number()) {
     CheckValue(Field(grid, "duration_s"), timesteps.get<int>() * deltat.get<double>(), grid, "duration_s");

@@ -38,7 +38,7 @@ import sys
 import threading
 from concurrent.futures import CancelledError, Executor, Future, ThreadPoolExecutor
 from pathlib import Path
-from typing import Any, Optional
+from typing import Any, Callable, Optional
 
 HERE = Path(__file__).resolve().parent
 PACKAGE = HERE.parent.parent / "python"
@@ -237,28 +237,26 @@ def after_jet_of(given: Any) -> Optional[dict]:
     return {"h_W_m2K": float(given["h_W_m2K"]), "ambient_K": float(given["ambient_K"])}
 
 
-def kinetics_of(value: Any, key: str = "kinetics") -> Kinetics:
-    """A kinetics model of the description: a preset's key or alias, or a whole object (Kinetics.to_dict)."""
+def _preset_or_object(value: Any, key: str, preset: Callable[[str], Any], kind: Any, examples: str) -> Any:
+    """A preset named by its key (``preset``), or a whole object (``kind.from_dict``)."""
     try:
         if isinstance(value, str):
-            return kinetics_preset(value)
+            return preset(value)
         if isinstance(value, dict):
-            return Kinetics.from_dict(value)
+            return kind.from_dict(value)
     except (KeyError, ValueError, TypeError) as e:
         raise StudyError(f"{key}: {e}")
-    raise StudyError(f"{key}: a preset's key (\"weaver-stoll-1969\", \"henriques\", ...) or a whole object")
+    raise StudyError(f"{key}: a preset's key ({examples}, ...) or a whole object")
+
+
+def kinetics_of(value: Any, key: str = "kinetics") -> Kinetics:
+    """A kinetics model of the description: a preset's key or alias, or a whole object (Kinetics.to_dict)."""
+    return _preset_or_object(value, key, kinetics_preset, Kinetics, '"weaver-stoll-1969", "henriques"')
 
 
 def skin_of(value: Any, key: str = "skin") -> Skin:
     """A skin of the description: a preset's key, or a whole object (Skin.to_dict)."""
-    try:
-        if isinstance(value, str):
-            return skin_preset(value)
-        if isinstance(value, dict):
-            return Skin.from_dict(value)
-    except (KeyError, ValueError, TypeError) as e:
-        raise StudyError(f"{key}: {e}")
-    raise StudyError(f"{key}: a preset's key (\"uniform\", \"torvi-dale\", ...) or a whole object")
+    return _preset_or_object(value, key, skin_preset, Skin, '"uniform", "torvi-dale"')
 
 
 def case_title(desc: "Description", template_title: str, number_: int, case: dict) -> str:
@@ -941,25 +939,25 @@ def run_with_executor(study: str, pending: list, command: str, executor: Executo
     return lost
 
 
-def executor_of(spec: str, jobs: Optional[str]) -> tuple[Executor, Any]:
+def executor_of(address: str, jobs: Optional[str]) -> tuple[Executor, Any]:
     """The executor ``--executor`` names, and what to close after the study: ``pool`` runs ``jobs`` cases
     at a time on this machine (one per CPU core without -j); an address (``tcp://host:8786``) is a Dask
     scheduler's, whose workers run the cases."""
-    if spec == "pool":
+    if address == "pool":
         workers = int(jobs) if (jobs or "").isdigit() and int(jobs) > 0 else os.cpu_count() or 1
         pool = ThreadPoolExecutor(max_workers=workers)  # each case runs in its own processes
         return pool, pool
-    if "://" not in spec:
-        raise StudyError(f"--executor {spec}: give pool, or a Dask scheduler's address (tcp://host:8786)")
+    if "://" not in address:
+        raise StudyError(f"--executor {address}: give pool, or a Dask scheduler's address (tcp://host:8786)")
     try:
         import distributed
     except ImportError:
         raise StudyError("--executor with a scheduler's address needs Dask distributed "
                          "(Debian: apt-get install python3-distributed)")
     try:
-        client = distributed.Client(spec, timeout=30)
+        client = distributed.Client(address, timeout=30)
     except (OSError, TimeoutError) as e:
-        raise StudyError(f"no Dask scheduler at {spec}: {e}")
+        raise StudyError(f"no Dask scheduler at {address}: {e}")
     return client.get_executor(), client
 
 

@@ -311,17 +311,23 @@ void RestoreHandlers() {
   handlers_installed = false;
 }
 
+// A history write failed: reported once, its partial file removed, and no
+// more rows go to it.
+void AbandonHistory() {
+  Fail(bundle.prefix + ".npy");
+  close(bundle.history);
+  bundle.history = -1;
+  RemovePartial(npy_partial);
+  bundle.pending.clear();
+}
+
 // Hands the pending rows to the file, then rewrites the header with the
 // rows now on disk: the header never claims a row that is not there.
 void FlushRows() {
   if (bundle.history < 0 || bundle.pending.empty()) return;
   const std::size_t row_bytes = sizeof(double) * static_cast<std::size_t>(M.NODES);
   if (!WriteAll(bundle.history, bundle.pending.data(), bundle.pending.size())) {
-    Fail(bundle.prefix + ".npy");
-    close(bundle.history);
-    bundle.history = -1;
-    RemovePartial(npy_partial);
-    bundle.pending.clear();
+    AbandonHistory();
     return;
   }
   bundle.crc = crc32_z(bundle.crc, reinterpret_cast<const Bytef*>(bundle.pending.data()), bundle.pending.size());
@@ -329,12 +335,7 @@ void FlushRows() {
   bundle.rows_on_disk += bundle.pending.size() / row_bytes;
   bundle.pending.clear();
   const std::string header = NpyHeader(bundle.rows_on_disk, static_cast<std::size_t>(M.NODES));
-  if (!WriteAllAt(bundle.history, header.data(), header.size(), 0)) {
-    Fail(bundle.prefix + ".npy");
-    close(bundle.history);
-    bundle.history = -1;
-    RemovePartial(npy_partial);
-  }
+  if (!WriteAllAt(bundle.history, header.data(), header.size(), 0)) AbandonHistory();
 }
 
 const char* PhaseName(Phase phase) {
@@ -522,12 +523,7 @@ void ResultsRow(int r, const double* u) {
         Fail(bundle.prefix + ".npy");
       } else {
         const std::string header = NpyHeader(0, count);
-        if (!WriteAll(bundle.history, header.data(), header.size())) {
-          Fail(bundle.prefix + ".npy");
-          close(bundle.history);
-          bundle.history = -1;
-          RemovePartial(npy_partial);
-        }
+        if (!WriteAll(bundle.history, header.data(), header.size())) AbandonHistory();
       }
     }
   }

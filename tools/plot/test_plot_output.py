@@ -134,19 +134,27 @@ class RenderTest(unittest.TestCase):
                     for path in written:
                         self.check_png(path)
 
-    def test_the_reports_omega_is_named_the_programs(self):
-        import matplotlib.pyplot as plt
+    @staticmethod
+    def first_axes(*draws):
+        """The first axes of each figure the ``draws`` (callables of plot_output) make, kept, not saved."""
         import plot_output
 
         shown = []
         saved = plot_output._save
         plot_output._save = lambda figure, path: shown.append(figure) or path
         try:
-            plot_output.plot_history(parse_output(golden("convection"))[0], "h.png")
-            plot_output.plot_profiles(parse_output(golden("flux-cooling"))[0], "p.png")
+            for draw in draws:
+                draw(plot_output)
         finally:
             plot_output._save = saved
-        history, profiles = (f.axes[0] for f in shown)
+        return [f.axes[0] for f in shown]
+
+    def test_the_reports_omega_is_named_the_programs(self):
+        import matplotlib.pyplot as plt
+
+        history, profiles = self.first_axes(
+            lambda p: p.plot_history(parse_output(golden("convection"))[0], "h.png"),
+            lambda p: p.plot_profiles(parse_output(golden("flux-cooling"))[0], "p.png"))
         # Node 1's history gives no spacing: the depth stays as the report prints it, and says so.
         self.assertEqual(history.texts[0].get_text().splitlines(),
                          ["Omega at node 1 = 29.3998 (the program's constants)",
@@ -157,17 +165,10 @@ class RenderTest(unittest.TestCase):
 
     def test_depth_figures_mark_the_epidermis_and_dermis_bases(self):
         import matplotlib.pyplot as plt
-        import plot_output
 
-        shown = []
-        saved = plot_output._save
-        plot_output._save = lambda figure, path: shown.append(figure) or path
-        try:
-            plot_output.plot_profiles(parse_output(golden("flux-cooling"))[0], "p.png")
-            plot_output.plot_map(parse_output(golden("airbag-jet"))[0], "m.png")
-        finally:
-            plot_output._save = saved
-        profiles, omap = (f.axes[0] for f in shown)
+        profiles, omap = self.first_axes(
+            lambda p: p.plot_profiles(parse_output(golden("flux-cooling"))[0], "p.png"),
+            lambda p: p.plot_map(parse_output(golden("airbag-jet"))[0], "m.png"))
         skin = "(skin: uniform (Torvi-Dale dermis))"
         for ax, across, deepest in ((profiles, False, "2 mm"), (omap, True, "0.8 mm")):
             bases = {l.get_label(): l for l in ax.get_lines() if "base" in l.get_label()}

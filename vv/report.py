@@ -506,6 +506,15 @@ def _lean(points: list[va.Point]) -> str:
     return ", early at some points and late at others"
 
 
+def _cooling(points: list[va.Point]) -> str:
+    """The cooling times the predictions counted, as '60 s' or '60–240 s' ('–' when none was predicted)."""
+    after = [p.extra["after_s"] for p in points if p.predicted_s is not None and p.extra.get("after_s") is not None]
+    if not after:
+        return "–"
+    lo, hi = min(after), max(after)
+    return f"{lo:.3g} s" if lo == hi else f"{lo:.3g}–{hi:.3g} s"
+
+
 def _stats_row(name: str, a: float, pts: list[va.Point]) -> list[str]:
     s = va.Stats.of(pts)
     unc = [p.uncertainty for p in pts if p.uncertainty is not None]
@@ -554,7 +563,11 @@ def validation_markdown(v: va.Validation, figs: dict[str, str], command: str) ->
         "1000, 2500); 32.5 °C at the surface to 37 °C at the inner face, which is held at 37 °C.",
         "- Criterion: a second-degree burn (complete transepidermal necrosis) when Omega reaches 1 at the base "
         "of the epidermis, 80 µm (F. C. Henriques Jr., *Arch. Pathol.* 43 (1947) 489–502), damage counted "
-        f"during the exposure and {va.COOLING_S:g} s after it.",
+        "during the exposure and after it until it has stopped growing there: the package's `AutoCooling`, "
+        f"from {va.COOLING_S:g} s after a Stoll-curve exposure and from the exposure's own length after hot "
+        "water, doubled while Omega at 80 µm grew by more than 1 % over the last quarter of the run at the "
+        f"search's root. Cooling counted: {_cooling(v.stoll)} on the Stoll curve"
+        + (f", {_cooling(v.hot_water)} after hot water." if v.hot_water else "."),
         "- Kinetics (the package's presets, `/usr/bin/python3 -m skinburn presets`): Weaver–Stoll (J. A. Weaver and "
         "A. M. Stoll, *Aerospace Medicine* 40 (1969) 24–30; rate 0 below 44 °C, two regimes), Henriques "
         "(1947; P = 3.1 × 10⁹⁸ 1/s, E = 6.28 × 10⁵ J/mol), and the program's default constants (P = "
@@ -621,26 +634,28 @@ def validation_markdown(v: va.Validation, figs: dict[str, str], command: str) ->
               "Data (`vv/data/moritz_henriques_1947.csv`):", "",
               "> " + "\n> ".join(va.data_header("moritz_henriques_1947.csv")), "",
               "Model: the skin surface held at the water temperature for the exposure (the package's "
-              f"`hot_liquid` scenario), then at 37 °C for {va.COOLING_S:g} s (an assumption: the source's "
-              "cooling is not modelled). The measured time of the 55 °C point is the geometric mean of the "
-              "cited 17–30 s; its ratio is against that.", "",
+              "`hot_liquid` scenario), then at 37 °C until the damage has stopped growing (an assumption: "
+              "the source's cooling is not modelled; the cooling each point counted is in its table). "
+              "The measured time of the 55 °C point is the geometric mean of the cited 17–30 s; its ratio is "
+              "against that.", "",
               f"![Hot water]({figs['water']})", ""]
         rows = []
         for k, w in enumerate(va.hot_water_points()):
             row = [f"{w['water_C']:g}", w["cited"], w["confidence"]]
-            for n in (sb.WEAVER_STOLL_1969.name, sb.HENRIQUES_1947.name, sb.PROGRAM_DEFAULT.name):
-                p = v.water_set(n)[k]
+            here = [v.water_set(n)[k] for n in (sb.WEAVER_STOLL_1969.name, sb.HENRIQUES_1947.name,
+                                                 sb.PROGRAM_DEFAULT.name)]
+            for p in here:
                 if p.predicted_s is None:
                     row += ["none" if p.note.startswith("no second-degree") else p.note[:60], "–", "–"]
                 else:
                     row += [_fmt(p.predicted_s, ".4g"), _fmt(p.ratio, ".3g"), _fmt(p.uncertainty, ".2%")]
-            row.append(", ".join(f"{p.deltat_s:.3g}" if p.predicted_s is not None else "–"
-                                 for p in (v.water_set(n)[k] for n in
-                                           (sb.WEAVER_STOLL_1969.name, sb.HENRIQUES_1947.name,
-                                            sb.PROGRAM_DEFAULT.name))))
+            row.append(", ".join(f"{p.extra['after_s']:.4g}" if p.predicted_s is not None
+                                 and p.extra.get("after_s") is not None else "–" for p in here))
+            row.append(", ".join(f"{p.deltat_s:.3g}" if p.predicted_s is not None else "–" for p in here))
             rows.append(row)
         L += [_table(["water (°C)", "measured", "confidence", "Weaver–Stoll (s)", "ratio", "u",
-                      "Henriques (s)", "ratio", "u", "default (s)", "ratio", "u", "DELTAT (s) per kinetics"], rows),
+                      "Henriques (s)", "ratio", "u", "default (s)", "ratio", "u", "cooling (s) per kinetics",
+                      "DELTAT (s) per kinetics"], rows),
               "", "\"none\": " + va.NOT_REACHED.format(high=va.SEARCH_RANGE["water"][1])
               + (" (with Weaver–Stoll the epidermis base then stays below 44 °C, where its rate is 0)."
                  if any(p.predicted_s is None for p in v.water_set(sb.WEAVER_STOLL_1969.name)) else "."), ""]

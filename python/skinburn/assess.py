@@ -351,7 +351,7 @@ def _last_quarter(rows: int) -> int:
     return int(math.floor(0.75 * (rows - 1))) + 1
 
 
-def cooling_growth(res: Results, skin: Skin, kinetics: Kinetics) -> float:
+def cooling_growth(res: Results, skin: Skin, kinetics: Kinetics, depth_m: Optional[float] = None) -> float:
     """How much the result still changed over the last quarter of a run: the measure
     :class:`~skinburn.trial.AutoCooling` settles the time after the exposure by.
 
@@ -361,6 +361,16 @@ def cooling_growth(res: Results, skin: Skin, kinetics: Kinetics) -> float:
     reach (a threshold reached at the end and not before is an infinite
     change). Works on any run with a history (``--results``), a data
     directory's included; dimensionless, about the relative growth.
+
+    With ``depth_m`` (m), Omega at that one depth alone, on the same terms:
+    what a search for one degree finds the threshold of, and all its answer
+    rests on. (Omega deeper down may grow for minutes more under an
+    insulated face, far below any threshold, without moving that answer.)
     """
+    if depth_m is not None:
+        om = res.omega_history(depth_m, kinetics=kinetics) if depth_m <= (res.nodes - 1) * res.deltax_m \
+            else np.zeros(res.rows)
+        late = _last_quarter(res.rows)
+        return _change(_Judged((float(om[late - 1]),), ()), _Judged((float(om[-1]),), ()))
     om = _criterion_omegas(res, skin, kinetics)
     return _change(_judge(res, kinetics, om, _last_quarter(res.rows)), _judge(res, kinetics, om))

@@ -114,7 +114,8 @@ def _grid_at(auto: AutoGrid, trial: Trial, level: int) -> Grid:
 
 
 def settle(trial: Trial, program: ProgramLike = None, start_level: int = 0,
-           start_after_s: Optional[float] = None) -> tuple[Trial, Settlement, Results]:
+           start_after_s: Optional[float] = None,
+           growth_at: Optional[tuple[float, Kinetics]] = None) -> tuple[Trial, Settlement, Results]:
     """Settle an automatic grid and cooling time by runs; returns the explicit trial, how, and its run.
 
     The cooling time is settled on the first grid, then the grid is refined
@@ -124,6 +125,9 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: int = 0,
     ``start_level`` and ``start_after_s`` (s) start from a refinement level
     and a cooling time found before (a search checking its grid at a new
     root): the grid chosen is then never coarser than that level.
+    ``growth_at`` (depth m, kinetics) settles the cooling time by the growth
+    of Omega at that one depth under that kinetics (a search's measure,
+    :func:`cooling_growth` with ``depth_m``) instead of the whole result.
     """
     prog = Program.find(program)
     auto_grid = trial.grid if isinstance(trial.grid, AutoGrid) else None
@@ -149,7 +153,8 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: int = 0,
     res, om, judged = attempt(grid, after)
     if auto_cool:
         for doubling in range(auto_cool.max_doublings + 1):
-            growth = _change(_judge(res, trial.kinetics, om, _last_quarter(res.rows)), judged)
+            growth = _change(_judge(res, trial.kinetics, om, _last_quarter(res.rows)), judged) \
+                if growth_at is None else cooling_growth(res, trial.skin, growth_at[1], growth_at[0])
             settlement.cooling_growth = growth
             settlement.steps[-1]["growth"] = growth
             if growth <= auto_cool.tolerance:
@@ -228,7 +233,7 @@ def _percent(growth: float) -> str:
 
 def run_on(subject: Union[DataDirectory, PathLike], skin: Skin, kinetics: Optional[Kinetics] = None,
            after: RunOn = RunOn(), cooling: AutoCooling = AutoCooling(), program: ProgramLike = None,
-           directory: Optional[PathLike] = None) -> Results:
+           directory: Optional[PathLike] = None, growth_depth_m: Optional[float] = None) -> Results:
     """Run a data directory (a copy) and carry its run on past its end until the damage stops growing.
 
     The run as given is judged first: when the damage grew by at most
@@ -243,7 +248,8 @@ def run_on(subject: Union[DataDirectory, PathLike], skin: Skin, kinetics: Option
     done (:class:`RunOnRecord`); :func:`skinburn.assess.assess` gives no
     degree when the damage still grew. The directory itself is never
     written to; without ``directory`` the runs are in a temporary one,
-    removed when the results are garbage.
+    removed when the results are garbage. ``growth_depth_m`` (m) judges the
+    growth by Omega at that one depth alone (a search's measure).
     """
     prog = Program.find(program)
     source = subject.path if isinstance(subject, DataDirectory) else Path(subject)
@@ -257,7 +263,7 @@ def run_on(subject: Union[DataDirectory, PathLike], skin: Skin, kinetics: Option
         return final
     kin = kinetics or res.program_kinetics
     tolerance = cooling.tolerance
-    growth = cooling_growth(res, skin, kin)
+    growth = cooling_growth(res, skin, kin, growth_depth_m)
     if growth <= tolerance:
         return keep(res)
     d = DataDirectory(given, prog)
@@ -283,7 +289,7 @@ def run_on(subject: Union[DataDirectory, PathLike], skin: Skin, kinetics: Option
             write_whole(attempt / name, data)
         last = run_directory(attempt, prog)
         record.after_s = after_s
-        record.growth = cooling_growth(last, skin, kin)
+        record.growth = cooling_growth(last, skin, kin, growth_depth_m)
         record.steps.append({"after_s": after_s, "growth": record.growth})
         if record.growth <= tolerance:
             break

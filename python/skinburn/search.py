@@ -165,7 +165,8 @@ class _Evaluator:
                 edited = self.base.edited(self.make(x), work / "d")
                 if run_on_from is not None and self.after is not None:
                     cooling = AutoCooling(GROWTH_TOLERANCE, run_on_from or None)
-                    res = run_on(edited, self.skin, self.kinetics, self.after, cooling, self.program)
+                    res = run_on(edited, self.skin, self.kinetics, self.after, cooling, self.program,
+                                 growth_depth_m=self.depth_m)
                     self.runs += len(res.run_on.steps) if res.run_on is not None else 0
                 elif self.after_s > 0 and self.after is not None:
                     files = phase_edits(edited, self.after, self.after_s)
@@ -217,8 +218,9 @@ def search(base: Union[Trial, DataDirectory], vary: Vary, lo: float, hi: float, 
     :class:`~skinburn.results.NonFiniteHistory`.
 
     Omega is judged at a run's end only once the damage has stopped
-    growing there (:func:`~skinburn.assess.cooling_growth` at most 1 % at
-    the root): a trial's :class:`~skinburn.trial.AutoCooling` runs on, a
+    growing there (:func:`~skinburn.assess.cooling_growth` of Omega at the
+    criterion depth, the one the search judges, at most 1 % at the root):
+    a trial's :class:`~skinburn.trial.AutoCooling` runs on, a
     data directory is carried on past its end with ``after`` (default: the
     face insulated; :func:`skinburn.run.run_on`), and a fixed cooling time,
     ``after=None`` or a phase the face cannot take raise
@@ -255,7 +257,7 @@ def _fixed_cooling_check(ev: "_Evaluator", root: float, name: str, prog: Program
     if res is None:
         res = run(ev.make(root), prog)
         ev.runs += 1
-    growth = cooling_growth(res, ev.skin, ev.kinetics)
+    growth = cooling_growth(res, ev.skin, ev.kinetics or res.program_kinetics, ev.depth_m)
     if growth > GROWTH_TOLERANCE:
         raise StillGrowing(
             f"the damage still grew {100 * growth:.3g} % over the last quarter of the run at the root "
@@ -342,8 +344,16 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
     3. Step 2 is repeated at each new root, starting from the grid and
        cooling time found, until the trial at the root settles on the grid
        level and cooling time its root was found with.
+
+    When the grid is given and the cooling starts from a given time
+    (``AutoCooling(start_s=...)``), step 1 already ran every trial as
+    settled whenever the root's cooling time stays at that start: the root
+    stands without a second search.
     """
     make = ev.make
+    given = make(hi)
+    same_as_first = (None if isinstance(given.grid, AutoGrid) or not isinstance(given.after_exposure_s, AutoCooling)
+                     or given.after_exposure_s.start_s is None else float(given.after_exposure_s.start_s))
 
     def first(x: float) -> Trial:
         t = make(x)
@@ -357,13 +367,15 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
     used: Optional[tuple[int, float]] = None
     for _ in range(_MAX_SETTLINGS):
         level, after0 = used if used is not None else (0, None)
-        explicit, settlement, _ = settle(make(root), prog, level, after0)
+        top = make(root)
+        explicit, settlement, _ = settle(top, prog, level, after0,
+                                         growth_at=(ev.depth_m, ev.kinetics or top.kinetics))
         ev.runs += settlement.runs
         now = (settlement.level, float(explicit.after_exposure_s))  # type: ignore[arg-type]
-        if now == used:
+        grid, after = explicit.grid, explicit.after_exposure_s
+        if now == used or (used is None and now[1] == same_as_first):
             break
         used = now
-        grid, after = explicit.grid, explicit.after_exposure_s
         ev.make = lambda x, g=grid, a=after: make(x).replace("grid", g).replace("after_exposure_s", a)
         ev.points, ev.recent = [], []
         root, unburnt, burnt = _rebracketed_root(ev, name, degree, root, lo, hi, tol, rtol, maxiter)
@@ -407,7 +419,7 @@ def _grown_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: float
             break
         res = ev.results(root, run_on_from=after_s if ev.after is not None else None)
         record = res.run_on
-        growth = cooling_growth(res, ev.skin, ev.kinetics or res.program_kinetics) if record is None \
+        growth = cooling_growth(res, ev.skin, ev.kinetics or res.program_kinetics, ev.depth_m) if record is None \
             else record.growth if record.growth is not None else record.growth_as_given
         if growth > GROWTH_TOLERANCE:
             why = f" ({record.text()})" if record is not None else (

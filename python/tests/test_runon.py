@@ -8,7 +8,8 @@ import numpy as np
 import pytest
 
 import skinburn as sb
-from skinburn.scenarios import hot_liquid
+from skinburn.assess import cooling_growth
+from skinburn.scenarios import flash_fire, hot_liquid
 
 UNIFORM, WS = sb.UNIFORM_DERMIS, sb.WEAVER_STOLL_1969
 PACKAGE_ROOT = os.path.join(os.path.dirname(__file__), "..")
@@ -103,3 +104,23 @@ def test_a_fixed_cooling_time_too_short_is_refused(program):
     with pytest.raises(sb.StillGrowing, match="longer after_exposure_s"):
         sb.search(short.replace("after_exposure_s", 0.5), "exposure.temperature", 50.0, 90.0, degree=2, unit="C",
                   program=program)
+
+
+def test_a_search_judges_the_growth_of_the_omega_it_finds_the_threshold_of(program):
+    # A long weak flash fire under Henriques: 60 s after it, Omega at the epidermis base (the second-degree
+    # criterion) has stopped, while Omega at the dermis base, near 0.005 and far below every threshold, still
+    # creeps up under the insulated face. The search's answer rests on the first alone.
+    weak = flash_fire(4.5e3, 40.0, kinetics=sb.HENRIQUES_1947).replace("grid", sb.Grid(2 * 80e-6 / 7.5, 0.2))
+    fixed = sb.search(weak.replace("after_exposure_s", 60.0), "exposure.duration_s", 20.0, 80.0, degree=2,
+                      program=program)
+    at_root = sb.run(weak.replace("exposure.duration_s", fixed.value).replace("after_exposure_s", 60.0), program)
+    skin, kin = weak.skin, weak.kinetics
+    assert cooling_growth(at_root, skin, kin) > 0.05
+    assert cooling_growth(at_root, skin, kin, skin.epidermis_base_m) < 0.01
+    # Cooling that starts from the same 60 s and is found long enough at the root gives the same answer
+    # without searching again; cooling from the exposure's own length agrees within the tolerance.
+    auto60 = sb.search(weak.replace("after_exposure_s", sb.AutoCooling(start_s=60.0)), "exposure.duration_s", 20.0,
+                       80.0, degree=2, program=program)
+    assert auto60.value == fixed.value and auto60.after_exposure_s == 60.0 and auto60.runs <= fixed.runs + 1
+    auto = sb.search(weak, "exposure.duration_s", 20.0, 80.0, degree=2, program=program)
+    assert auto.value == pytest.approx(fixed.value, rel=2e-3)

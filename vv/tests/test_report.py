@@ -27,7 +27,7 @@ def _fake_validation(with_water: bool) -> va.Validation:
     stoll = []
     for n, a in report.SETS if with_water else report.SETS[:1]:
         for k, (t, q) in enumerate(va.stoll_points()):
-            p = va.Point("stoll", n, a, q, t, predicted_s=t * (1.02 if k % 2 else 0.97))
+            p = va.Point("stoll", n, a, q, t, predicted_s=t * (1.02 if k % 2 else 0.97), extra={"after_s": 60.0})
             if k % 3 == 0:
                 p.fine_s = p.predicted_s * 1.001
             stoll.append(p)
@@ -41,6 +41,7 @@ def _fake_validation(with_water: bool) -> va.Validation:
                     p.note = va.NOT_REACHED.format(high=300)
                 else:
                     p.predicted_s, p.fine_s = 2 * w["time_s"], 2.002 * w["time_s"]
+                    p.extra["after_s"] = p.predicted_s
                 water.append(p)
     return va.Validation(stoll, water, not with_water)
 
@@ -57,6 +58,9 @@ def test_validation_document(tmp_path: Path, with_water: bool) -> None:
     assert ("## Hot-water contact" in text) == with_water
     assert "none" in text if with_water else True
     assert "All " in text and "bands hold" in text
+    # What the damage was counted over, and that it was counted until it stopped growing.
+    assert "until it has stopped growing there" in text and "Cooling counted: 60 s on the Stoll curve" in text
+    assert ("2–4.32e+04 s after hot water" in text) == with_water
     # The summary says, in the sentence of the Weaver-Stoll agreement, that it is not independent, and which are.
     summary = next(line for line in text.splitlines() if line.startswith("**Summary.**"))
     sentence = summary.split(". ")[0]

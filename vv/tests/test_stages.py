@@ -17,6 +17,7 @@ class _Found:
     labels: dict
     value: float
     runs: int = 5
+    after_exposure_s: float = 60.0
 
 
 def _fake_many(answers: dict[int, float], seen: list):
@@ -59,8 +60,13 @@ def test_stages_narrow_in_and_halve_the_grid(monkeypatch: pytest.MonkeyPatch) ->
     assert base[0].lo < answers[1] < base[0].hi
     assert fine[0].base.grid.deltat_s == pytest.approx(base[0].base.grid.deltat_s / 2)
     # The long exposure keeps within the program's capacity on the halved grid.
-    steps = (fine[0].hi + va.COOLING_S) / fine[0].base.grid.deltat_s
+    steps = va._run_s(pts[1], fine[0].hi) / fine[0].base.grid.deltat_s
     assert steps < 29999
+    # Damage is counted until it stops growing: a Stoll point's cooling starts from a minute, a hot-water
+    # exposure's (hours long at 44 C) from its own length, so the last quarter of a run is after the exposure.
+    assert all(j.base.after_exposure_s == sb.AutoCooling(start_s=60.0) for j in seen if j.labels["tag"] == 0)
+    assert all(j.base.after_exposure_s == sb.AutoCooling() for j in seen if j.labels["tag"] != 0)
+    assert va._run_s(pts[1], 21600.0) == 43200.0 and pts[1].extra["after_s"] == 60.0
     # The Stoll point keeps the base step of 0.01 s.
     assert [j.base.grid.deltat_s for j in seen if j.labels["tag"] == 0 and j.base.grid.deltax_m == va.BASE_DX_M] \
         == [va.BASE_DT_S]

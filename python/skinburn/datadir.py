@@ -28,22 +28,22 @@ written. Files are written whole: to a temporary file in the target
 directory, then renamed over the old one.
 
 Holds :class:`DataDirectory`, :class:`DirectoryChanged`,
-:func:`copy_inputs` and :func:`write_whole`. Uses :mod:`skinburn.program`.
+and :func:`copy_inputs`. Uses :mod:`skinburn.program` and :mod:`skinburn.results` (its
+:func:`~skinburn.results.write_whole`, also found here).
 """
 from __future__ import annotations
 
-import contextlib
 import hashlib
 import math
 import os
 import re
 import shutil
-import tempfile
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Any, Iterator, Optional, Sequence, Union
 
 from .program import CheckReport, Program
+from .results import write_whole  # noqa: F401 (also found here)
 
 PathLike = Union[str, os.PathLike]
 
@@ -129,25 +129,6 @@ def _same_directory(a: Path, b: Path) -> bool:
         return os.path.samefile(a, b)
     except OSError:
         return a.resolve() == b.resolve()
-
-
-def write_whole(path: PathLike, data: bytes, mode_from: Optional[PathLike] = None) -> None:
-    """Write ``data`` to ``path`` whole: a temporary file beside it, renamed over it.
-
-    ``mode_from``: a file whose permission bits the new file takes.
-    """
-    target = Path(path)
-    fd, tmp = tempfile.mkstemp(prefix=f".{target.name}.", suffix=".tmp", dir=target.parent)
-    try:
-        with os.fdopen(fd, "wb") as f:
-            f.write(data)
-        if mode_from is not None:
-            shutil.copymode(mode_from, tmp)
-        os.replace(tmp, target)
-    except BaseException:
-        with contextlib.suppress(FileNotFoundError):
-            os.unlink(tmp)
-        raise
 
 
 def _number_word(value: Any, integer: bool) -> str:

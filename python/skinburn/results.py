@@ -6,15 +6,19 @@ the program's report puts node i one spacing deeper, and only
 ``crossings[k]["report_depth_m"]`` keeps that convention.
 
 Holds :class:`Results` (with Omega through time at a depth or node, and
-when each criterion is met), :class:`NonFiniteHistory`, :func:`depth_weights`
-and :func:`write_csv`. Uses :mod:`skinburn.criteria`, :mod:`skinburn.kinetics`
+when each criterion is met), :class:`NonFiniteHistory`, :func:`depth_weights`,
+:func:`write_csv` and :func:`write_whole` (a file written whole or not at all). Uses :mod:`skinburn.criteria`, :mod:`skinburn.kinetics`
 and :mod:`skinburn.program` (the check report of what the run read).
 """
 from __future__ import annotations
 
+import contextlib
 import csv
+import io
 import math
 import os
+import shutil
+import tempfile
 import weakref
 import zlib
 from pathlib import Path
@@ -465,15 +469,36 @@ def depth_weights(depth_m: float, deltax_m: float, nodes: int,
 
 
 def write_csv(path: PathLike, header: Sequence[str], rows: Any) -> Path:
-    """Write rows under a header; floats in full precision (repr)."""
+    """Write rows under a header; floats in full precision (repr). The file is written whole
+    (:func:`write_whole`): a failure or a kill part-way leaves what was there before."""
     p = Path(path)
     p.parent.mkdir(parents=True, exist_ok=True)
-    with open(p, "w", newline="", encoding="utf-8") as f:
-        w = csv.writer(f)
-        w.writerow(header)
-        for row in rows:
-            w.writerow([_cell(v) for v in row])
+    text = io.StringIO(newline="")
+    w = csv.writer(text)
+    w.writerow(header)
+    for row in rows:
+        w.writerow([_cell(v) for v in row])
+    write_whole(p, text.getvalue().encode("utf-8"))
     return p
+
+
+def write_whole(path: PathLike, data: bytes, mode_from: Optional[PathLike] = None) -> None:
+    """Write ``data`` to ``path`` whole: a temporary file beside it, renamed over it.
+
+    ``mode_from``: a file whose permission bits the new file takes.
+    """
+    target = Path(path)
+    fd, tmp = tempfile.mkstemp(prefix=f".{target.name}.", suffix=".tmp", dir=target.parent)
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(data)
+        if mode_from is not None:
+            shutil.copymode(mode_from, tmp)
+        os.replace(tmp, target)
+    except BaseException:
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(tmp)
+        raise
 
 
 def _cell(v: Any) -> Any:

@@ -7,6 +7,7 @@ import pytest
 
 import skinburn as sb
 from skinburn.datadir import DataDirectory
+from skinburn.results import write_csv
 
 EXAMPLE_NAMES = ["airbag-jet", "convection", "flux-cooling", "hot-liquid"]
 
@@ -67,6 +68,21 @@ def test_csv_exports_keep_full_precision(airbag, tmp_path):
     assert float(rows[0]["omega"]) == airbag.omega(sb.WEAVER_STOLL_1969)[0]
     summary = list(csv.DictReader(open(airbag.write_summary_csv(tmp_path / "s.csv", {"case": "a"}))))
     assert summary[0]["outcome"] == "burn-depth" and summary[0]["case"] == "a" and summary[0]["nodes"] == "41"
+    # A table that fails part-way (here a row that cannot be told) leaves the file that was there, and no
+    # temporary beside it; so does a rows iterator that dies, as a killed writer would.
+    before = path.read_bytes()
+
+    class Untellable:
+        def __str__(self) -> str:
+            raise RuntimeError("no")
+
+    def dying():
+        yield [1.0]
+        raise KeyboardInterrupt
+    for rows, error in (([[1.0], [Untellable()]], RuntimeError), (dying(), KeyboardInterrupt)):
+        with pytest.raises(error):
+            write_csv(path, ["omega"], rows)
+        assert path.read_bytes() == before and sorted(p.name for p in tmp_path.iterdir()) == ["nodes.csv", "s.csv"]
 
 
 def test_dataframe(airbag):

@@ -372,8 +372,10 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
                                          growth_at=(ev.depth_m, ev.kinetics or top.kinetics))
         ev.runs += settlement.runs
         now = (settlement.level, float(explicit.after_exposure_s))  # type: ignore[arg-type]
+        if now == used:  # the root was found on this grid and cooling time: report those
+            break
         grid, after = explicit.grid, explicit.after_exposure_s
-        if now == used or (used is None and now[1] == same_as_first):
+        if used is None and now[1] == same_as_first:
             break
         used = now
         ev.make = lambda x, g=grid, a=after: make(x).replace("grid", g).replace("after_exposure_s", a)

@@ -4,6 +4,7 @@ import math
 import pytest
 
 import skinburn as sb
+from skinburn.assess import omega_at_depth
 from skinburn.scenarios import flash_fire, hot_liquid
 from skinburn.search import BracketError, SearchFailure, SearchJob, find_threshold, search, search_many
 
@@ -107,6 +108,15 @@ def test_the_automatic_grid_is_settled_at_the_root_whatever_the_range(program):
     values = [r.value for r in found]
     assert all(v == pytest.approx(refined, rel=0.01) for v in values), values
     assert max(values) - min(values) <= 0.01 * refined, values
+    # The grid and cooling time a result reports are those its root was found on: a run at the last
+    # point evaluated, on them, gives that evaluation's measure to the last bit.
+    r = found[0]
+    x, measured = r.evaluations[-1]
+    again = sb.run(flash_fire(84e3, x).replace("grid", sb.Grid(r.deltax_m, r.deltat_s))
+                   .replace("after_exposure_s", r.after_exposure_s), program)
+    omega = omega_at_depth(again.temperature_K, again.deltat_s, again.deltax_m, r.depth_m, sb.WEAVER_STOLL_1969,
+                           again.conductivity_W_mK)
+    assert math.log(omega / r.threshold) == measured
 
 
 # --- Searches through any concurrent.futures executor ------------------------------

@@ -27,9 +27,9 @@ the report gives it, is the text the program read. Otherwise
 written. Files are written whole: to a temporary file in the target
 directory, then renamed over the old one.
 
-Holds :class:`DataDirectory`, :class:`DirectoryChanged`,
-and :func:`copy_inputs`. Uses :mod:`skinburn.program` and :mod:`skinburn.results` (its
-:func:`~skinburn.results.write_whole`, also found here).
+Holds :class:`DataDirectory`, :class:`DirectoryChanged` and
+:func:`copy_inputs`. Uses :mod:`skinburn.program` and :mod:`skinburn.results`
+(its :func:`~skinburn.results.write_whole`, also found here).
 """
 from __future__ import annotations
 

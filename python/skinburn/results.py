@@ -7,8 +7,9 @@ the program's report puts node i one spacing deeper, and only
 
 Holds :class:`Results` (with Omega through time at a depth or node, and
 when each criterion is met), :class:`NonFiniteHistory`, :func:`depth_weights`,
-:func:`write_csv` and :func:`write_whole` (a file written whole or not at all). Uses :mod:`skinburn.criteria`, :mod:`skinburn.kinetics`
-and :mod:`skinburn.program` (the check report of what the run read).
+:func:`write_csv` and :func:`write_whole` (a file written whole or not at
+all). Uses :mod:`skinburn.criteria`, :mod:`skinburn.kinetics` and
+:mod:`skinburn.program` (the check report of what the run read).
 """
 from __future__ import annotations
 

@@ -13,7 +13,7 @@
 //   - entries are numbered 1..20 in file order under their names, blocks
 //     are placed 1..8 in file order, pairs_read, first_pair and last_pair
 //     agree with pairs, a laid table covers the grid;
-//   - the grid's depth and duration are the products they stand for, and
+//   - the grid's depth, duration and history size are the products they stand for, and
 //     the burn mode follows OUTNODE and BURNDEPTH.
 // Any breach prints what was wrong and aborts.
 #include <cmath>
@@ -238,6 +238,8 @@ void CheckGrid(const json& grid, const json& entries) {
   if (deltat.is_number()) {
     CheckValue(Field(grid, "duration_s"), timesteps.get<int>() * deltat.get<double>(), grid, "duration_s");
   }
+  CheckValue(Field(grid, "history_mib"), (timesteps.get<double>() + 1) * nodes.get<double>() * 8 / (1 << 20), grid,
+             "history_mib");
   int outnode = 0;
   int burndepth = 0;
   for (const json& entry : entries) {

@@ -158,8 +158,8 @@ void PrintCheckReport(const json& doc) {
        " m apart (to a depth of " + ValueText(grid["depth_m"]) + " m), " +
        std::to_string(grid["timesteps"].get<int>()) + " steps of " + ValueText(grid["deltat_s"]) + " s (" +
        ValueText(grid["duration_s"]) + " s); burn evaluation: " + grid["burn_mode"].get<std::string>() + ".");
-  Line("Temperature matrix: " + Shown(grid["matrix_mib"].get<double>()) + " MiB of this machine's " +
-       Shown(grid["memory_mib"].get<double>()) + " MiB.");
+  Line("Temperature history: " + Shown(grid["history_mib"].get<double>()) +
+       " MiB, which --results writes whole; the run holds a few rows of it at a time.");
   const std::string printed = doc.value("printed", std::string());
   if (!printed.empty()) {
     Line("");

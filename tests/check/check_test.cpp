@@ -192,6 +192,23 @@ TEST(Check, EveryExampleWouldStartWithoutAWarning) {
   }
 }
 
+TEST(Check, TheHistorySizeIsWhatResultsWrites) {
+  // The run keeps a few rows of the history at a time, so the check names the history's size on disk
+  // (what --results writes after the .npy header), never a matrix in memory.
+  TempDir dir;
+  CopyExample(dir, "airbag-jet");
+  const json grid = CheckJson(dir)["grid"];
+  const RunResult run = RunBinary("--results '" + dir.path() + "h' '" + dir.path() + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(fs::file_size(dir.path() + "h.npy"), 128 + grid["history_mib"].get<double>() * (1 << 20));
+  const RunResult person = RunBinary("--check '" + dir.path() + "'");
+  EXPECT_NE(person.out.find("Temperature history: 0.313117981 MiB, which --results writes whole; the run holds a few "
+                            "rows of it at a time.\n"),
+            std::string::npos)
+      << person.out;
+  EXPECT_EQ(person.out.find("Temperature matrix"), std::string::npos);
+}
+
 TEST(Check, WarningsPointAtLikelyMistakes) {
   struct Case {
     const char* what;

@@ -23,6 +23,7 @@ length. See README.md next to this file for the keys and the CSV columns.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import copy
 import csv
 import dataclasses
@@ -38,14 +39,14 @@ import sys
 import threading
 from concurrent.futures import CancelledError, Executor, Future, ThreadPoolExecutor
 from pathlib import Path
-from typing import Any, Callable, Optional
+from typing import Any, Callable, Iterator, Optional
 
 HERE = Path(__file__).resolve().parent
 PACKAGE = HERE.parent.parent / "python"
 sys.path.insert(0, str(PACKAGE))
 
 from skinburn.assess import assess  # noqa: E402
-from skinburn.datadir import DataDirectory, value_word  # noqa: E402
+from skinburn.datadir import DataDirectory  # noqa: E402
 from skinburn.kinetics import Kinetics, kinetics_preset  # noqa: E402
 from skinburn.program import Program  # noqa: E402
 from skinburn.results import Results  # noqa: E402
@@ -853,12 +854,32 @@ def job_script(study: str, command: str, cases: str) -> str:
             "echo $s >\"$t/status\"; [ $s -eq 0 ] || f=$((f+1)); done; exit $f")
 
 
+def fresh_joblog(study: str) -> str:
+    """The path of the study's joblog, with an earlier run's removed."""
+    joblog = os.path.join(study, "joblog")
+    if os.path.exists(joblog):
+        os.remove(joblog)  # not this run's
+    return joblog
+
+
+@contextlib.contextmanager
+def showing(progress: Optional[Progress]) -> Iterator[None]:
+    """Progress shown while the cases run, and its last line when they end, however they end."""
+    if progress:
+        progress.start()
+    try:
+        yield
+    finally:
+        if progress:
+            progress.stopped.set()
+            progress.join()
+            progress.show(final=True)
+
+
 def run_trials(study: str, pending: list, command: str, jobs: Optional[str], per_job: int, extra: list,
                progress: Optional[Progress]) -> None:
     """Run the pending cases with GNU parallel, ``per_job`` to a job."""
-    joblog = os.path.join(study, "joblog")
-    if os.path.exists(joblog):
-        os.remove(joblog)
+    joblog = fresh_joblog(study)
     job = job_script(study, command, "{}")
     # Without -j, one job per CPU core on every machine.
     cmd = ["parallel", "--will-cite", "--use-cores-instead-of-threads", "--ungroup",
@@ -870,18 +891,12 @@ def run_trials(study: str, pending: list, command: str, jobs: Optional[str], per
         proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, env=env, text=True)
     except FileNotFoundError:
         raise StudyError("GNU parallel is not installed (Debian: apt-get install parallel)")
-    if progress:
-        progress.start()
-    try:
-        proc.communicate("".join(n + "\n" for n in pending))
-    except KeyboardInterrupt:
-        proc.wait()
-        raise
-    finally:
-        if progress:
-            progress.stopped.set()
-            progress.join()
-            progress.show(final=True)
+    with showing(progress):
+        try:
+            proc.communicate("".join(n + "\n" for n in pending))
+        except KeyboardInterrupt:
+            proc.wait()
+            raise
 
 
 def run_with_executor(study: str, pending: list, command: str, executor: Executor,
@@ -898,9 +913,7 @@ def run_with_executor(study: str, pending: list, command: str, executor: Executo
     finds no study directory there, is named on stderr; its case has no
     status and runs again next time. The executor is not shut down here.
     """
-    joblog = os.path.join(study, "joblog")
-    if os.path.exists(joblog):
-        os.remove(joblog)  # not this run's
+    fresh_joblog(study)
     tasks: list[tuple[str, Future]] = []
     try:
         for name in pending:
@@ -911,31 +924,25 @@ def run_with_executor(study: str, pending: list, command: str, executor: Executo
         for _, f in tasks:
             f.cancel()
         raise StudyError(f"the executor took no cases ({e}): it is shut down")
-    if progress:
-        progress.start()
     lost = 0
-    try:
-        for name, f in tasks:
-            try:
-                done = f.result()
-            except (Exception, CancelledError) as e:
-                lost += 1
-                print(f"study: {name}: its task did not come back ({type(e).__name__}: {e or 'no message'}); "
-                      "it runs again next time", file=sys.stderr)
-                continue
-            if done.returncode == 255:
-                lost += 1
-                print(f"study: {name}: the worker found no {os.path.abspath(study)} (the study directory must "
-                      "be at the same path there)", file=sys.stderr)
-    except BaseException:
-        for _, f in tasks:
-            f.cancel()
-        raise
-    finally:
-        if progress:
-            progress.stopped.set()
-            progress.join()
-            progress.show(final=True)
+    with showing(progress):
+        try:
+            for name, f in tasks:
+                try:
+                    done = f.result()
+                except (Exception, CancelledError) as e:
+                    lost += 1
+                    print(f"study: {name}: its task did not come back ({type(e).__name__}: "
+                          f"{e or 'no message'}); it runs again next time", file=sys.stderr)
+                    continue
+                if done.returncode == 255:
+                    lost += 1
+                    print(f"study: {name}: the worker found no {os.path.abspath(study)} (the study directory "
+                          "must be at the same path there)", file=sys.stderr)
+        except BaseException:
+            for _, f in tasks:
+                f.cancel()
+            raise
     return lost
 
 

@@ -122,6 +122,11 @@ struct Crossing {
 enum class Phase { kInput, kStart, kMarch, kBurn, kEnd };
 enum class Outcome { kNone, kBurnDepth, kOmegaAtNode, kAllAbove, kAllBelow };
 
+// How the march steps through time: backward Euler (first order, the
+// program's own), or the second-order backward difference (BDF2) after one
+// backward Euler step, chosen with --time-scheme bdf2.
+enum class TimeScheme { kBackwardEuler, kBdf2 };
+
 struct Model {
   std::string DataDir;  // prefix of every file name, used verbatim
 
@@ -193,6 +198,13 @@ struct Model {
   NodeArray LastRow{};    // K, end of step TIMESTEPS
   int Threads = 1;        // threads the burn of every node may use
 
+  // The time scheme. A BDF2 step is solved as a backward Euler step over
+  // 2 DELTAT / 3 from (4 T(n) - T(n-1)) / 3, so the rows keep their form and
+  // SolveFraction scales DELTAT in them (exactly 1 for backward Euler).
+  TimeScheme Scheme = TimeScheme::kBackwardEuler;
+  double SolveFraction = 1.0;  // the implicit solve's step over DELTAT
+  NodeArray PrevTemps{};       // K, BDF2: node temperatures one step before InitTempTable's
+
   // Burn integral.
   double BurnRefTemp = 0;      // K, reference temperature of the integrand
   double EOverR = 0;           // K, ACTENERGY / GASCONST
@@ -208,6 +220,9 @@ struct Model {
   // Progress and the record of what was read.
   Phase Reached = Phase::kInput;
   int StepsDone = 0;           // steps of the march completed
+  // Every stage before the march succeeded and both face words name a face:
+  // what a check of the same directory calls a run that would start.
+  bool StagesPassed = false;
   Outcome Result = Outcome::kNone;
   InputRecord Record;
 };

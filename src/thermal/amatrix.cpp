@@ -7,7 +7,9 @@
 // where Fo_i = k_i dt / (rho_i c_i dx^2) and the weights wW, wE turn k_i into
 // the harmonic mean of the conductivities of node i and its neighbour. The
 // face nodes own half a cell; their rows are set per step by the boundary
-// routines. The groupings of the arithmetic below are fixed so that every
+// routines. With --time-scheme bdf2 the same rows serve the second-order
+// backward difference: after one step as above, each step solves them with
+// 2 dt / 3 in place of dt (SolveFraction) from (4 T_i(old) - T_i(older)) / 3. The groupings of the arithmetic below are fixed so that every
 // build gives the same bits.
 #include <cmath>
 
@@ -38,7 +40,7 @@ int InterNodes() {
     const double k_east = M.ConductTable[i + 1].y;
     const double west = 2 * k_west / (k + k_west);
     const double east = 2 * k_east / (k + k_east);
-    const double fo = M.FourierNumber[i];
+    const double fo = M.FourierNumber[i] * M.SolveFraction;
     M.ALower[i] = -west * fo;
     M.AMiddle[i] = west * fo + 1 + east * fo;
     M.AUpper[i] = -east * fo;

@@ -3,7 +3,8 @@
 // The conduction term towards the neighbour carries twice an interior row's
 // weight (w = 4 k_n / (k_face + k_n), the harmonic mean over half a cell),
 // and heat entering through the face enters with 2 dt / (rho c dx). Both use
-// the time record j, the start of the step.
+// the time record they are given: the start of the step for backward Euler,
+// its end for BDF2, whose step dt is 2 DELTAT / 3 (SolveFraction).
 #include <limits>
 
 #include "console/console.h"
@@ -64,8 +65,10 @@ void FaceStepOf(char side, int j, double before, const double* u, FaceStep& step
   } else if (type == 'T') {
     // The half cell's energy balance: what it stored, and what it passed on
     // to its neighbour, both as the row forms them.
-    const double cell = M.DensityTable[n].y * M.HeatCapTable[n].y * M.DELTAX / (2 * M.DELTAT);
-    step.flux = cell * ((u[n] - before) + Weight(face) * M.FourierNumber[n] * (u[n] - u[face.neighbour]));
+    const double dt = M.DELTAT * M.SolveFraction;
+    const double cell = M.DensityTable[n].y * M.HeatCapTable[n].y * M.DELTAX / (2 * dt);
+    const double fo = M.FourierNumber[n] * M.SolveFraction;
+    step.flux = cell * ((u[n] - before) + Weight(face) * fo * (u[n] - u[face.neighbour]));
   }
 }
 
@@ -86,8 +89,9 @@ void Convection(char side, int j) {
   const int n = face.node;
   const double w = Weight(face);
   const double h = Coefficient(side, j, face);
-  const double beta = (M.DELTAT / M.DELTAX) * h / (M.DensityTable[n].y * M.HeatCapTable[n].y);
-  const double fo = M.FourierNumber[n];
+  const double dt = M.DELTAT * M.SolveFraction;
+  const double beta = (dt / M.DELTAX) * h / (M.DensityTable[n].y * M.HeatCapTable[n].y);
+  const double fo = M.FourierNumber[n] * M.SolveFraction;
   M.AMiddle[n] = w * fo + 1 + 2 * beta;
   Coupling(face) = -w * fo;
   M.RHS[n] = 2 * beta * face.ambient + M.InitTempTable[n].y;
@@ -103,12 +107,13 @@ void Flux(char side, int j) {
   const int n = face.node;
   const double w = Weight(face);
   const double q = face.value;
-  const double fo = M.FourierNumber[n];
+  const double dt = M.DELTAT * M.SolveFraction;
+  const double fo = M.FourierNumber[n] * M.SolveFraction;
   M.AMiddle[n] = w * fo + 1;
   Coupling(face) = -w * fo;
   // The flux is positive towards increasing depth: it heats the left face
   // and cools the right one.
-  const double gain = 2 * q * (M.DELTAT / M.DELTAX) / (M.HeatCapTable[n].y * M.DensityTable[n].y);
+  const double gain = 2 * q * (dt / M.DELTAX) / (M.HeatCapTable[n].y * M.DensityTable[n].y);
   M.RHS[n] = side == 'L' ? M.InitTempTable[n].y + gain : M.InitTempTable[n].y - gain;
 }
 

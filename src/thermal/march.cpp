@@ -1,9 +1,14 @@
-// The time loop: one backward Euler step at a time from the initial
-// distribution to the end of the exposure. Each step completes the
-// tridiagonal system with the boundary rows of that step, solves it, reports
-// it and refreshes the jet coefficient for the next step. The march can be
-// made again, silently and to the same bits, from the stored coefficients:
-// the burn of every node is integrated during that second march.
+// The time loop: one implicit step at a time from the initial distribution
+// to the end of the exposure. Each step completes the tridiagonal system with
+// the boundary rows of that step, solves it, reports it and refreshes the jet
+// coefficient for the next step. The march can be made again, silently and to
+// the same bits, from the stored coefficients: the burn of every node is
+// integrated during that second march.
+//
+// Backward Euler takes the faces' convection and flux at the start of the
+// step. BDF2 (--time-scheme bdf2) takes every face value at the end of the
+// step, and the jet's coefficient there from the surface temperature
+// extrapolated from the two steps before; its first step is backward Euler.
 #include "console/console.h"
 #include "model/model.h"
 #include "numeric/numeric.h"
@@ -35,13 +40,18 @@ void FaceError(char side) {
   console::Wait();
 }
 
+bool Bdf2() { return M.Scheme == TimeScheme::kBdf2; }
+
+// The time record of the faces' convection and flux in step j.
+int FaceRecord(int j) { return Bdf2() ? j + 1 : j; }
+
 // The row of one face for step j; false for a type word that names none.
 bool FaceRow(char side, int j) {
   const char type = FaceType(side == 'L' ? M.LBC : M.RBC);
   if (type == 'C') {
-    Convection(side, j);
+    Convection(side, FaceRecord(j));
   } else if (type == 'F') {
-    Flux(side, j);
+    Flux(side, FaceRecord(j));
   } else if (type == 'T') {
     // The prescribed temperature at the end of the step.
     const int n = side == 'L' ? 1 : M.NODES;
@@ -53,6 +63,34 @@ bool FaceRow(char side, int j) {
     return false;
   }
   return true;
+}
+
+// BDF2's start of step j: step 1 is a backward Euler step over DELTAT; every
+// later one is the backward Euler step over 2 DELTAT / 3 from
+// (4 T(j-1) - T(j-2)) / 3, set here in InitTempTable's value column. Both
+// marches make the same changes, so the second gives the first's bits.
+void SchemeStep(int j) {
+  if (!Bdf2()) return;
+  const int n = M.NODES;
+  if (j == 1 || j == 2) {
+    M.SolveFraction = j == 1 ? 1.0 : 2.0 / 3.0;
+    InterNodes();
+    factors.valid = false;
+  }
+  for (int i = 1; i <= n; ++i) {
+    const double now = M.InitTempTable[i].y;
+    if (j > 1) M.InitTempTable[i].y = (4 * now - M.PrevTemps[i]) / 3;
+    M.PrevTemps[i] = now;
+  }
+}
+
+// BDF2's jet coefficient at the end of step j, from the surface temperature
+// extrapolated linearly from the two steps before (the start's on step 1).
+bool PredictJet(int j) {
+  if (!Bdf2() || M.JetInUse == 0) return true;
+  const double now = M.InitTempTable[1].y;
+  const double surface = j == 1 ? now : 2 * now - M.PrevTemps[1];
+  return JetConvection(j, surface, M.LeftAmbTable[j + 1].y, M.HbarTable[j + 1].y) != 0;
 }
 
 }  // namespace
@@ -77,6 +115,8 @@ int TimeMarch() {
   ResultsRow(0, M.InitialTemps.data());
   for (int j = 1; j <= M.TIMESTEPS; ++j) {
     console::Mark();
+    if (!PredictJet(j)) return 0;
+    SchemeStep(j);
     if (!FaceRow('L', j) || !FaceRow('R', j)) return 0;
     for (int i = 2; i <= n - 1; ++i) M.RHS[i] = M.InitTempTable[i].y;
     // The solver only reads the diagonals and the right-hand side, so it
@@ -86,7 +126,7 @@ int TimeMarch() {
     const double right_before = M.InitTempTable[n].y;
     tridag(M.ALower.data(), M.AMiddle.data(), M.AUpper.data(), M.RHS.data(), u,
            static_cast<unsigned>(n), factors);
-    FaceSteps(j, left_before, right_before, u);
+    FaceSteps(FaceRecord(j), left_before, right_before, u);
     if (M.OUTTIME == 0 && M.OUTNODE != 0) M.NodeHistory[j] = {j * M.DELTAT, u[M.OUTNODE]};
     if (j == 1) M.FirstRow = M.StepTemps;
     if (j == M.TIMESTEPS) M.LastRow = M.StepTemps;
@@ -94,7 +134,9 @@ int TimeMarch() {
     ResultsRow(j, u);
     if (!StepReport(j, u)) return 0;
     console::Mark();
-    if (M.JetInUse != 0 && !JetConvection(j, u[1], M.LeftAmbTable[j + 1].y, M.HbarTable[j + 1].y)) return 0;
+    if (M.JetInUse != 0 && !Bdf2() && !JetConvection(j, u[1], M.LeftAmbTable[j + 1].y, M.HbarTable[j + 1].y)) {
+      return 0;
+    }
   }
   return 1;
 }
@@ -105,6 +147,7 @@ void RestartMarch() {
 }
 
 void MarchAgain(int j, double* u) {
+  SchemeStep(j);
   // The face words were found sound in the first march.
   FaceRow('L', j);
   FaceRow('R', j);

@@ -33,7 +33,7 @@ from .skin import SKINS, Skin, skin_preset
 from .spread import search_spread, spread, spread_table
 from .tables import RunOn
 from .trial import Trial, trial_from_dict
-from .units import celsius, kelvin
+from .units import temperature_word
 
 
 class UsageError(Exception):
@@ -43,12 +43,11 @@ class UsageError(Exception):
 def _value(text: str) -> Any:
     """A command-line value: a number, a temperature with its unit (60C, 333.15K) or a word."""
     t = text.strip()
-    for suffix, make in (("°C", celsius), ("C", celsius), ("K", kelvin)):
-        if t.endswith(suffix):
-            try:
-                return make(float(t[: -len(suffix)]))
-            except ValueError:
-                break
+    if t[-1:] in ("C", "K"):
+        try:
+            return temperature_word(t)
+        except ValueError:
+            pass
     try:
         return float(t)
     except ValueError:

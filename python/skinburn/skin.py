@@ -35,6 +35,9 @@ from .checks import positive
 # A node within this fraction of a spacing of a boundary counts as on it.
 _ON_BOUNDARY = 1e-9
 
+#: Each criterion depth of a skin and the layer whose bottom it is by default.
+CRITERION_LAYERS = (("epidermis_base_m", "epidermis"), ("dermis_base_m", "dermis"))
+
 
 @dataclass(frozen=True)
 class Layer:
@@ -64,7 +67,11 @@ class Skin:
     ``epidermis_base_m`` and ``dermis_base_m`` are where the first-, second-
     and third-degree criteria are judged; by default the bottoms of the
     layers named ``epidermis`` and ``dermis``. A single-layer skin must give
-    them.
+    them. A depth derived from a layer follows it: a copy with other layers
+    (``dataclasses.replace``, ``Trial.replace("skin.layers.0.thickness_m",
+    ...)``) has it at the new layer's bottom; a depth given stays where it
+    was given. ``from_layers`` records the derived ones as (name, depth m)
+    pairs: a copy that passes a depth other than the one recorded gives it.
     """
 
     name: str
@@ -73,6 +80,7 @@ class Skin:
     epidermis_base_m: Optional[float] = None
     dermis_base_m: Optional[float] = None
     key: str = field(default="", compare=False)
+    from_layers: tuple[tuple[str, float], ...] = field(default=(), compare=False, repr=False)
 
     def __post_init__(self) -> None:
         if not self.layers:
@@ -81,11 +89,15 @@ class Skin:
             if getattr(self, what) is not None:
                 positive(getattr(self, what), f"skin {self.name!r}: {what}", "m")
         bottoms = dict(zip((l.name for l in self.layers), self.boundaries_m + (self.thickness_m,)))
-        for what, layer in (("epidermis_base_m", "epidermis"), ("dermis_base_m", "dermis")):
-            if getattr(self, what) is None:
+        recorded = dict(self.from_layers)
+        derived = []
+        for what, layer in CRITERION_LAYERS:
+            if getattr(self, what) is None or (what in recorded and getattr(self, what) == recorded[what]):
                 if layer not in bottoms:
                     raise ValueError(f"skin {self.name!r} has no layer {layer!r}: give {what}")
                 object.__setattr__(self, what, float(bottoms[layer]))
+                derived.append((what, float(bottoms[layer])))
+        object.__setattr__(self, "from_layers", tuple(derived))
         if self.epidermis_base_m > self.dermis_base_m:  # type: ignore[operator]
             raise ValueError(f"skin {self.name!r}: the epidermis base ({self.epidermis_base_m!r} m) lies below "
                              f"the dermis base ({self.dermis_base_m!r} m)")
@@ -154,21 +166,35 @@ class Skin:
         pairs.append(((nodes + 1) * deltax_m, getattr(self.layers[idx[-1]], attr)))
         return pairs
 
+    @property
+    def derived_depths(self) -> tuple[str, ...]:
+        """The criterion depths (``epidermis_base_m``, ``dermis_base_m``) that follow their layer."""
+        return tuple(what for what, _ in self.from_layers)
+
     def to_dict(self) -> dict:
-        """JSON form (a preset by its key, else every layer)."""
-        if self.key:
+        """JSON form: a preset by its key (while it is the preset), else every layer, both criterion
+        depths, and ``from_layers``: those of them that follow their layer's bottom."""
+        preset = SKINS.get(self.key) if self.key else None
+        if preset is not None and preset == self and preset.derived_depths == self.derived_depths:
             return {"preset": self.key}
         return {"name": self.name, "source": self.source,
                 "epidermis_base_m": self.epidermis_base_m, "dermis_base_m": self.dermis_base_m,
+                "from_layers": list(self.derived_depths),
                 "layers": [l.__dict__.copy() for l in self.layers]}
 
     @classmethod
     def from_dict(cls, d: dict) -> "Skin":
-        """The inverse of :meth:`to_dict`."""
+        """The inverse of :meth:`to_dict`. A depth named in ``from_layers`` follows its layer; JSON
+        without ``from_layers`` (written before it existed) gives both depths as they stand."""
         if "preset" in d:
             return skin_preset(d["preset"])
-        return cls(d.get("name", "skin"), tuple(Layer(**l) for l in d["layers"]), d.get("source", ""),
-                   d.get("epidermis_base_m"), d.get("dermis_base_m"))
+        follow = set(d.get("from_layers") or ())
+        unknown = follow - {what for what, _ in CRITERION_LAYERS}
+        if unknown:
+            raise ValueError(f"skin from_layers names {', '.join(sorted(unknown))}; it takes "
+                             f"{', '.join(what for what, _ in CRITERION_LAYERS)}")
+        depths = [None if what in follow else d.get(what) for what, _ in CRITERION_LAYERS]
+        return cls(d.get("name", "skin"), tuple(Layer(**l) for l in d["layers"]), d.get("source", ""), *depths)
 
 
 # --- Presets ----------------------------------------------------------------

@@ -21,6 +21,7 @@ from __future__ import annotations
 import dataclasses
 import math
 import os
+import re
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Optional, Union
@@ -30,11 +31,11 @@ import numpy as np
 from .checks import non_negative, positive, whole
 from .exposure import (AIR_1ATM, AirbagJet, Convection, Exposure, GasTable, HeatFlux, HeldTemperature,
                        InitialProfile, InnerConvection, InnerFace, Insulated, Profile, Series,
-                       SurfaceTemperature, knots, product_step_means, record_values, staircase_pairs,
-                       table_pairs)
-from .kinetics import PROGRAM_DEFAULT, Kinetics
-from .skin import Skin
-from .units import Temperature, kelvin
+                       SurfaceTemperature, end_records, knots, product_step_means, record_values,
+                       staircase_pairs, step_values, table_pairs)
+from .kinetics import PROGRAM_DEFAULT, Kinetics, kinetics_preset
+from .skin import Skin, skin_preset
+from .units import Temperature, kelvin, temperature_word
 
 #: skinburn's capacity (docs/data-files.md, entries 17 and 20).
 MAX_NODES = 30000
@@ -43,24 +44,40 @@ MAX_STEPS = 29999
 MAX_VELOCITY_PAIRS = 1000
 
 
+#: The program's time schemes (``skinburn --time-scheme``): BDF2, second order in time after one
+#: backward Euler step, which the package's trials use; backward Euler, first order, the program's own
+#: and what a data directory runs with unless asked otherwise.
+TIME_SCHEMES = ("bdf2", "backward-euler")
+
+
+def _time_scheme(name: str) -> str:
+    if name not in TIME_SCHEMES:
+        raise ValueError(f"time_scheme {name!r} is none of the program's: {', '.join(TIME_SCHEMES)}")
+    return name
+
+
 @dataclass(frozen=True)
 class Grid:
-    """Node spacing ``deltax_m`` (m) and step length ``deltat_s`` (s).
+    """Node spacing ``deltax_m`` (m), step length ``deltat_s`` (s) and the time scheme.
 
     ``nodes`` defaults to the skin's thickness over the spacing, plus one:
     the inner face within half a spacing of the skin's full depth; given,
-    it is a whole number, at least 2.
+    it is a whole number, at least 2. ``time_scheme`` is one of
+    :data:`TIME_SCHEMES`: ``"bdf2"`` (second order in time, the default) or
+    ``"backward-euler"`` (first order, the program's own).
     """
 
     deltax_m: float
     deltat_s: float
     nodes: Optional[int] = None
+    time_scheme: str = "bdf2"
 
     def __post_init__(self) -> None:
         positive(self.deltax_m, "deltax_m", "m")
         positive(self.deltat_s, "deltat_s", "s")
         if self.nodes is not None:
             object.__setattr__(self, "nodes", whole(self.nodes, "nodes (a count of grid nodes)", least=2))
+        _time_scheme(self.time_scheme)
 
     def node_count(self, skin: Skin) -> int:
         """The number of nodes on this grid for ``skin``."""
@@ -162,14 +179,16 @@ class Trial:
         return isinstance(self.grid, Grid) and not isinstance(self.after_exposure_s, AutoCooling)
 
     def replace(self, path: str, value: Any) -> "Trial":
-        """A copy with the field at a dotted ``path`` (``exposure.duration_s``, ``grid.deltat_s``) set."""
-        return _replace_path(self, path.split("."), value)
+        """A copy with the value at a dotted key ``path`` set: the one key language of the package,
+        the command line's ``--set`` and ``--for`` and the study tool (:func:`set_key`)."""
+        return set_key(self, path, value)
 
     def get(self, path: str) -> Any:
-        """The value at a dotted ``path``."""
+        """The value at a dotted key ``path`` (items of a tuple by number: ``skin.layers.0``)."""
         obj: Any = self
-        for part in path.split("."):
-            obj = getattr(obj, part)
+        parts = path.split(".")
+        for k in range(len(parts)):
+            obj = _step(obj, parts, k)
         return obj
 
     def to_dict(self) -> dict:
@@ -177,15 +196,134 @@ class Trial:
         return _encode(self)
 
 
-def _replace_path(obj: Any, parts: list[str], value: Any) -> Any:
-    if not dataclasses.is_dataclass(obj):
-        raise AttributeError(f"{type(obj).__name__} has no field {parts[0]!r}")
-    names = {f.name for f in dataclasses.fields(obj)}
-    if parts[0] not in names:
-        raise AttributeError(f"{type(obj).__name__} has no field {parts[0]!r}; fields: {', '.join(sorted(names))}")
-    if len(parts) == 1:
-        return dataclasses.replace(obj, **{parts[0]: value})
-    return dataclasses.replace(obj, **{parts[0]: _replace_path(getattr(obj, parts[0]), parts[1:], value)})
+# --- Keys: the dotted names of a trial's values ------------------------------------
+
+class UnknownKey(AttributeError):
+    """A dotted key that names no value of a trial; the message names the fields that exist there."""
+
+
+#: The skin's criterion depths: set by key they are explicit, and stay when its layers change.
+_CRITERION_DEPTHS = ("epidermis_base_m", "dermis_base_m")
+#: Fields no key reaches (bookkeeping, not values of the trial).
+_HIDDEN = ("key", "from_layers")
+
+
+def _is_leaf(obj: Any) -> bool:
+    """True for the values a key sets whole (a temperature, a series), though they are dataclasses."""
+    return isinstance(obj, (Temperature, Series)) or not (
+        isinstance(obj, tuple) or (dataclasses.is_dataclass(obj) and not isinstance(obj, type)))
+
+
+def _step(obj: Any, parts: list[str], k: int) -> Any:
+    """The value part ``k`` of a key names inside ``obj``; :class:`UnknownKey` naming what exists."""
+    key, part, where = ".".join(parts), parts[k], ".".join(parts[:k]) or "the trial"
+    if isinstance(obj, tuple):
+        if part.isdigit() and int(part) < len(obj):
+            return obj[int(part)]
+        raise UnknownKey(f"{key}: {where} holds {len(obj)} items, numbered 0 to {len(obj) - 1}, not {part!r}")
+    if not _is_leaf(obj):
+        names = [f.name for f in dataclasses.fields(obj) if f.name not in _HIDDEN]
+        if part in names:
+            return getattr(obj, part)
+        raise UnknownKey(f"{key}: {where} ({type(obj).__name__}) has no {part!r}; its fields: {', '.join(names)}")
+    raise UnknownKey(f"{key}: {where} is {obj!r}, a value without fields")
+
+
+def _annotation(holder: Any, name: str) -> str:
+    """The written type of field ``name`` of a dataclass (``Optional[int]``), else ''."""
+    if isinstance(holder, tuple):
+        return ""
+    return str(next((f.type for f in dataclasses.fields(holder) if f.name == name), ""))
+
+
+def _converted(holder: Any, name: str, current: Any, value: Any, key: str) -> Any:
+    """``value`` in the type of the field it replaces: a whole number for a count, a float for a
+    quantity, a temperature from a word with its unit (``500K``, ``60C``), a preset by its key for
+    the skin and kinetics, and the JSON form (:meth:`Trial.to_dict`) of any object."""
+    if isinstance(value, (dict, list)):
+        return _decode(value, name)
+    if isinstance(value, str) and isinstance(current, Skin):
+        return skin_preset(value)
+    if isinstance(value, str) and isinstance(current, Kinetics):
+        return kinetics_preset(value)
+    written = _annotation(holder, name)
+    if isinstance(current, Temperature) or (isinstance(current, Series) and current.is_temperature) or \
+            (current is None and "Temperature" in written):
+        if isinstance(value, (Temperature, Series)):
+            return value
+        if isinstance(value, str):
+            return temperature_word(value, key)
+        raise TypeError(f"{key} is a temperature: give it with its unit (500K, 60C; kelvin(...) or "
+                        f"celsius(...)), not {value!r}")
+    if not isinstance(value, (str, int, float)) or isinstance(value, bool):
+        return value  # an object: its own checks apply
+    if isinstance(current, bool):
+        raise TypeError(f"{key} is true or false: give the object, not {value!r}")
+    if isinstance(current, str):
+        return str(value)
+    try:
+        number = float(value)
+    except ValueError:
+        raise TypeError(f"{key} takes a number, not {value!r}") from None
+    if isinstance(current, int) or (current is None and re.search(r"\bint\b", written)):
+        return whole(number, key)
+    return number
+
+
+def _scaled(current: Any, factor: float, how: str, key: str) -> Any:
+    """``current`` (a number, a temperature in K, a series) times ``factor`` or plus it."""
+    def op(y: Any) -> Any:
+        return y * factor if how == "scale" else y + factor
+    if isinstance(current, Series):
+        values = op(np.asarray(current.values, dtype=float))
+        return Series(current.times_s, kelvin(values) if current.is_temperature else values)
+    if isinstance(current, Temperature):
+        return kelvin(op(current.K))
+    if isinstance(current, (int, float)) and not isinstance(current, bool):
+        return op(float(current))
+    raise TypeError(f"{key}: {key.rpartition('.')[0]} is not a number, temperature or series")
+
+
+def _set(obj: Any, parts: list[str], value: Any, key: str, k: int = 0) -> Any:
+    """``obj`` with the value that ``parts[k:]`` names set to ``value`` (converted by :func:`_converted`)."""
+    part = parts[k]
+    child = _step(obj, parts, k)
+    new = _converted(obj, part, child, value, key) if k == len(parts) - 1 else _set(child, parts, value, key, k + 1)
+    if isinstance(obj, tuple):
+        i = int(part)
+        return obj[:i] + (new,) + obj[i + 1:]
+    changes = {part: new}
+    if isinstance(obj, Skin) and part in _CRITERION_DEPTHS:  # set by key: explicit from now on
+        changes["from_layers"] = tuple(p for p in obj.from_layers if p[0] != part)
+    return dataclasses.replace(obj, **changes)
+
+
+def set_key(trial: "Trial", key: str, value: Any) -> "Trial":
+    """``trial`` with the value at a dotted ``key`` set: the package's one key language.
+
+    A key walks fields by name and tuple items by number (``skin.layers.0.conductivity_W_mK``,
+    ``after_exposure_s.max_doublings``); ``NAME.scale`` and ``NAME.offset`` multiply or shift a
+    number, a temperature (in K) or a series; ``exposure.standoff_ratio`` sets a jet's stand-off in
+    nozzle diameters. The value takes the type of the field (:func:`_converted`). A criterion depth
+    of the skin set by key is explicit and stays when its layers change; one derived from a layer
+    follows the layer. :class:`UnknownKey` names the fields that exist where a key goes wrong;
+    TypeError a value of the wrong kind; the objects' own checks raise ValueError.
+    """
+    parts = key.split(".")
+    if len(parts) > 1 and parts[-1] in ("scale", "offset"):
+        base = parts[:-1]
+        try:
+            factor = float(value)
+        except (TypeError, ValueError):
+            raise TypeError(f"{key} takes a number, not {value!r}") from None
+        return _set(trial, base, _scaled(trial.get(".".join(base)), factor, parts[-1], key), key)
+    if key == "exposure.standoff_ratio":
+        nozzle = getattr(trial.exposure, "nozzle_diameter_m", None)
+        if nozzle is None:
+            raise UnknownKey(f"{key}: the exposure ({type(trial.exposure).__name__}) is not a jet")
+        ratio = _converted(trial.exposure, "standoff_m", 0.0, value, key)
+        return _set(trial, ["exposure", "standoff_m"], float("%.12g" % (ratio * nozzle)), key)
+    return _set(trial, parts, value, key)
 
 
 # --- JSON form ------------------------------------------------------------------
@@ -332,6 +470,10 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
     nodes, steps, duration, run_s = layout(trial)
     grid: Grid = trial.grid  # type: ignore[assignment]
     dx, dt = grid.deltax_m, grid.deltat_s
+    # Backward Euler takes a step's convection and flux from the record at
+    # its start, and each step's mean; BDF2 every face value from the record
+    # at its end, and the value there (the mean across a jump).
+    bdf2 = grid.time_scheme == "bdf2"
     skin = trial.skin
     reach = (nodes + 1) * dx
     files: dict[str, str] = {}
@@ -347,7 +489,7 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
     jet_text = None
     if isinstance(exp, HeatFlux):
         prof = Profile.cut(knots(exp.flux_W_m2, "flux_W_m2", False), duration, 0.0)
-        left_bc = table_pairs(record_values(prof, dt, steps, "start"), dt)
+        left_bc = table_pairs(record_values(prof, dt, steps, "end" if bdf2 else "start", bdf2), dt)
         left_amb = [(0.0, surface_K), ((steps + 1) * dt, surface_K)]
     elif isinstance(exp, Convection):
         after_gas = float(exp.after_gas.K) if exp.after_gas is not None else surface_K
@@ -361,12 +503,20 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
         varies = (h_mean > 0) & ~gas.constant_over(starts, dt)
         gas_eff = gas_mean.copy()
         gas_eff[varies] = weighted[varies] / h_mean[varies]
+        if bdf2:
+            # The values at each step's end where both are straight over it.
+            h_step, gas_step = step_values(h, starts, dt, True), step_values(gas, starts, dt, True)
+            straight = ~h._knots_inside(starts, starts + dt) & ~gas._knots_inside(starts, starts + dt)
+            h_mean = np.where(straight, h_step, h_mean)
+            gas_eff = np.where(straight, gas_step, gas_eff)
+            h_mean = end_records(float(h.after(np.array([0.0]))[0]), h_mean)
+            gas_eff = end_records(float(gas.after(np.array([0.0]))[0]), gas_eff)
         left_bc = table_pairs(h_mean, dt)
         left_amb = table_pairs(gas_eff, dt)
     elif isinstance(exp, SurfaceTemperature):
         after = float(exp.after.K) if exp.after is not None else core_K
         prof = Profile.cut(knots(exp.temperature, "temperature", True), duration, after)
-        left_bc = table_pairs(record_values(prof, dt, steps, "end"), dt)
+        left_bc = table_pairs(record_values(prof, dt, steps, "end", bdf2), dt)
         left_amb = [(0.0, surface_K), ((steps + 1) * dt, surface_K)]
     elif isinstance(exp, AirbagJet):
         starts = np.arange(steps + 1) * dt
@@ -381,6 +531,11 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
         vel = Profile.cut(vel_knots, duration, vel_end)
         gas_rec = np.where(on, _partial_means(gas, starts, widths), after_gas)
         vel_rec = np.where(on, _partial_means(vel, starts, widths), vel_end)
+        if bdf2:
+            # Each step's values at the record (and the time) of its end.
+            boundary = end_records(boundary[0], boundary)
+            gas_rec = end_records(gas_rec[0], gas_rec)
+            vel_rec = end_records(vel_rec[0], vel_rec)
         left_amb = table_pairs(gas_rec, dt)
         bpairs = staircase_pairs(boundary, dt)
         vpairs = table_pairs(vel_rec, dt, limit=MAX_VELOCITY_PAIRS)

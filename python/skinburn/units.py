@@ -76,6 +76,18 @@ def celsius(value: ArrayLike) -> Temperature:
     return kelvin(np.asarray(value, dtype=float) + ZERO_CELSIUS_K)
 
 
+def temperature_word(text: str, what: str = "a temperature") -> Temperature:
+    """A temperature written with its unit: ``500K``, ``60C`` or ``60°C``; ValueError otherwise."""
+    t = text.strip()
+    for suffix, make in (("°C", celsius), ("C", celsius), ("K", kelvin)):
+        if t.endswith(suffix):
+            try:
+                return make(float(t[: -len(suffix)]))
+            except ValueError:
+                break
+    raise ValueError(f"{what} is a temperature: give it with its unit (500K, 60C), not {text!r}")
+
+
 def require_temperature(value: object, what: str) -> Temperature:
     """``value`` if it is a :class:`Temperature`, else a TypeError naming ``what``."""
     if isinstance(value, Temperature):

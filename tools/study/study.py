@@ -24,7 +24,6 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import copy
 import csv
 import dataclasses
 import hashlib
@@ -549,7 +548,8 @@ class DirTemplate:
 # --- Templates: a trial of the package ----------------------------------------
 
 class TrialTemplate:
-    """A trial of the Python package in JSON; a key is a dotted path into it (list items by number)."""
+    """A trial of the Python package in JSON; a key is a dotted key of the package's trials (items of a
+    list by number: ``skin.layers.0.thickness_m``)."""
 
     kind = "trial"
 
@@ -567,89 +567,20 @@ class TrialTemplate:
         """The trial's title."""
         return str(self.data.get("title") or "")
 
-    def _expanded(self, holder: Any, part: str) -> Any:
-        """A preset skin or kinetics written out in full, so that its values can be set one by one."""
-        value = holder[part]
-        if isinstance(value, dict) and "preset" in value:
-            obj = skin_preset(value["preset"]) if part == "skin" else kinetics_preset(value["preset"])
-            try:
-                value = dataclasses.replace(obj, key=None).to_dict()
-            except TypeError:
-                value = obj.to_dict()
-            holder[part] = value
-        return value
-
-    def _walk(self, data: dict, key: str) -> tuple[Any, Any]:
-        """(container, item) of the value a dotted key names."""
-        parts = key.split(".")
-        holder: Any = data
-        for i, part in enumerate(parts[:-1]):
-            item: Any = int(part) if isinstance(holder, list) and part.isdigit() else part
-            try:
-                if part in ("skin", "kinetics") and holder is data:
-                    self._expanded(holder, part)
-                holder = holder[item]
-            except (KeyError, IndexError, TypeError):
-                raise StudyError(f"{key}: the trial has no {'.'.join(parts[:i + 1])}")
-        last: Any = int(parts[-1]) if isinstance(holder, list) and parts[-1].isdigit() else parts[-1]
-        try:
-            holder[last]
-        except (KeyError, IndexError, TypeError):
-            raise StudyError(f"{key}: the trial has no such value")
-        return holder, last
-
-    def _set(self, data: dict, key: str, value: Any) -> None:
-        if key == "exposure.standoff_ratio":
-            nozzle = data["exposure"].get("nozzle_diameter_m")
-            if nozzle is None:
-                raise StudyError(f"{key}: the exposure is not a jet")
-            data["exposure"]["standoff_m"] = float("%.12g" % (number(value, key) * nozzle))
-            return
-        base, _, suffix = key.rpartition(".")
-        if suffix in ("scale", "offset") and base:
-            holder, item = self._walk(data, base)
-            current = holder[item]
-            v = number(value, key)
-            op = (lambda y: y * v) if suffix == "scale" else (lambda y: y + v)
-            if isinstance(current, dict) and "times_s" in current:
-                k = "values_K" if "values_K" in current else "values"
-                current[k] = [op(y) for y in current[k]]
-            elif isinstance(current, dict) and set(current) == {"K"}:
-                current["K"] = op(current["K"])
-            elif isinstance(current, (int, float)) and not isinstance(current, bool):
-                holder[item] = op(current)
-            else:
-                raise StudyError(f"{key}: {base} is not a number, temperature or series")
-            return
-        if key in ("skin", "kinetics"):
-            if isinstance(value, str):
-                value = {"preset": value}
-            data[key] = value
-            return
-        holder, item = self._walk(data, key)
-        current = holder[item]
-        is_temp = (isinstance(current, dict) and ("values_K" in current or set(current) == {"K"})) or \
-            (current is None and isinstance(value, str) and value[-1:] in ("K", "C"))
-        if is_temp and not isinstance(value, dict):
-            holder[item] = {"K": temperature_of(value, key)}
-        elif isinstance(value, (dict, list, str)) or value is None:
-            holder[item] = value
-        else:
-            holder[item] = number(value, key) if not isinstance(current, int) or isinstance(current, bool) \
-                else value
-
     def trial_dict(self, number_: int, case: dict) -> dict:
-        """The trial of one case in JSON."""
-        from skinburn.trial import trial_from_dict
+        """The trial of one case in JSON: each key set by the package's key language
+        (``skinburn.trial.set_key``, as ``Trial.replace`` and ``--set`` take it)."""
+        from skinburn.trial import UnknownKey, trial_from_dict
 
-        data = copy.deepcopy(self.data)
+        trial = trial_from_dict(self.data)
         for key, value in case.items():
-            self._set(data, key, value)
-        try:
-            trial_from_dict(data)
-        except (ValueError, TypeError, KeyError, AttributeError) as e:
-            raise Refused(str(e))
-        return data
+            try:
+                trial = trial.replace(key, value)
+            except (UnknownKey, TypeError) as e:
+                raise StudyError(str(e) if str(e).startswith(key) else f"{key}: {e}")
+            except (ValueError, KeyError) as e:
+                raise Refused(f"{key}: {e}")
+        return trial.to_dict()
 
     def files(self, number_: int, case: dict) -> dict[str, bytes]:
         """The one input file of a case: ``trial.json``."""

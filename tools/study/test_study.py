@@ -266,6 +266,14 @@ class KeysTest(unittest.TestCase):
         self.assertEqual(other["initial"]["core"], base["initial"]["core"])
         with self.assertRaises(study.StudyError):
             tmpl.trial_dict(3, {"exposure.gas_temperature": 500})  # a temperature without its unit
+        # The package's key language: a criterion depth from a layer follows it, a count stays whole,
+        # a wrong key names the fields there.
+        from skinburn.trial import trial_from_dict
+        thick = trial_from_dict(tmpl.trial_dict(4, {"skin.layers.0.thickness_m": 1e-4,
+                                                    "after_exposure_s.max_doublings": 3}))
+        self.assertEqual((thick.skin.epidermis_base_m, thick.after_exposure_s.max_doublings), (1e-4, 3))
+        with self.assertRaisesRegex(study.StudyError, "its fields: nozzle_diameter_m, standoff_m"):
+            tmpl.trial_dict(5, {"exposure.nozzle": 0.01})
 
 
 def laid(doc, table):

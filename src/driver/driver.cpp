@@ -50,6 +50,7 @@ constexpr const char* kUsage =
     "  --check=json       the same as one JSON document (see docs/results.md)\n"
     "  --results PREFIX   also write PREFIX.json and PREFIX.npy with what the run computed\n"
     "  --threads N        threads for the burn of every node (default: the cores available; 1 = none)\n"
+    "  --time-scheme S    backward-euler (the default, first order in time) or bdf2 (second order)\n"
     "  --version          print the version and stop\n"
     "  --help             print this help and stop\n";
 
@@ -61,10 +62,12 @@ struct Options {
   bool results = false;
   std::string prefix;          // of the results bundle
   int threads = 0;             // 0 = the cores available
+  TimeScheme scheme = TimeScheme::kBackwardEuler;
   const char* dir = nullptr;   // the data directory
 };
 
 constexpr const char* kThreadsRange = "--threads needs a whole number N from 1 to 1024";
+constexpr const char* kSchemeNames = "--time-scheme needs backward-euler or bdf2";
 
 int UsageError(const std::string& problem) {
   console::ErrorPrint("skinburn: " + problem + "\n" + kUsage);
@@ -119,6 +122,21 @@ int ParseOptions(int argc, char** argv, Options& options) {
         return UsageError(kThreadsRange);
       }
       options.threads = n;
+    } else if (arg == "--time-scheme" || arg.substr(0, 14) == "--time-scheme=") {
+      std::string name;
+      if (arg == "--time-scheme") {
+        if (i + 1 >= argc) return UsageError(kSchemeNames);
+        name = argv[++i];
+      } else {
+        name = std::string(arg.substr(14));
+      }
+      if (name == "backward-euler") {
+        options.scheme = TimeScheme::kBackwardEuler;
+      } else if (name == "bdf2") {
+        options.scheme = TimeScheme::kBdf2;
+      } else {
+        return UsageError(kSchemeNames);
+      }
     } else {
       return UsageError("unknown option " + std::string(arg));
     }
@@ -155,6 +173,10 @@ int Trial() {
   if (!InterNodes()) {
     return StageError("InterNodes() Error: %s", "A-Matrix interior node values could not be generated");
   }
+  const auto names_face = [](const std::string& word) {
+    return !word.empty() && (word[0] == 'C' || word[0] == 'F' || word[0] == 'T');
+  };
+  M.StagesPassed = names_face(M.LBC) && names_face(M.RBC);
   if (!PreRunReport()) return 1;
   console::Flush();  // the announcement stays on screen through the march
   if (!TimeMarch()) return 1;
@@ -192,10 +214,19 @@ int Run(int argc, char** argv) {
   }
   M.DataDir = options.dir;
   M.Threads = options.threads > 0 ? options.threads : CoresAvailable();
+  M.Scheme = options.scheme;
   if (options.check) return CheckInput(options.json);
   if (options.results) {
     BeginResults(options.prefix);
-    if (!ResultsActive()) return UsageError("cannot write the results to " + options.prefix + ".json");
+    if (!ResultsActive()) {
+      // The reason the trial file could not be made: most often a directory
+      // of the prefix that is not there.
+      const int error = errno;
+      const std::size_t slash = options.prefix.rfind('/');
+      const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : options.prefix.substr(0, slash);
+      const std::string reason = error == ENOENT ? "the directory " + dir + " does not exist" : std::strerror(error);
+      return UsageError("cannot write the results to " + options.prefix + ".json: " + reason);
+    }
   }
   return Trial();
 }

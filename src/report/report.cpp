@@ -139,6 +139,9 @@ int FilePreRun() {
   lines.Text("    Executed By: ");
   lines.Str(M.EXECBY, 6);
   lines.Text("\r\n");
+  if (M.Scheme == TimeScheme::kBdf2) {
+    lines.Text("Time scheme: BDF2, second order in time (step 1 backward Euler)\r\n");
+  }
   if (M.JetInUse != 0) {
     lines.Text("\r\nHbar duration = ");
     lines.Fixed(M.HBARDURATION, 0, 6);

@@ -57,6 +57,10 @@ from .units import Temperature, celsius, kelvin
 PathLike = Union[str, os.PathLike]
 Vary = Union[str, Callable[[float], Trial]]
 
+#: The note an exception of :func:`search` carries when it refused the search's arguments before any
+#: run (a range, a varied name, a unit or an end value that cannot be); :class:`SearchFailure` ``refused``.
+REFUSED_NOTE = "the search's arguments were refused before any run"
+
 
 class BracketError(ValueError):
     """The two ends of the range do not lie on opposite sides of the threshold.
@@ -226,14 +230,20 @@ def search(base: Union[Trial, DataDirectory], vary: Vary, lo: float, hi: float, 
     ``after=None`` or a phase the face cannot take raise
     :class:`StillGrowing` when the damage at the root still grew.
     """
-    if not (math.isfinite(lo) and math.isfinite(hi)):
-        raise ValueError(f"the range must be finite, not {lo!r} to {hi!r}")
-    if not hi > lo:
-        raise ValueError(f"the range must ascend: lo {lo} < hi {hi}")
     prog = Program.find(program)
-    if isinstance(base, (str, os.PathLike)):
-        base = DataDirectory(base, prog)
-    ev = _Evaluator(base, vary, degree, kinetics, skin, unit, prog, after)
+    try:  # the arguments, before any run: a refusal here is the caller's (a usage error)
+        if not (math.isfinite(lo) and math.isfinite(hi)):
+            raise ValueError(f"the range must be finite, not {lo!r} to {hi!r}")
+        if not hi > lo:
+            raise ValueError(f"the range must ascend: lo {lo} < hi {hi}")
+        if isinstance(base, (str, os.PathLike)):
+            base = DataDirectory(base, prog)
+        ev = _Evaluator(base, vary, degree, kinetics, skin, unit, prog, after)
+        for end in (lo, hi):  # both ends are values the trial (or the directory's words) can take
+            ev.base.edits(ev.make(end)) if isinstance(ev.base, DataDirectory) else ev.make(end)
+    except (ValueError, TypeError, KeyError, AttributeError, FileNotFoundError) as exc:
+        exc.add_note(REFUSED_NOTE)
+        raise
     name = vary if isinstance(vary, str) else getattr(vary, "__name__", "value")
     tol = xtol if xtol is not None else 1e-6 * (hi - lo)
     if isinstance(base, Trial) and not ev.make(hi).resolved:
@@ -413,8 +423,8 @@ def _grown_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: float
     ``ev.after`` None, or a phase the face cannot take, a root whose damage
     still grows raises :class:`StillGrowing`.
     """
+    after_s = ev.after_s = _carried_on_at_ends(ev, lo, hi)
     root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
-    after_s = 0.0
     for _ in range(_MAX_SETTLINGS):
         if isinstance(ev.base, Trial):
             _fixed_cooling_check(ev, root, name, prog)
@@ -430,7 +440,7 @@ def _grown_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: float
                                f"the root ({name} = {root:g}), more than the {100 * GROWTH_TOLERANCE:g} % "
                                f"allowed{why}", root, growth)
         now = record.after_s if record is not None else 0.0
-        if now == after_s:
+        if now <= after_s:  # carried on long enough there (longer changes nothing once the damage stopped)
             break
         after_s = ev.after_s = now
         ev.points, ev.recent = [], []
@@ -441,6 +451,20 @@ def _grown_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: float
     if not isinstance(ev.base, Trial):
         grid_info = (None, None, after_s)
     return _result(ev, name, degree, root, unburnt, burnt, tol, rtol, grid_info, labels)
+
+
+def _carried_on_at_ends(ev: "_Evaluator", lo: float, hi: float) -> float:
+    """How long (s) a data directory's run is carried on past its end for both ends of the range to
+    be judged once their damage has stopped growing (the longer of the two; 0 for a trial, with
+    ``after`` None, or where the damage had stopped): the bracket is judged on the damage
+    :func:`~skinburn.assess.assess` judges, not on Omega at the moment the given run ends."""
+    if isinstance(ev.base, Trial) or ev.after is None:
+        return 0.0
+    times = []
+    for x in (lo, hi):
+        record = ev.results(x, run_on_from=0.0).run_on
+        times.append(record.after_s if record is not None else 0.0)
+    return max(times)
 
 
 def _result(ev: _Evaluator, name: str, degree: int, root: float, unburnt: Optional[float],
@@ -479,11 +503,13 @@ class SearchJob:
 
 @dataclass(frozen=True)
 class SearchFailure:
-    """A search of :func:`search_many` that failed: its labels and the error's text."""
+    """A search of :func:`search_many` that failed: its labels, the error's text and type name;
+    ``refused`` when its arguments were refused before any run (see :data:`REFUSED_NOTE`)."""
 
     labels: dict
     error: str
     kind: str
+    refused: bool = False
 
     def row(self) -> dict:
         """A flat dict for CSV."""
@@ -509,7 +535,8 @@ def _one(job: SearchJob, program: str) -> Union[SearchResult, SearchFailure]:
         return search(job.base, job.vary, job.lo, job.hi, job.degree, job.kinetics, job.skin, job.unit,
                       job.xtol, job.rtol, program=_program_here(program), labels=job.labels, after=job.after)
     except Exception as exc:  # one failed search must not stop the others
-        return SearchFailure(dict(job.labels), str(exc), type(exc).__name__)
+        return SearchFailure(dict(job.labels), str(exc), type(exc).__name__,
+                             REFUSED_NOTE in getattr(exc, "__notes__", ()))
 
 
 def search_many(searches: Sequence[SearchJob], processes: Optional[int] = None,

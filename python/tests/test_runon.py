@@ -97,6 +97,19 @@ def test_search_judges_a_data_directory_only_once_the_damage_stopped(program, ho
     assert r.value == pytest.approx(0.0676, abs=2e-4) and r.after_exposure_s == 1.0
 
 
+def test_a_data_directory_search_brackets_on_the_damage_assess_judges(program, hot_jet):
+    """Both ends of the range are judged carried on, as assess judges them: at 20 mm the program's
+    constants give a first-degree burn (Omega 0.556 after the run-on, 0.0209 when the jet ends)."""
+    kw = dict(skin=UNIFORM, kinetics=sb.PROGRAM_DEFAULT, program=program)
+    at = sb.assess(sb.run_on(hot_jet.edited({"jet.standoff_m": 0.02}, hot_jet.path.parent / "at20"), **kw), UNIFORM,
+                   sb.PROGRAM_DEFAULT)
+    assert at.degree == 1 and at.omega_epidermis_base == pytest.approx(0.556, abs=1e-3)
+    r = sb.search(hot_jet, "jet.standoff_m", 0.02, 0.04, degree=1, **kw)
+    lo = dict(r.evaluations)[0.02]
+    assert 0.53 * np.exp(lo) == pytest.approx(at.omega_epidermis_base, rel=1e-9)
+    assert 0.02 < r.value < 0.022 and r.after_exposure_s >= 1.0
+
+
 def test_a_fixed_cooling_time_too_short_is_refused(program):
     short = hot_liquid(sb.celsius(60), 5.0).replace("grid", sb.Grid(80e-6 / 3.5, 0.05))
     a = sb.assess(sb.run(short.replace("after_exposure_s", 0.5), program))

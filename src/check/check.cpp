@@ -14,6 +14,7 @@
 #include "console/console.h"
 #include "input/input.h"
 #include "model/model.h"
+#include "numeric/numeric.h"
 #include "report/report.h"
 #include "thermal/thermal.h"
 
@@ -114,7 +115,13 @@ void PrintCheckReport(const json& doc) {
                         (depth ? " m" : " s") + ")";
       if (!values.empty()) how += ": " + ValueText(values.front()) + " .. " + ValueText(values.back());
       const std::string unit = block["unit"].is_string() ? block["unit"].get<std::string>() : "";
-      if (!unit.empty()) how += " " + unit;
+      if (source == "LEFTIMP.DAT" && !M.LBC.empty() && M.LBC[0] == 'C') {
+        // On a convection face the jet's list is a selector, not a coefficient.
+        how += " (a value of exactly 1 selects the jet correlation's coefficient; any other is the coefficient in " +
+               unit + ")";
+      } else if (!unit.empty()) {
+        how += " " + unit;
+      }
       Line(how);
     } else {
       Line("      not laid on the grid");
@@ -158,6 +165,9 @@ void PrintCheckReport(const json& doc) {
        " m apart (to a depth of " + ValueText(grid["depth_m"]) + " m), " +
        std::to_string(grid["timesteps"].get<int>()) + " steps of " + ValueText(grid["deltat_s"]) + " s (" +
        ValueText(grid["duration_s"]) + " s); burn evaluation: " + grid["burn_mode"].get<std::string>() + ".");
+  if (grid.contains("time_scheme")) {
+    Line("Time scheme: BDF2, second order in time (step 1 backward Euler); the program's own is backward Euler.");
+  }
   Line("Temperature history: " + Shown(grid["history_mib"].get<double>()) +
        " MiB, which --results writes whole; the run holds a few rows of it at a time.");
   const std::string printed = doc.value("printed", std::string());
@@ -178,7 +188,13 @@ void PrintCheckReport(const json& doc) {
     }
   }
   Line("");
-  if (doc["would_start"].get<bool>()) {
+  if (doc["would_start"].get<bool>() && doc["stop"].is_object()) {
+    const json& stop = doc["stop"];
+    Line(stop["phase"] == "burn" ? std::string("The run would start, but stop in the burn evaluation:")
+                                 : "The run would start, but stop after step " +
+                                       std::to_string(stop["after_step"].get<int>()) + ":");
+    Line(doc["error"].is_string() ? doc["error"].get<std::string>() : std::string());
+  } else if (doc["would_start"].get<bool>()) {
     Line("The run would start.");
   } else {
     Line("The run would not start:");
@@ -191,6 +207,48 @@ struct InputStop {
   int status;
 };
 
+// Set while LaterStop looks past the start: an end of the process there is
+// a stop of the run after it started.
+bool from_stop = false;
+
+// The first stop the march or the burn evaluation would make from what was
+// read, with its message printed as the run prints it: the steps done before
+// it, or -1 when the run would reach its end. What only the temperatures
+// decide (an Omega of 0 at the output node) shows only in a run.
+int LaterStop() {
+  from_stop = true;
+  // After every step the jet coefficient of the next is formed, whatever the
+  // face: GASPROP.DAT read, the gas velocity of that time, the stand-off.
+  // Only the velocity's time changes from call to call, so the first call
+  // and the first time the velocities do not cover decide.
+  if (M.JetInUse != 0 && M.TIMESTEPS >= 1) {
+    const bool first_formed = !M.LBC.empty() && M.LBC[0] == 'C' && M.JetInUse == 1;
+    double hbar = 0;
+    int j = first_formed ? 0 : 1;
+    if (!first_formed && !JetConvection(j, M.InitTempTable[1].y, M.LeftAmbTable[2].y, hbar)) {
+      from_stop = false;
+      return j;
+    }
+    if (M.JETREYNOLDS == 0) {
+      for (++j; j <= M.TIMESTEPS; ++j) {
+        double velocity;
+        if (GasVelocityAt(j * M.DELTAT, velocity)) continue;
+        JetConvection(j, M.InitTempTable[1].y, M.LeftAmbTable[static_cast<std::size_t>(j) + 1].y, hbar);
+        from_stop = false;
+        return j;
+      }
+    }
+  }
+  // The burn integral needs an exposure: with no step, or with one node's
+  // Omega asked for while OUTTIME lists a profile (the march then keeps no
+  // history of the node), the integrator ends the run.
+  if (M.TIMESTEPS < 1 || (M.OUTNODE != 0 && M.BURNDEPTH == 0 && M.OUTTIME != 0)) {
+    run_error("Step size too small in routine rkdumb");
+  }
+  from_stop = false;
+  return -1;
+}
+
 }  // namespace
 
 int CheckInput(bool as_json) {
@@ -201,6 +259,9 @@ int CheckInput(bool as_json) {
   console::SetEndHook([](int status) -> int { throw InputStop{status}; });
   bool start = true;
   std::size_t from = 0;
+  int stop_at = -1;  // steps done before a stop the march or the burn evaluation would make
+  bool in_burn = false;
+  from_stop = false;
   const auto failed = [&] { start = false; };
   try {
     if (!GetData()) {
@@ -227,9 +288,19 @@ int CheckInput(bool as_json) {
         failed();
       }
     }
+    if (start) {
+      from = console::SinceMark().size();
+      stop_at = LaterStop();
+    }
   } catch (const InputStop&) {
-    failed();
+    if (start && from_stop) {
+      stop_at = M.TIMESTEPS;  // in the burn evaluation, after the last step
+      in_burn = true;
+    } else {
+      failed();
+    }
   }
+  from_stop = false;
   const std::string printed = console::SinceMark();
   console::SetEndHook(nullptr);
   console::SetWaitsReturn(false);
@@ -241,20 +312,26 @@ int CheckInput(bool as_json) {
   document["version"] = SKINBURN_VERSION;
   document["kind"] = "check";
   SetText(document, "data_dir", M.DataDir);
+  const bool stops = !start || stop_at >= 0;
   document["would_start"] = start;
-  document["status"] = start ? 0 : 1;
+  document["status"] = stops ? 1 : 0;
   document["error"] = nullptr;
-  if (!start) SetText(document, "error", Trimmed(printed.substr(std::min(from, printed.size()))));
+  if (stops) SetText(document, "error", Trimmed(printed.substr(std::min(from, printed.size()))));
+  document["stop"] = nullptr;
+  if (start && stop_at >= 0) {
+    document["stop"] = {{"phase", in_burn ? "burn" : "march"}, {"after_step", stop_at}};
+  }
   SetText(document, "printed", printed);
   document.update(InputDocument());
   // Whatever the input stage printed for a run that would start (a count
   // it questions, a note on a block) is a warning: a run with BATCH 1 would
   // pass it by.
-  if (start && !Trimmed(printed).empty()) {
+  const std::string input_printed = Trimmed(stop_at >= 0 ? printed.substr(0, std::min(from, printed.size())) : printed);
+  if (start && !input_printed.empty()) {
     json message = json::object();
     message["code"] = "input-message";
     message["concerns"] = "input";
-    SetText(message, "text", "the input stage printed: " + Trimmed(printed));
+    SetText(message, "text", "the input stage printed: " + input_printed);
     document["warnings"].push_back(std::move(message));
   }
   if (as_json) {
@@ -267,5 +344,5 @@ int CheckInput(bool as_json) {
     console::ErrorPrint(std::string("skinburn: could not write the check report: ") + std::strerror(errno) + "\n");
     return 1;
   }
-  return start ? 0 : 1;
+  return stops ? 1 : 0;
 }

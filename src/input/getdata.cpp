@@ -196,6 +196,7 @@ void KeepPairs(const char* source, const PairTable& table, int read) {
   block->source = source;
   block->pairs.assign(table.begin() + 1, table.begin() + 1 + read);
   block->words = M.Record.list_words;
+  block->ended_by = M.Record.list_end;
   block->notes.insert(block->notes.end(), M.Record.list_notes.begin(), M.Record.list_notes.end());
 }
 

@@ -93,6 +93,7 @@ ListEnd ReadPairs(TextSource& source, PairTable& table, bool inline_rule,
   if (record) {
     M.Record.list_words.clear();
     M.Record.list_notes.clear();
+    M.Record.list_end = WordAt{};
   }
   std::string_view first;
   std::string_view second;
@@ -100,7 +101,10 @@ ListEnd ReadPairs(TextSource& source, PairTable& table, bool inline_rule,
     TextSource::Word got = source.Next(first);
     if (got == TextSource::Word::kEnd) return ListEnd::kEnd;
     if (got == TextSource::Word::kOk && !StartsNumber(first)) {
-      if (record && Signed(first)) NoteListEnd(read, first);
+      if (record) {
+        if (Signed(first)) NoteListEnd(read, first);
+        M.Record.list_end = source.At(first);
+      }
       return ListEnd::kWord;
     }
     if (got == TextSource::Word::kOk) got = source.Next(second);
@@ -130,7 +134,8 @@ int CompareCount(const char* format, int read, int count, bool blank_lines) {
   console::Printf(format, "The number of data pairs read", read,
                   "is different from the number of data pairs specified", count);
   console::Printf("%s", "If this is correct press the <Enter> key to continue or <Ctrl>-C to quit");
-  console::Wait();
+  // An unattended run goes on with the pairs read: nobody is there to answer.
+  if (M.BATCH != 1) console::Wait();
   if (blank_lines) console::Blank(23);
   return read;
 }

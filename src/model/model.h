@@ -75,6 +75,7 @@ struct BlockRead {
   char laid = 0;               // table Interp laid (by the name's letter); 0 = none
   std::vector<double> laid_values;  // entries 1..n as laid
   std::vector<ListNote> notes;
+  WordAt ended_by;             // the word that ended the pair list, when one did
 };
 
 // The jet file's values and where they stand.
@@ -98,6 +99,7 @@ struct InputRecord {
   WordAt taken;
   std::vector<PairWords> list_words;
   std::vector<ListNote> list_notes;
+  WordAt list_end;  // the word that ended the list last read
 };
 
 // What one face did in the step just made: the coefficient and the ambient

@@ -290,6 +290,18 @@ bool IsTemperatureTable(char letter) {
   return false;
 }
 
+// The word that ended a block's list, when it stands on the count's own
+// line: a word too many there ("2 data pairs"), not the next block's marker.
+std::string EndedBy(const BlockRead& block) {
+  const WordAt& word = block.ended_by;
+  if (word.text.empty() || word.text[0] == '!') return "";
+  const WordAt& counted = block.count_code == 0 ? block.file_count : block.count;
+  if (word.file != counted.file || word.line != counted.line) return "";
+  return " The list ended at the word '" + word.text + "' (" + word.file + " line " + std::to_string(word.line) +
+         "), on the count's own line: the count takes one word after it, and a further word ends the list before "
+         "its pairs.";
+}
+
 json Blocks(json& warnings) {
   json list = json::array();
   for (const BlockRead& block : M.Record.blocks) {
@@ -347,8 +359,8 @@ json Blocks(json& warnings) {
       Warn(warnings, "count-mismatch", concerns,
            label + ": the count word '" + counted.text + "' (" + (block.count_code == 0 ? block.source : "DATA.DAT") +
                " line " + std::to_string(counted.line) + ") says " + std::to_string(said) + " pairs, but " +
-               std::to_string(block.pairs.size()) + " were read:" + (read.empty() ? " none" : read) +
-               ". The run asks whether that is correct and goes on with the pairs read.");
+               std::to_string(block.pairs.size()) + " were read:" + (read.empty() ? " none" : read) + "." +
+               EndedBy(block) + " The run asks whether that is correct and goes on with the pairs read.");
     }
     if (IsTemperatureTable(block.letter)) CheckTemperatures(warnings, concerns, label, block.pairs);
     // Pairs that stop short of what the grid asks for (the run refuses them).
@@ -669,10 +681,11 @@ json Grid(json& warnings) {
   json j = json::object();
   j["nodes"] = M.NODES;
   j["deltax_m"] = M.DELTAX;
-  j["depth_m"] = (static_cast<double>(M.NODES) - 1) * M.DELTAX;  // NODES may be any int here
+  // NODES may be any int here; + 0.0 shows a depth of nothing as 0, not -0.
+  j["depth_m"] = (static_cast<double>(M.NODES) - 1) * M.DELTAX + 0.0;
   j["timesteps"] = M.TIMESTEPS;
   j["deltat_s"] = M.DELTAT;
-  j["duration_s"] = M.TIMESTEPS * M.DELTAT;
+  j["duration_s"] = M.TIMESTEPS * M.DELTAT + 0.0;
   // The full temperature history: the march holds a few rows of it at a time, and only --results
   // writes it whole (the rows after its 128-byte header). `matrix_mib`, the block of (TIMESTEPS+2) x
   // (NODES+2) doubles a run once held, stays for the callers that read it.
@@ -687,6 +700,8 @@ json Grid(json& warnings) {
   const bool all_nodes = !(M.OUTNODE != 0 && M.BURNDEPTH == 0);
   j["burn_mode"] = all_nodes ? "all-nodes" : "single-node";
   j["output_node"] = M.OUTNODE;
+  // Named only when chosen, so that a run without the option reads as it always did.
+  if (M.Scheme == TimeScheme::kBdf2) j["time_scheme"] = "bdf2";
   if (M.OUTTIME != 0 && M.DELTAT > 0) {
     bool reached = false;
     for (int step = 1; step <= M.TIMESTEPS && !reached; ++step) reached = step * M.DELTAT == M.OUTTIME;

@@ -14,8 +14,9 @@
 //   that are on disk, so a partial history left by a killed run still loads.
 //   SIGINT, SIGTERM, SIGHUP and SIGPIPE remove them before the run dies.
 // - At the end both are renamed into place together, under a lock on the
-//   directory: of two runs on one prefix the last to finish leaves its pair
-//   whole. The JSON names its history by the run id, the .npy's size and the
+//   directory, the JSON already there removed first and the new one renamed
+//   last: of two runs on one prefix the last to finish leaves its pair
+//   whole, and no moment shows one run's JSON beside another's history. The JSON names its history by the run id, the .npy's size and the
 //   CRC-32 of its rows. A write that fails leaves neither file, and the run
 //   ends with status 1.
 #include <dirent.h>
@@ -454,6 +455,16 @@ void Publish(const std::string& text) {
   }
   InterruptsHeld held;
   DirectoryLock lock(bundle.dir);
+  // The JSON already in place goes first: between the renames below the
+  // directory holds no JSON at all, never one run's JSON beside another's
+  // history. (A reader that opened the old JSON before checks the history's
+  // size and CRC-32 against it.)
+  if (unlink(path.c_str()) != 0 && errno != ENOENT && errno != EISDIR) {
+    Fail(path);
+    RemovePartial(json_partial);
+    RemovePartial(npy_partial);
+    return;
+  }
   bool placed_history = false;
   if (npy_partial[0] != '\0') {
     if (std::rename(npy_partial, npy.c_str()) != 0) {
@@ -575,7 +586,7 @@ int WriteResults(int status) {
   inputs["version"] = SKINBURN_VERSION;
   inputs["kind"] = "check";
   SetText(inputs, "data_dir", M.DataDir);
-  inputs["would_start"] = M.Reached != Phase::kInput;
+  inputs["would_start"] = M.StagesPassed;
   inputs["status"] = nullptr;
   inputs["error"] = nullptr;
   inputs["printed"] = nullptr;

@@ -553,3 +553,82 @@ TEST(Check, TextThatIsNotUtf8StaysValidJson) {
 }
 
 }  // namespace
+
+// Every stop the run can reach from what was read, one data directory each:
+// the check's verdict and status are the run's, its message is the one the
+// run stops with, and the run's own JSON says whether it started as the
+// check does.
+TEST(Check, PredictsEveryStopOfTheRun) {
+  struct Case {
+    const char* what;
+    std::vector<std::array<std::string, 3>> edits;  // file, from, to ("" to: the file removed)
+    bool starts;
+  };
+  const std::string flux = "Left BC: FLUX";
+  const std::vector<Case> cases = {
+      {"the airbag example", {}, true},
+      {"first jet coefficient without GASPROP.DAT", {{"GASPROP.DAT", "", ""}}, false},
+      {"a flux face still forms the jet coefficient after step 1",
+       {{"DATA.DAT", "Left BC: CONVECTION", flux}, {"GASPROP.DAT", "", ""}}, true},
+      {"a flux face with the stand-off out of range",
+       {{"DATA.DAT", "Left BC: CONVECTION", flux}, {"LEFTIMP.DAT", "Standoff distance: 0.05", "Standoff distance: 0.5"}},
+       true},
+      {"gas velocities that end inside the run",
+       {{"LEFTIMP.DAT", "Gas velocity: 3 pairs\n0.0 120.0\n0.06 120.0\n0.2 20.0",
+         "Gas velocity: 2 pairs\n0.0 120.0\n0.06 120.0"}},
+       true},
+      {"a temperature face with gas velocities that end inside the run",
+       {{"DATA.DAT", "Left BC: CONVECTION", "Left BC: TEMPERATURE"},
+        {"LEFTIMP.DAT", "0.0 1.0\n0.2 1.0", "0.0 310.0\n0.2 310.0"},
+        {"LEFTIMP.DAT", "0.06 120.0\n0.2 20.0", "0.03 120.0 0.04 20.0"}},
+       true},
+      {"no time step", {{"DATA.DAT", "Time steps: 1000", "Time steps: 0"}}, true},
+      {"one node's Omega with a profile time",
+       {{"DATA.DAT", "profile: 0.0 sec", "profile: 0.05 sec"},
+        {"DATA.DAT", "Omega: 0 node", "Omega: 5 node"},
+        {"DATA.DAT", "(burn depth): 1", "(burn depth): 0"}},
+       true},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    CopyExample(dir, "airbag-jet");
+    for (const auto& [file, from, to] : c.edits) {
+      if (from.empty()) {
+        fs::remove(dir.path() + file);
+      } else {
+        Edit(dir, file, from, to);
+      }
+    }
+    int status = -1;
+    const json doc = CheckJson(dir, &status);
+    const RunResult run = RunBinary("--results '" + dir.path() + "r' '" + dir.path() + "'", std::string(100, '\n'));
+    EXPECT_EQ(status, run.status) << c.what;
+    EXPECT_EQ(doc["would_start"], c.starts) << c.what;
+    const json results = json::parse(Slurp(dir.path() + "r.json"), nullptr, false);
+    ASSERT_TRUE(results.is_object()) << c.what;
+    EXPECT_EQ(results["inputs"]["would_start"], doc["would_start"]) << c.what;
+    const RunResult person = RunBinary("--check '" + dir.path() + "'");
+    EXPECT_EQ(person.status, run.status) << c.what;
+    if (run.status == 0) {
+      EXPECT_TRUE(doc["error"].is_null()) << c.what;
+      EXPECT_NE(person.out.find("\nThe run would start.\n"), std::string::npos) << c.what;
+      continue;
+    }
+    ASSERT_TRUE(doc["error"].is_string()) << c.what;
+    const std::string error = doc["error"];
+    EXPECT_FALSE(error.empty()) << c.what;
+    EXPECT_NE((run.out + run.err).find(error), std::string::npos) << c.what << ": " << error;
+    EXPECT_EQ(results["error"], error) << c.what;
+    if (!c.starts) {
+      EXPECT_NE(person.out.find("The run would not start:\n" + error), std::string::npos) << c.what;
+      continue;
+    }
+    ASSERT_TRUE(doc["stop"].is_object()) << c.what;
+    const int after = doc["stop"]["after_step"];
+    EXPECT_EQ(results["reached"]["step"], after) << c.what;
+    const std::string verdict = doc["stop"]["phase"] == "burn"
+                                    ? "The run would start, but stop in the burn evaluation:\n"
+                                    : "The run would start, but stop after step " + std::to_string(after) + ":\n";
+    EXPECT_NE(person.out.find(verdict + error), std::string::npos) << c.what << "\n" << person.out;
+  }
+}

@@ -632,3 +632,50 @@ TEST(Check, PredictsEveryStopOfTheRun) {
     EXPECT_NE(person.out.find(verdict + error), std::string::npos) << c.what << "\n" << person.out;
   }
 }
+
+// The small texts of a check: a word too many on a count's line is named,
+// the jet's boundary list is shown as the selector it is, and a depth of
+// nothing is 0, not -0.
+TEST(Check, TextsSayWhatTheValuesAre) {
+  TempDir extra;
+  CopyExample(extra, "flux-cooling");
+  Edit(extra, "DATA.DAT", "! LEFT_BC\n4 pairs", "! LEFT_BC\n4 data pairs");
+  const json doc = CheckJson(extra);
+  std::string mismatch;
+  for (const json& warning : doc["warnings"]) {
+    if (warning["code"] == "count-mismatch") mismatch = warning["text"];
+  }
+  EXPECT_NE(mismatch.find("but 0 were read: none. The list ended at the word 'pairs' (DATA.DAT line 48), on the "
+                          "count's own line"),
+            std::string::npos)
+      << mismatch;
+  TempDir jet;
+  CopyExample(jet, "airbag-jet");
+  const RunResult person = RunBinary("--check '" + jet.path() + "'");
+  EXPECT_NE(person.out.find("(times 0..0.1 s): 1 .. 1 (a value of exactly 1 selects the jet correlation's "
+                            "coefficient; any other is the coefficient in W/(m^2 K))\n"),
+            std::string::npos);
+  TempDir empty;
+  empty.Write("DATA.DAT", "#\ntitle\n");
+  const RunResult cut = RunBinary("--check '" + empty.path() + "'");
+  EXPECT_NE(cut.out.find("(to a depth of 0 m)"), std::string::npos) << cut.out;
+}
+
+TEST(CommandLine, AResultsPrefixThatCannotBeWrittenSaysWhy) {
+  TempDir dir;
+  CopyExample(dir, "convection");
+  const RunResult missing = RunBinary("--results '" + dir.path() + "no/such/r' '" + dir.path() + "'");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err.find("skinburn: cannot write the results to " + dir.path() + "no/such/r.json: the directory " +
+                             dir.path() + "no/such does not exist\n"),
+            0u)
+      << missing.err;
+  fs::create_directory(dir.path() + "locked");
+  fs::permissions(dir.path() + "locked", fs::perms::owner_read | fs::perms::owner_exec);
+  if (access((dir.path() + "locked").c_str(), W_OK) != 0) {  // not as root
+    const RunResult locked = RunBinary("--results '" + dir.path() + "locked/r' '" + dir.path() + "'");
+    EXPECT_EQ(locked.status, 2);
+    EXPECT_NE(locked.err.find("r.json: Permission denied\n"), std::string::npos) << locked.err;
+  }
+  EXPECT_FALSE(dir.Exists("OUTPUT.TXT"));
+}

@@ -230,6 +230,8 @@ TEST(Blocks, SkippedRepeatedAndSignedBlocks) {
   }
 }
 
+// An unattended run (BATCH 1) reports the count and goes on with the pairs
+// read without waiting for an answer nobody is there to give; BATCH 0 asks.
 TEST(Blocks, CountMismatchPromptsThenUsesThePairsRead) {
   for (const auto& [count, read] : {std::pair{3, 4}, {5, 4}}) {
     TempDir dir;
@@ -239,11 +241,15 @@ TEST(Blocks, CountMismatchPromptsThenUsesThePairsRead) {
         "Density Distribution: \r\nThe number of data pairs read (%d)\n"
         "is different from the number of data pairs specified (%d)\r\n";
     EXPECT_EQ(Converse(dir).pages, (std::vector<std::string>{
-                                       Banner() + Format(report, read, count) + kPrompt,
-                                       Blank(23) + "\t\tPlease wait while model is running...." + Blank(20) +
+                                       Banner() + Format(report, read, count) + kPrompt + Blank(23) +
+                                           "\t\tPlease wait while model is running...." + Blank(20) +
                                            "Main() Error: BurnInjury() returned an invalid value of Omega to "
                                            "Main().\r\n\r\n",
                                        ""}));
+    dir.Write("DATA.DAT", DataDat({{7, "0"}}, With(2, Block("DENSITY", std::to_string(count), pairs))));
+    const Dialogue asked = Converse(dir);
+    ASSERT_GE(asked.pages.size(), 2u);
+    EXPECT_EQ(asked.pages[0], Banner() + Format(report, read, count) + kPrompt);
   }
 }
 

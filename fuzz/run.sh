@@ -62,9 +62,15 @@ for target in "${targets[@]}"; do
     limit=(-max_total_time="$seconds")
     echo "== $target: ${seconds}s"
   fi
+  # libFuzzer refuses a corpus folder that is not there, and a clone has no
+  # regressions folder for a target without saved crashes.
+  seeds=("$work")
+  for folder in "$PWD/fuzz/corpus/$target" "$PWD/fuzz/regressions/$target"; do
+    [[ -d "$folder" ]] && seeds+=("$folder")
+  done
   "$build/fuzz/$target" "${limit[@]}" -max_len="$(max_len "$target")" -timeout=10 \
     -rss_limit_mb=2048 -print_final_stats=1 -dict="$PWD/fuzz/skinburn.dict" -artifact_prefix="$artifacts" \
-    "$work" "$PWD/fuzz/corpus/$target" "$PWD/fuzz/regressions/$target" >"$log" 2>&1
+    "${seeds[@]}" >"$log" 2>&1
   status=$?
   executions="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)"
   coverage="$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1)"

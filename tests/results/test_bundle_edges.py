@@ -145,6 +145,21 @@ class FailedWrites(Case):
         self.assertEqual(err.decode(), f"skinburn: could not write {prefix}.npy: File too large\n")
         self.assertEqual(leftovers(prefix), [])
 
+    def test_a_file_size_limit_as_ulimit_sets_it(self) -> None:
+        # Without SIGXFSZ ignored by the caller: the program ignores it, the
+        # run goes on as without the option, and the bundle is abandoned.
+        trial = self.trial()
+        sized(trial, 3000, 400)
+        prefix = trial.root / "out"
+        plain = self.plain(trial)
+        proc = subprocess.run([BINARY, "--results", str(prefix), str(trial.dir) + "/"], stdin=subprocess.DEVNULL,
+                              capture_output=True,
+                              preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (4 << 20, 4 << 20)))
+        self.assertEqual(proc.returncode, 1)
+        self.assertEqual(proc.stdout, plain.stdout)
+        self.assertEqual(proc.stderr.decode(), f"skinburn: could not write {prefix}.npy: File too large\n")
+        self.assertEqual(leftovers(prefix), [])
+
     @unittest.skipUnless(os.geteuid() == 0 and shutil.which("mount"), "mounting a tmpfs needs root")
     def test_a_full_tmpfs(self) -> None:
         trial = self.trial()
@@ -258,3 +273,23 @@ class Names(Case):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class Readers(Case):
+    def test_the_package_refuses_a_history_that_is_not_its_jsons(self) -> None:
+        # Another run's history of the same size under the prefix (as a
+        # reader could meet it across a rename): the package checks the
+        # CRC-32 on the file it maps and refuses it.
+        import sys
+        sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "python"))
+        from skinburn.results import Results
+        trial = self.trial()
+        prefix = trial.root / "out"
+        trial.run()
+        doc = json.loads(Path(str(prefix) + ".json").read_bytes())
+        self.assertEqual(Results(doc, prefix).temperature_K.shape, (doc["history"]["rows"], doc["history"]["columns"]))
+        raw = bytearray(Path(str(prefix) + ".npy").read_bytes())
+        raw[-8:] = np.float64(1.0).tobytes()
+        Path(str(prefix) + ".npy").write_bytes(bytes(raw))
+        with self.assertRaisesRegex(ValueError, "is not the history of this run's JSON"):
+            Results(doc, prefix).temperature_K

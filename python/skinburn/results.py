@@ -19,7 +19,6 @@ import io
 import math
 import os
 import shutil
-import tempfile
 import weakref
 import zlib
 from pathlib import Path
@@ -40,12 +39,13 @@ _ROWS_PER_CHECK = 4096
 
 
 class NonFiniteHistory(ValueError):
-    """A temperature history holds NaN or infinity: no burn can be judged from it.
+    """A temperature history holds NaN, infinity or a temperature at or below absolute zero (0 K):
+    no burn can be judged from it.
 
     ``step`` is the first row (0: the temperatures the march started from)
-    with a value that is not finite, ``time_s`` its time in s, ``node`` the
-    first such node of that row (1-based) and ``depth_m`` its depth in m,
-    (node - 1) * DELTAX; ``value`` is the value there.
+    with such a value, ``time_s`` its time in s, ``node`` the first such
+    node of that row (1-based) and ``depth_m`` its depth in m,
+    (node - 1) * DELTAX; ``value`` is the value there (K).
     """
 
     def __init__(self, step: int, time_s: float, node: int, depth_m: float, value: float) -> None:
@@ -54,14 +54,16 @@ class NonFiniteHistory(ValueError):
         self.node = node
         self.depth_m = depth_m
         self.value = value
+        what = "is not finite" if not math.isfinite(value) else "falls to or below absolute zero"
         super().__init__(
-            f"the temperature history is not finite: {value} K at step {step} (time {time_s:.9g} s), node {node} "
+            f"the temperature history {what}: {value} K at step {step} (time {time_s:.9g} s), node {node} "
             f"(depth {depth_m:.9g} m); the run's inputs lead to no physical temperatures (a gas velocity, "
-            "Reynolds number or coefficient of the wrong sign?), so no burn is judged")
+            "Reynolds number, coefficient or heat flux of the wrong sign or size?), so no burn is judged")
 
 
 def first_non_finite(temperature_K: npt.ArrayLike) -> Optional[tuple[int, int, float]]:
-    """(row, column, value) of the first value of a history that is not finite (rows first), or None.
+    """(row, column, value) of the first value of a history (K) that is no physical temperature
+    (NaN, infinite, or at or below 0 K), rows first; None when every value is one.
 
     A memory-mapped history is read in blocks of rows.
     """
@@ -70,7 +72,7 @@ def first_non_finite(temperature_K: npt.ArrayLike) -> Optional[tuple[int, int, f
         hist = hist[:, None]
     for start in range(0, hist.shape[0], _ROWS_PER_CHECK):
         block = np.asarray(hist[start:start + _ROWS_PER_CHECK], dtype=float)
-        bad = ~np.isfinite(block)
+        bad = ~(np.isfinite(block) & (block > 0.0))
         if bad.any():
             r, c = np.argwhere(bad)[0]
             return start + int(r), int(c), float(block[r, c])
@@ -79,7 +81,7 @@ def first_non_finite(temperature_K: npt.ArrayLike) -> Optional[tuple[int, int, f
 
 def require_finite(temperature_K: npt.ArrayLike, deltat_s: float, deltax_m: float) -> None:
     """:class:`NonFiniteHistory` unless every value of a history (rows at r * ``deltat_s`` s, columns at
-    (i-1) * ``deltax_m`` m, K) is finite."""
+    (i-1) * ``deltax_m`` m, K) is finite and above 0 K."""
     bad = first_non_finite(temperature_K)
     if bad is not None:
         row, col, value = bad
@@ -132,6 +134,7 @@ class Results:
             file = os.fsdecode(bytes.fromhex(hist["file_hex"])) if "file_hex" in hist else hist["file"]
             self._history_path = self.prefix.parent / Path(file).name
         self._temperature: Optional[np.ndarray] = None
+        self._physical = False  # the history has been read and found physical (require_finite)
         if cleanup is not None:
             weakref.finalize(self, cleanup)
 
@@ -172,13 +175,16 @@ class Results:
         return dict(record) if isinstance(record, dict) else None
 
     def require_finite(self) -> None:
-        """:class:`NonFiniteHistory` naming the first step and node whose temperature is NaN or infinite.
+        """:class:`NonFiniteHistory` naming the first step and node whose temperature is NaN, infinite
+        or at or below 0 K.
 
-        The history is checked value by value, whatever the program
-        reported; a non-finite record of the program counts as well.
+        The history is checked value by value (once: a history found
+        physical is not read again), whatever the program reported; a
+        non-finite record of the program counts as well.
         """
-        if self._history_path is not None:
+        if self._history_path is not None and not self._physical:
             require_finite(self.temperature_K, self.deltat_s, self.deltax_m)
+            self._physical = True
         record = self.non_finite
         if record is not None:
             def number(key: str, default: float) -> float:
@@ -202,13 +208,37 @@ class Results:
         if self._temperature is None:
             if self._history_path is None:
                 raise ValueError("the run wrote no history (it stopped before the march)")
-            size = self.document["history"].get("bytes")
-            if size is not None and self._history_path.stat().st_size != size:
-                raise ValueError(f"{self._history_path} is not the history of this run's JSON: it holds "
-                                 f"{self._history_path.stat().st_size} bytes, the JSON names {size} "
-                                 "(another run on the same prefix replaced it)")
-            self._temperature = np.load(self._history_path, mmap_mode="r")
+            # One open file is checked and mapped: a run that renames its pair
+            # into place meanwhile cannot slip its history in after the check.
+            with open(self._history_path, "rb") as file:
+                self._check_history(file)
+                file.seek(0)
+                version = np.lib.format.read_magic(file)
+                read_header = (np.lib.format.read_array_header_1_0 if version == (1, 0)
+                               else np.lib.format.read_array_header_2_0)
+                shape, fortran, dtype = read_header(file)
+                self._temperature = np.memmap(file, dtype=dtype, mode="r", offset=file.tell(), shape=shape,
+                                              order="F" if fortran else "C")
         return self._temperature
+
+    def _check_history(self, file: Any) -> None:
+        """ValueError unless the open ``file`` has the size and the CRC-32 of the rows that
+        the JSON names (when it names them)."""
+        hist = self.document.get("history") or {}
+        size = os.fstat(file.fileno()).st_size
+        if hist.get("bytes") is not None and size != hist["bytes"]:
+            raise ValueError(f"{self._history_path} is not the history of this run's JSON: it holds "
+                             f"{size} bytes, the JSON names {hist['bytes']} "
+                             "(another run on the same prefix replaced it)")
+        if "data_crc32" not in hist:
+            return  # written by a program that did not record it
+        crc = 0
+        file.seek(int(hist["data_offset"]))
+        while block := file.read(16 << 20):
+            crc = zlib.crc32(block, crc)
+        if crc != hist["data_crc32"]:
+            raise ValueError(f"{self._history_path} is not the history of this run's JSON (CRC-32 {crc} "
+                             f"against {hist['data_crc32']}: another run on the same prefix replaced it)")
 
     def verify_history(self) -> None:
         """Checks that ``PREFIX.npy`` is the very history this JSON names: its size and the
@@ -218,15 +248,8 @@ class Results:
             raise ValueError("the run wrote no history (it stopped before the march)")
         if "data_crc32" not in hist:
             return  # written by a program that did not record it
-        crc = 0
         with open(self._history_path, "rb") as file:
-            size = os.fstat(file.fileno()).st_size
-            file.seek(int(hist["data_offset"]))
-            while block := file.read(16 << 20):
-                crc = zlib.crc32(block, crc)
-        if size != hist["bytes"] or crc != hist["data_crc32"]:
-            raise ValueError(f"{self._history_path} is not the history of this run's JSON (size {size} bytes "
-                             f"against {hist['bytes']}, CRC-32 {crc} against {hist['data_crc32']})")
+            self._check_history(file)
 
     @property
     def nodes(self) -> int:
@@ -349,9 +372,11 @@ class Results:
         return float(damage_integral(self.temperature_at_depth(depth_m), self.deltat_s, kin))
 
     def _point_history(self, depth_m: Optional[float], node: Optional[int]) -> np.ndarray:
-        """The history (K) at a depth (m) or at a node (1-based); exactly one of them."""
+        """The history (K) at a depth (m) or at a node (1-based); exactly one of them.
+        :class:`NonFiniteHistory` unless the whole history is physical (:meth:`require_finite`)."""
         if (depth_m is None) == (node is None):
             raise TypeError("give a depth_m or a node, not both or neither")
+        self.require_finite()
         if node is not None:
             if not 1 <= int(node) <= self.nodes:
                 raise ValueError(f"node {node} is not one of the run's nodes 1 to {self.nodes}")
@@ -362,6 +387,7 @@ class Results:
                       kinetics: Optional[Kinetics] = None) -> np.ndarray:
         """Omega through time at a depth (m) or a node (1-based): one value per row of ``time_s``,
         0 at row 0, the last :meth:`omega_at_depth` (or :meth:`omega` of the node).
+        A history that is not physical raises :class:`NonFiniteHistory`.
 
         Default kinetics: the constants the program read.
         """
@@ -372,14 +398,17 @@ class Results:
                            kinetics: Optional[Kinetics] = None) -> Optional[float]:
         """The first time (s) at which Omega at a depth (m) or a node reaches ``omega``; None when it
         does not within the run. Found within its step on the integrator's rule
-        (:func:`skinburn.kinetics.time_to_reach`)."""
+        (:func:`skinburn.kinetics.time_to_reach`). A history holding NaN, infinity or a
+        temperature at or below 0 K raises :class:`NonFiniteHistory`, never "not reached"."""
         kin = kinetics if kinetics is not None else self.program_kinetics
         return time_to_reach(self._point_history(depth_m, node), self.deltat_s, kin, omega)
 
     def criterion_times(self, skin: Any, kinetics: Optional[Kinetics] = None) -> dict[int, Optional[float]]:
         """The time (s) each burn criterion (:data:`skinburn.criteria.CRITERIA`) is first met within the
         run, by degree; None for one not met, or judged below the model. ``skin`` gives the
-        depths of the epidermis and dermis bases (m)."""
+        depths of the epidermis and dermis bases (m). A history that is not physical raises
+        :class:`NonFiniteHistory`, never "not met"."""
+        self.require_finite()
         deepest = (self.nodes - 1) * self.deltax_m
         out: dict[int, Optional[float]] = {}
         for c in CRITERIA:
@@ -486,10 +515,21 @@ def write_csv(path: PathLike, header: Sequence[str], rows: Any) -> Path:
 def write_whole(path: PathLike, data: bytes, mode_from: Optional[PathLike] = None) -> None:
     """Write ``data`` to ``path`` whole: a temporary file beside it, renamed over it.
 
-    ``mode_from``: a file whose permission bits the new file takes.
+    ``mode_from``: a file whose permission bits the new file takes; without it the file keeps the
+    bits of the file it replaces, and a new file gets those of any new file (0666 less the umask).
     """
     target = Path(path)
-    fd, tmp = tempfile.mkstemp(prefix=f".{target.name}.", suffix=".tmp", dir=target.parent)
+    if mode_from is None and target.is_file():
+        mode_from = target
+    for _ in range(100):
+        tmp = str(target.parent / f".{target.name}.{os.urandom(6).hex()}.tmp")
+        try:  # created as open() creates a file: the umask applies
+            fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_CLOEXEC", 0), 0o666)
+            break
+        except FileExistsError:
+            continue
+    else:
+        raise FileExistsError(f"no free temporary name beside {target}")
     try:
         with os.fdopen(fd, "wb") as f:
             f.write(data)

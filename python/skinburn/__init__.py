@@ -27,15 +27,15 @@ values and time tables; run: running trials and directories, settling
 grids and cooling times; search, spread: thresholds and the model-form
 spread; __main__: the command line.
 """
-from .assess import CRITERIA, Assessment, Criterion, assess, assess_history, criterion
+from .assess import CRITERIA, Assessment, BelowTheModel, Criterion, assess, assess_history, criterion
 from .datadir import DataDirectory, DirectoryChanged
 from .exposure import (AIR_1ATM, AirbagJet, Convection, GasTable, HeatFlux, HeldTemperature, InitialProfile,
                        InnerConvection, Insulated, Series, SurfaceTemperature)
 from .kinetics import (HENRIQUES_1947, KINETICS, PROGRAM_DEFAULT, PROGRAM_OMEGA_FLOOR, WEAVER_STOLL_1969,
                        Kinetics, Regime, damage_integral, kinetics_preset)
-from .program import CheckReport, InputError, Program, ProgramError
+from .program import CheckReport, DirectoryInUse, InputError, Program, ProgramError
 from .results import NonFiniteHistory, Results
-from .run import RunOnRecord, Settlement, run, run_on, settle
+from .run import CoolingNotSettled, GridNotSettled, NotSettled, RunOnRecord, Settlement, run, run_on, settle
 from .search import BracketError, SearchFailure, SearchResult, SearchJob, StillGrowing, search, search_many
 from .skin import SKINS, TORVI_DALE_1994, UNIFORM_DERMIS, Layer, Skin, skin_preset
 from .spread import SpreadRow, search_spread, spread, spread_table
@@ -46,8 +46,8 @@ from .units import Temperature, celsius, kelvin
 __version__ = "1.0.0"
 
 __all__ = [
-    "AIR_1ATM", "AirbagJet", "Assessment", "AutoCooling", "AutoGrid", "BracketError", "CRITERIA", "CheckReport",
-    "Convection", "Criterion", "DataDirectory", "DirectoryChanged", "GasTable", "Grid", "HENRIQUES_1947",
+    "AIR_1ATM", "AirbagJet", "CoolingNotSettled", "GridNotSettled", "NotSettled", "Assessment", "AutoCooling", "AutoGrid", "BelowTheModel", "BracketError", "CRITERIA", "CheckReport",
+    "Convection", "Criterion", "DataDirectory", "DirectoryChanged", "DirectoryInUse", "GasTable", "Grid", "HENRIQUES_1947",
     "HeatFlux", "HeldTemperature", "InitialProfile", "InnerConvection", "InputError", "Insulated", "KINETICS",
     "Kinetics", "Layer", "NonFiniteHistory", "PROGRAM_DEFAULT", "PROGRAM_OMEGA_FLOOR", "Program", "ProgramError",
     "Regime", "Results", "RunOn", "RunOnRecord", "SKINS", "SearchFailure", "SearchJob", "SearchResult", "Series",

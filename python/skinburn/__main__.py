@@ -21,14 +21,14 @@ import tempfile
 from pathlib import Path
 from typing import Any, Optional, Sequence
 
-from .assess import CRITERIA, assess
+from .assess import CRITERIA, assess, program_depth_line
 from .datadir import DataDirectory, DirectoryChanged
 from .kinetics import KINETICS, Kinetics, kinetics_preset
 from .program import Program, ProgramError
 from .results import NonFiniteHistory, write_csv
 from .run import run, run_on
 from .scenarios import SCENARIOS
-from .search import BracketError, SearchResult, SearchJob, search_many
+from .search import BracketError, SearchFailure, SearchResult, SearchJob, search_many
 from .skin import SKINS, Skin, skin_preset
 from .spread import search_spread, spread, spread_table
 from .tables import RunOn
@@ -151,11 +151,7 @@ def cmd_assess(args: argparse.Namespace, scratch: Path) -> int:
         res = run_on(subject, skin, kin, after, program=program)
     a = assess(res, skin, kin)
     print(a.verdict())
-    if res.crossings:
-        depths = ", ".join(f"{c['depth_m'] * 1e6:.0f} um" for c in res.crossings)
-        print(f"  The program's own Omega (its constants) passes through 1 at {depths} ({res.outcome}).")
-    else:
-        print(f"  The program's own outcome: {res.outcome}.")
+    print("  " + program_depth_line(res, a))
     if args.csv:
         res.write_summary_csv(args.csv, a.row())
         print(f"  summary: {args.csv}")
@@ -203,7 +199,7 @@ def cmd_search(args: argparse.Namespace, scratch: Path) -> int:
         if args.csv:
             _write_rows(args.csv, [r.row() for r in found])
             print(f"csv: {args.csv}")
-        return 0 if all(isinstance(r, SearchResult) for r in found) else 1
+        return max([0] + [_failure_status(r) for r in found if not isinstance(r, SearchResult)])
     cases: list[dict[str, Any]] = [{}]
     if args.for_:
         name, _, values = args.for_.partition("=")
@@ -237,12 +233,18 @@ def cmd_search(args: argparse.Namespace, scratch: Path) -> int:
                   f"{r.unburnt_value:.6g}, reached at {r.burnt_value:.6g} ({r.runs} runs)")
         else:
             print(f"{label + ': ' if label else ''}{r.kind}: {r.error}", file=sys.stderr)
-            status = max(status, 3 if r.kind == "BracketError" else 1)
+            status = max(status, _failure_status(r))
         rows.append(r.row())
     if args.csv:
         _write_rows(args.csv, rows)
         print(f"csv: {args.csv}")
     return status
+
+
+def _failure_status(failure: SearchFailure) -> int:
+    """The exit status a failed search gives: 2 for arguments refused before any run (as every other
+    usage error), 3 for a range that does not bracket the threshold, else 1."""
+    return 2 if failure.refused else 3 if failure.kind == "BracketError" else 1
 
 
 def cmd_search_job(args: argparse.Namespace, scratch: Path) -> int:

@@ -12,13 +12,13 @@ nodes, the flux-matching temperature at a layer boundary:
 the deepest point where Omega is at least the threshold, found between the
 two nodes that bracket it.
 
-Holds :class:`Assessment`, :func:`assess`, :func:`assess_history`, Omega and
+Holds :class:`Assessment`, :class:`BelowTheModel`, :func:`assess`, :func:`assess_history`, Omega and
 the depth each threshold reaches on a history, and the growth measure
 :func:`cooling_growth` by which :func:`assess` gives no degree while the
 damage still grows and :class:`~skinburn.trial.AutoCooling` is settled.
 Uses :mod:`skinburn.checks`, :mod:`skinburn.criteria`,
-:mod:`skinburn.kinetics`, :mod:`skinburn.results` and :mod:`skinburn.skin`;
-it runs nothing.
+:mod:`skinburn.exposure`, :mod:`skinburn.kinetics`, :mod:`skinburn.results`,
+:mod:`skinburn.skin` and :mod:`skinburn.trial`; it runs nothing.
 """
 from __future__ import annotations
 
@@ -32,9 +32,11 @@ import numpy.typing as npt
 
 from .checks import positive
 from .criteria import CRITERIA, DEGREE_NAMES, Criterion, criterion  # noqa: F401 (Criterion, criterion: also found here)
+from .exposure import after_exposure_text
 from .kinetics import Kinetics, damage_integral
 from .results import Results, depth_weights, require_finite
 from .skin import Skin
+from .trial import AutoCooling
 
 
 # Omega below this share of the first-degree threshold is too small to judge a grid or a cooling time by;
@@ -49,6 +51,21 @@ _THRESHOLDS = sorted({c.threshold for c in CRITERIA})
 GROWTH_TOLERANCE = 0.01
 
 _ORDINALS = {1: "first", 2: "second", 3: "third"}
+
+
+class BelowTheModel(ValueError):
+    """Neither criterion depth (the epidermis base, the dermis base) lies inside the model: no degree,
+    not even "no burn", can be judged. ``model_depth_m`` is the model's depth, (nodes - 1) * DELTAX (m);
+    ``epidermis_base_m`` and ``dermis_base_m`` the criterion depths asked for (m)."""
+
+    def __init__(self, model_depth_m: float, epidermis_base_m: float, dermis_base_m: float) -> None:
+        super().__init__(
+            f"no burn degree can be judged: the model reaches {model_depth_m * 1e6:.4g} um, above both "
+            f"criterion depths (the epidermis base at {epidermis_base_m * 1e6:.4g} um, the dermis base at "
+            f"{dermis_base_m * 1e6:.4g} um); give the model more nodes or a larger node spacing")
+        self.model_depth_m = model_depth_m
+        self.epidermis_base_m = epidermis_base_m
+        self.dermis_base_m = dermis_base_m
 
 
 @dataclass(frozen=True)
@@ -68,7 +85,11 @@ class Assessment:
     depths three quarters through the run; ``criterion_times_s`` the time
     (s) each degree's criterion was met within the run (None: not met);
     ``run_end_s`` the run's end (s); ``run_on`` says how the run was
-    carried on past its given end, if it was.
+    carried on past its given end, if it was; ``after_exposure`` what the
+    exposed face of a trial did after its exposure, and for how long.
+    ``program_constants`` is True when the kinetics are the constants the
+    program read, taken for want of a model named: the verdict's first line
+    says that docs/validation.md finds them no predictor of a burn.
     """
 
     degree: Optional[int]
@@ -87,6 +108,8 @@ class Assessment:
     criterion_times_s: dict[int, Optional[float]] = field(default_factory=dict)
     run_end_s: Optional[float] = None
     run_on: Optional[str] = None
+    after_exposure: Optional[str] = None
+    program_constants: bool = False
 
     @property
     def still_growing(self) -> bool:
@@ -107,12 +130,17 @@ class Assessment:
 
         def um(v: Optional[float]) -> str:
             return "nowhere" if v is None else f"{v * 1e6:.0f} um"
+        model = f"{self.kinetics.name} kinetics"
+        if self.program_constants:
+            (r,) = self.kinetics.regimes[:1]
+            model = (f"the program's own constants, P {r.frequency_factor_per_s:.4g} 1/s, E/R {r.e_over_r_K:.5g} K, "
+                     "which docs/validation.md finds no predictor of a burn: name a kinetics preset to judge one")
         if self.degree is None:
             so_far = DEGREE_NAMES[self.degree_so_far or 0]
-            head = (f"No verdict ({self.kinetics.name} kinetics): Omega was still growing when the run "
+            head = (f"No verdict ({model}): Omega was still growing when the run "
                     f"ended; {'no burn' if not self.degree_so_far else 'at least a ' + so_far} so far.")
         else:
-            head = f"{self.name[0].upper()}{self.name[1:]} ({self.kinetics.name} kinetics)."
+            head = f"{self.name[0].upper()}{self.name[1:]} ({model})."
         lines = [head,
                  f"  Omega {om(self.omega_epidermis_base)} at the epidermis base "
                  f"({self.epidermis_base_m * 1e6:.0f} um), {om(self.omega_dermis_base)} at the dermis base "
@@ -140,9 +168,13 @@ class Assessment:
             where = f" (Omega {', '.join(grew)})" if grew else ""
             text = (f"Still growing: the damage grew {change}{where}, more than the "
                     f"{100 * self.tolerance:g} % allowed; run on past the exposure for a verdict")
-            return text + (f" ({self.run_on})." if self.run_on else ".")
+            carried = self.run_on or self.after_exposure
+            return text + (f" ({carried})." if carried else ".")
         if self.run_on:
             return f"Run on {self.run_on}; then the damage had stopped growing ({change})."
+        if self.after_exposure:
+            return f"{self.after_exposure[0].upper()}{self.after_exposure[1:]}; the damage had stopped " \
+                   f"growing by the run's end ({change})."
         return f"The damage had stopped growing by the run's end ({change})."
 
     def _times_line(self) -> str:
@@ -173,6 +205,39 @@ class Assessment:
             "run_on": self.run_on or "",
             "notes": " ".join(self.notes),
         }
+
+
+def _same_constants(a: Kinetics, b: Kinetics) -> bool:
+    """True when two models are one Arrhenius set with the same P and E/R (to 1e-9)."""
+    return len(a.regimes) == len(b.regimes) == 1 and all(
+        math.isclose(x, y, rel_tol=1e-9) for x, y in ((a.regimes[0].frequency_factor_per_s,
+                                                       b.regimes[0].frequency_factor_per_s),
+                                                      (a.regimes[0].e_over_r_K, b.regimes[0].e_over_r_K)))
+
+
+def program_depth_line(results: Results, judged: Assessment) -> str:
+    """The program's own depths where Omega passes through 1, with why they differ from the
+    verdict's: the program puts the crossing on the straight line between two nodes' Omega, the
+    verdict where Omega of the temperature between them reaches 1 (Omega falls about exponentially
+    with depth, so the program's lies deeper), and its report prints it one spacing deeper still."""
+    if not results.crossings:
+        return f"The program's own outcome: {results.outcome}."
+    dx = results.deltax_m
+    parts = []
+    for c in results.crossings:
+        i, j = c["nodes"]
+        parts.append(f"{c['depth_m'] * 1e6:.0f} um (the straight line between its Omega at the nodes at "
+                     f"{(i - 1) * dx * 1e6:.0f} and {(j - 1) * dx * 1e6:.0f} um; its report prints "
+                     f"{c['report_depth_m'] * 1e6:.0f} um, one spacing deeper)")
+    reached = judged.depth_reached_m.get(1.0)
+    if not _same_constants(judged.kinetics, results.program_kinetics):
+        why = f"; under its constants, not {judged.kinetics.name}"
+    elif reached is not None:
+        why = (f"; the {reached * 1e6:.0f} um above is where Omega of the temperature between the nodes "
+               "reaches 1, which lies shallower: Omega falls about exponentially with depth")
+    else:
+        why = ""
+    return f"The program's own Omega (its constants) passes through 1 at {', '.join(parts)}{why} ({results.outcome})."
 
 
 def omega_at_depth(temperature_K: np.ndarray, deltat_s: float, deltax_m: float, depth_m: float,
@@ -221,8 +286,9 @@ def assess_history(temperature_K: npt.ArrayLike, deltat_s: float, deltax_m: floa
                    conductivity_W_mK: Optional[np.ndarray] = None) -> Assessment:
     """The burn degree of a history: rows at r*``deltat_s`` (s), columns at (i-1)*``deltax_m`` (m), K.
 
-    A history holding NaN or infinity raises
-    :class:`~skinburn.results.NonFiniteHistory` (first step and node named).
+    A history holding NaN, infinity or a temperature at or below 0 K raises
+    :class:`~skinburn.results.NonFiniteHistory` (first step and node named); a
+    model above both criterion depths raises :class:`BelowTheModel`.
     """
     hist = temperature_K if isinstance(temperature_K, np.ndarray) else np.asarray(temperature_K, dtype=float)
     if hist.ndim != 2:
@@ -230,6 +296,8 @@ def assess_history(temperature_K: npt.ArrayLike, deltat_s: float, deltax_m: floa
     require_finite(hist, deltat_s, deltax_m)
     nodes = hist.shape[1]
     model_depth = (nodes - 1) * deltax_m
+    if min(epidermis_base_m, dermis_base_m) > model_depth * (1 + 1e-12):
+        raise BelowTheModel(model_depth, epidermis_base_m, dermis_base_m)
     notes = []
 
     def at(depth: float, what: str) -> Optional[float]:
@@ -265,7 +333,9 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
     ``degree`` is None and the verdict says how much Omega still grew (run
     on first: :class:`~skinburn.trial.AutoCooling` for a trial, ``run_on``
     of :func:`skinburn.run.run` for a data directory). A history holding
-    NaN or infinity raises :class:`~skinburn.results.NonFiniteHistory`.
+    NaN, infinity or a temperature at or below 0 K raises
+    :class:`~skinburn.results.NonFiniteHistory`; a model above both
+    criterion depths raises :class:`BelowTheModel`.
     """
     positive(tolerance, "tolerance (relative, no unit)")
     results.require_finite()
@@ -274,6 +344,7 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
         if trial is None:
             raise ValueError("give the skin whose epidermis and dermis bases the criteria use")
         skin = trial.skin
+    program_constants = kinetics is None and trial is None
     if kinetics is None:
         kinetics = trial.kinetics if trial is not None else results.program_kinetics
     judged = assess_history(results.temperature_K, results.deltat_s, results.deltax_m, skin.epidermis_base_m,
@@ -286,11 +357,19 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
                    for k, depth in enumerate((skin.epidermis_base_m, skin.dermis_base_m)))
     record = getattr(results, "run_on", None)
     growing = growth > tolerance
+    after = None
+    if trial is not None and not isinstance(trial.after_exposure_s, AutoCooling):
+        after = (f"after the exposure ({trial.exposure.duration_s:g} s), {float(trial.after_exposure_s):g} s "
+                 f"with {after_exposure_text(trial.exposure, trial.initial)}")
+    inputs = getattr(results, "inputs", None)
+    warned = tuple(f"the program's check warns [{w.get('code', '?')}]: {w.get('text', '')}"
+                   for w in (getattr(inputs, "warnings", None) or ()))
     return dataclasses.replace(
         judged, degree=None if growing else judged.degree, growth=growth, tolerance=tolerance,
         degree_so_far=judged.degree, omega_three_quarters=before,  # type: ignore[arg-type]
-        criterion_times_s=results.criterion_times(skin, kinetics),
-        run_end_s=(results.rows - 1) * results.deltat_s, run_on=record.text() if record is not None else None)
+        criterion_times_s=results.criterion_times(skin, kinetics), notes=judged.notes + warned,
+        run_end_s=(results.rows - 1) * results.deltat_s, run_on=record.text() if record is not None else None,
+        after_exposure=after, program_constants=program_constants)
 
 
 # --- Whether the damage had stopped growing ------------------------------------------
@@ -314,10 +393,31 @@ def _criterion_omegas(res: Results, skin: Skin, kinetics: Kinetics) -> np.ndarra
 
 @dataclass(frozen=True)
 class _Judged:
-    """What a run's burn degree rests on: Omega at the criterion depths, the depths each threshold reaches."""
+    """What a run's burn degree rests on: Omega at the criterion depths, the depths each threshold reaches,
+    and the time (s) each criterion is first met (None: not met)."""
 
     omega: tuple[float, ...]
     depths_m: tuple[Optional[float], ...]
+    times_s: tuple[Optional[float], ...] = ()
+
+
+def _criterion_times(omega_rows: np.ndarray, deltat_s: float, rows: int) -> tuple[Optional[float], ...]:
+    """The time (s) each criterion is first met in the first ``rows`` rows of Omega at the criterion depths
+    (columns: epidermis base, dermis base), linear between rows; None where it is not."""
+    out: list[Optional[float]] = []
+    for c in CRITERIA:
+        om = omega_rows[:rows, 0 if c.layer == "epidermis" else 1]
+        hit = np.nonzero(om >= c.threshold)[0]
+        if hit.size == 0:
+            out.append(None)
+            continue
+        k = int(hit[0])
+        if k == 0:
+            out.append(0.0)
+            continue
+        a, b = float(om[k - 1]), float(om[k])
+        out.append(deltat_s * (k - 1 + (c.threshold - a) / (b - a)))
+    return tuple(out)
 
 
 def _judge(res: Results, kinetics: Kinetics, omega_rows: np.ndarray, rows: Optional[int] = None) -> _Judged:
@@ -326,24 +426,39 @@ def _judge(res: Results, kinetics: Kinetics, omega_rows: np.ndarray, rows: Optio
     node_omega = damage_integral(hist, res.deltat_s, kinetics)
     depths = tuple(depth_reached(hist, res.deltat_s, res.deltax_m, t, kinetics, res.conductivity_W_mK,
                                  node_omega) for t in _THRESHOLDS)
-    return _Judged(tuple(float(x) for x in omega_rows[(rows or len(omega_rows)) - 1]), depths)
+    upto = rows or len(omega_rows)
+    return _Judged(tuple(float(x) for x in omega_rows[upto - 1]), depths,
+                   _criterion_times(omega_rows, res.deltat_s, upto))
 
 
 def _change(old: _Judged, new: _Judged) -> float:
-    """The largest |ln(new/old)| of the result: Omega where the degree is in doubt, and the depths.
+    """The largest |ln(new/old)| of the result: Omega where the degree is in doubt, the depths and the
+    criterion times.
 
     A threshold reached in one result and not in the other is an infinite change.
     """
-    changes = [0.0]
-    for a, b in zip(old.omega, new.omega):
+    return max([0.0] + list(_changes(old, new).values()))
+
+
+def _changes(old: _Judged, new: _Judged) -> dict[str, float]:
+    """Each |ln(new/old)| of the result by what it is of: ``omega 1`` (epidermis base), ``omega 2``,
+    ``depth 0.53``, ``depth 1``, ``time 1`` ... (criterion time by degree); a threshold reached in one
+    result and not in the other is infinite."""
+    changes: dict[str, float] = {}
+    for k, (a, b) in enumerate(zip(old.omega, new.omega)):
         if max(a, b) >= _RELEVANT and min(a, b) <= _BEYOND_DOUBT:
-            changes.append(abs(math.log(max(b, 1e-300) / max(a, 1e-300))))
-    for a, b in zip(old.depths_m, new.depths_m):
+            changes[f"omega {k + 1}"] = abs(math.log(max(b, 1e-300) / max(a, 1e-300)))
+    for t, a, b in zip(_THRESHOLDS, old.depths_m, new.depths_m):
         if (a is None) != (b is None) or (a == 0.0) != (b == 0.0):
-            changes.append(math.inf)
+            changes[f"depth {t:g}"] = math.inf
         elif a and b:
-            changes.append(abs(math.log(b / a)))
-    return max(changes)
+            changes[f"depth {t:g}"] = abs(math.log(b / a))
+    for c, a, b in zip(CRITERIA, old.times_s, new.times_s):
+        if (a is None) != (b is None):
+            changes[f"time {c.degree}"] = math.inf
+        elif a and b:
+            changes[f"time {c.degree}"] = abs(math.log(b / a))
+    return changes
 
 
 def _last_quarter(rows: int) -> int:

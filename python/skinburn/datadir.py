@@ -19,8 +19,9 @@ Names a change may use:
 Offsets hold only for the bytes the program read. A :class:`DataDirectory`
 therefore keeps, for every input file, its size, modification time and
 SHA-256 as they were when the report was made (the report is taken again
-if a file changed while the program read it), and a change is made only to
-a file whose bytes are still those, at a word that is still in place: a
+if a file changed while the program read it), and a change is made only
+while every input file is still as read (none added or removed), at a word
+that is still in place: a
 whole word (white space or the file's end on both sides) whose text, where
 the report gives it, is the text the program read. Otherwise
 :class:`DirectoryChanged` names the file and the word, and nothing is
@@ -277,14 +278,24 @@ class DataDirectory:
         return out
 
     def _read_verified(self, changes: dict[str, list[tuple[str, int, int, str]]]) -> dict[str, bytes]:
-        """The input files' bytes as they are now; DirectoryChanged unless every file to be changed is
-        the one the report was made from, and every word to be changed in place."""
+        """The input files' bytes as they are now; DirectoryChanged unless every input file (changed
+        or copied as it is, present or absent) is the one the report was made from, and every word to
+        be changed in place."""
         files = {}
         for name in INPUT_FILES:
             try:
                 files[name] = (self.path / name).read_bytes()
             except (FileNotFoundError, IsADirectoryError, NotADirectoryError):
                 continue
+        for f in sorted((set(files) | set(self.files_read)) - set(changes)):
+            # A file left as it is must be the one read too: else a copy mixes two versions of the directory.
+            state, path = self.files_read.get(f), self.path / f
+            if state is None or f not in files or not state.holds(files[f]):
+                then = "absent" if state is None else f"{state.size} bytes"
+                now = "absent" if f not in files else f"{len(files[f])} bytes"
+                raise DirectoryChanged(f"{path} changed since the program read it ({then} then, {now} now): a "
+                                       "copy would mix two versions of the directory; nothing was written: make "
+                                       "a new DataDirectory", path)
         recorded = {(f, off, length): (text, raw)
                     for f, off, length, text, raw in _recorded_words(self.report.document)}
         for f, words in changes.items():
@@ -376,13 +387,28 @@ class DataDirectory:
         return DataDirectory(target, self.program)
 
 
-def copy_inputs(source: PathLike, target: PathLike) -> Path:
+def copy_inputs(source: PathLike, target: PathLike, keep: bool = False) -> Path:
     """Copy the input files of a data directory (never ``OUTPUT.TXT``) into ``target``, a directory of
     runs: the input files and ``OUTPUT.TXT`` a run left there are removed first. ``target`` may not be
-    ``source`` itself."""
+    ``source`` itself.
+
+    ``keep`` (a directory the caller keeps): nothing there is removed. Each input file copied
+    replaces its namesake, ``OUTPUT.TXT`` stays (the run appends to it, as the program always
+    does), and a target holding an input file the source lacks is refused with
+    :class:`FileExistsError` before anything is written (a run of the copy could read it)."""
     src, dst = Path(source), Path(target)
     if dst.exists() and _same_directory(src, dst):
         raise ValueError(f"{dst} is the data directory itself; its input files are copied, never run in place")
+    if keep:
+        stray = [n for n in INPUT_FILES if not (src / n).is_file() and (dst / n).exists()]
+        if stray:
+            raise FileExistsError(f"{dst} holds {', '.join(stray)}, which {src} does not have: a run of the copy "
+                                  "could read it; choose another directory (nothing was written)")
+        dst.mkdir(parents=True, exist_ok=True)
+        for name in INPUT_FILES:
+            if (src / name).is_file():
+                write_whole(dst / name, (src / name).read_bytes(), src / name)
+        return dst
     dst.mkdir(parents=True, exist_ok=True)
     for name in INPUT_FILES:
         if (dst / name).exists():

@@ -4,18 +4,21 @@ The package never reads ``DATA.DAT`` itself: ``skinburn --check=json DIR/``
 says what a data directory holds (docs/results.md), and
 ``skinburn --results PREFIX DIR/`` keeps what a run computed.
 
-Holds :class:`Program`, :class:`CheckReport` and the errors
-:class:`ProgramError`, :class:`InputError`. Uses nothing of the package:
+Holds :class:`Program`, :class:`CheckReport`, the errors
+:class:`ProgramError`, :class:`InputError`, and :func:`exclusive` (a
+directory held by one run at a time, else :class:`DirectoryInUse`). Uses nothing of the package:
 only the program, through its command line.
 """
 from __future__ import annotations
 
+import contextlib
+import fcntl
 import json
 import os
 import subprocess
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any, Optional, Union
+from typing import Any, Iterator, Optional, Union
 
 #: The program's own limit on the data-directory argument (README).
 MAX_ARGUMENT = 63
@@ -46,6 +49,38 @@ class InputError(ProgramError):
     """The data directory would not start a run (``--check`` says why)."""
 
 
+class DirectoryInUse(RuntimeError):
+    """Another run or study of this package holds the directory (:func:`exclusive`); ``directory`` is it."""
+
+    def __init__(self, directory: Path, what: str) -> None:
+        super().__init__(f"{directory} is in use by another {what} of skinburn (it holds the directory's "
+                         "lock): wait for it to end, or give another directory; nothing was written there")
+        self.directory = directory
+
+
+@contextlib.contextmanager
+def exclusive(directory: PathLike, what: str = "run") -> Iterator[Path]:
+    """Holds this package's lock on ``directory`` (created if need be) while the block runs.
+
+    The lock is the kernel's ``flock`` on the directory itself: nothing is
+    written into it, and it goes with the process however that ends (a
+    kill included). A directory another holder has (a run, a study, in
+    this process or any other) raises :class:`DirectoryInUse` at once;
+    ``what`` names the holder kind in the message ("run", "study").
+    """
+    d = Path(directory)
+    d.mkdir(parents=True, exist_ok=True)
+    fd = os.open(d, os.O_RDONLY | getattr(os, "O_DIRECTORY", 0) | getattr(os, "O_CLOEXEC", 0))
+    try:
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            raise DirectoryInUse(d, what) from None
+        yield d
+    finally:
+        os.close(fd)
+
+
 def _repository_binary() -> Path:
     # python/skinburn/program.py -> the repository's build/default/skinburn
     return Path(__file__).resolve().parents[2] / "build" / "default" / "skinburn"
@@ -59,7 +94,11 @@ class Program:
 
     @classmethod
     def find(cls, path: Optional[Union[PathLike, "Program"]] = None) -> "Program":
-        """The binary given, else ``$SKINBURN``, else ``build/default/skinburn`` of this repository."""
+        """The binary given, else ``$SKINBURN``, else ``build/default/skinburn`` of this repository.
+
+        A path given, or ``$SKINBURN`` when set, that names no executable file is an error
+        (:class:`FileNotFoundError` naming it), never passed over for the next place.
+        """
         if isinstance(path, Program):
             return path
         tried = []
@@ -70,6 +109,10 @@ class Program:
             p = Path(candidate)
             if p.is_file() and os.access(p, os.X_OK):
                 return cls(p.resolve())
+            if how == "$SKINBURN":
+                why = "is not executable" if p.is_file() else "is a directory" if p.is_dir() else "does not exist"
+                raise FileNotFoundError(f"$SKINBURN names {p}, which {why}: set it to the skinburn binary, "
+                                        "or unset it to use the repository's build/default/skinburn")
             tried.append(f"{how} ({p})")
             if how == "the path given":
                 break
@@ -104,14 +147,20 @@ class Program:
                                done.stderr.decode("utf-8", "replace")) from None
         return CheckReport(doc, Path(directory))
 
-    def run(self, directory: PathLike, prefix: PathLike, timeout: Optional[float] = None) -> "Completed":
-        """Run on ``directory`` with ``--results prefix`` and return what it wrote."""
+    def run(self, directory: PathLike, prefix: PathLike, timeout: Optional[float] = None,
+            time_scheme: Optional[str] = None) -> "Completed":
+        """Run on ``directory`` with ``--results prefix`` and return what it wrote.
+
+        ``time_scheme`` (``"bdf2"`` or ``"backward-euler"``) is passed as
+        ``--time-scheme``; None runs the program's own (backward Euler).
+        """
         directory = Path(directory).resolve()
         prefix = Path(prefix).resolve()
         for stale in (prefix.with_name(prefix.name + ".json"), prefix.with_name(prefix.name + ".npy")):
             if stale.exists():
                 stale.unlink()
-        done = self._call(["--results", str(prefix)], directory, timeout)
+        scheme = ["--time-scheme", time_scheme] if time_scheme else []
+        done = self._call(scheme + ["--results", str(prefix)], directory, timeout)
         stdout = done.stdout.decode("utf-8", "replace")
         stderr = done.stderr.decode("utf-8", "replace")
         json_path = prefix.with_name(prefix.name + ".json")

@@ -22,10 +22,10 @@ from typing import Optional, Union
 
 import numpy as np
 
-from .assess import _change, _criterion_omegas, _judge, _Judged, _last_quarter, cooling_growth
+from .assess import _change, _changes, _criterion_omegas, _judge, _Judged, _last_quarter, cooling_growth
 from .datadir import DataDirectory, copy_inputs, write_whole
 from .kinetics import Kinetics
-from .program import Program
+from .program import Program, exclusive
 from .results import Results
 from .skin import Skin
 from .tables import PhaseRefused, RunOn, phase_edits
@@ -42,7 +42,11 @@ class Settlement:
     ``{"deltax_m", "deltat_s", "after_s", "omega": [at the epidermis base, at the dermis base],
     "depths_m": [reached by Omega 0.53, by Omega 1]}``, with ``"growth"`` (cooling runs) or
     ``"change"`` (against the grid before). ``grid_change`` and ``cooling_growth`` are the last of each;
-    ``level`` the refinement level of the grid chosen (0: the first grid).
+    ``levels`` the refinement levels (space, time) of the grid chosen (0: the first grid's), ``level``
+    the larger of the two. ``space_error`` and ``time_error`` estimate (Richardson) the error the
+    spacing and the step leave in the chosen grid's result, ``uncertainty`` is their sum (all about
+    relative, no unit; None for a grid that was given), and ``errors`` the same per quantity judged
+    (``omega 1``, ``depth 1``, ``time 2`` ...).
     """
 
     grid: Grid
@@ -52,6 +56,31 @@ class Settlement:
     cooling_growth: Optional[float] = None
     steps: list[dict] = field(default_factory=list)
     level: int = 0
+    levels: tuple[int, int] = (0, 0)
+    space_error: Optional[float] = None
+    time_error: Optional[float] = None
+    uncertainty: Optional[float] = None
+    errors: dict[str, float] = field(default_factory=dict)
+
+
+class NotSettled(RuntimeError):
+    """An automatic grid or cooling time could not be settled within the program's capacity.
+
+    The message says what did not settle, how far it got and what to change;
+    ``settlement`` holds every run tried.
+    """
+
+    def __init__(self, message: str, settlement: "Settlement") -> None:
+        super().__init__(message)
+        self.settlement = settlement
+
+
+class GridNotSettled(NotSettled):
+    """The automatic grid did not reach its tolerance (refinements or the program's capacity ran out)."""
+
+
+class CoolingNotSettled(NotSettled):
+    """The damage still grew after the longest cooling time tried."""
 
 
 def _workdir() -> Path:
@@ -59,15 +88,21 @@ def _workdir() -> Path:
 
 
 def run_directory(directory: PathLike, program: ProgramLike = None, trial: Optional[Trial] = None,
-                  layout_info: object = None, cleanup: bool = False, raise_errors: bool = True) -> Results:
+                  layout_info: object = None, cleanup: bool = False, raise_errors: bool = True,
+                  time_scheme: Optional[str] = None) -> Results:
     """Run skinburn on a data directory as it stands; results in ``directory/results.*``.
+
+    ``time_scheme`` is the program's ``--time-scheme`` (None: its own,
+    backward Euler); a trial's grid gives its own.
 
     A run the program ends with an error raises :class:`~skinburn.program.ProgramError`
     carrying its message and status (unless ``raise_errors`` is False).
     """
     prog = Program.find(program)
     d = Path(directory)
-    done = prog.run(d, d / "results")
+    if trial is not None and isinstance(trial.grid, Grid):
+        time_scheme = trial.grid.time_scheme
+    done = prog.run(d, d / "results", time_scheme=time_scheme)
     if raise_errors or done.document is None:
         try:
             done.raise_for_status()
@@ -80,15 +115,39 @@ def run_directory(directory: PathLike, program: ProgramLike = None, trial: Optio
 
 
 def run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike = None,
-        directory: Optional[PathLike] = None, raise_errors: bool = True) -> Results:
+        directory: Optional[PathLike] = None, raise_errors: bool = True,
+        time_scheme: Optional[str] = None) -> Results:
     """Run a trial (or a copy of a data directory) and return its results.
+
+    A trial runs with its grid's time scheme (BDF2 unless it says
+    otherwise); a data directory with the program's own, backward Euler,
+    unless ``time_scheme`` (``"bdf2"``, ``"backward-euler"``) is given.
 
     A :class:`Trial` with an automatic grid or cooling time is settled first
     (:func:`settle`; ``results.settlement`` says how). Without ``directory``
     the data directory is a temporary one, removed when the results are
     garbage; with it, the directory is kept. A user's data directory is
-    never run in place: its input files are copied.
+    never run in place: its input files are copied (into a kept
+    ``directory``: each replaces its namesake, ``OUTPUT.TXT`` stays and
+    the run appends to it, and a stray input file there is refused).
+    A kept ``directory`` is this run's alone while it runs: another
+    :func:`run` (or study) on it at the same time raises
+    :class:`~skinburn.program.DirectoryInUse`, and the history returned is
+    mapped before the directory is let go, so a later run there cannot
+    change it.
     """
+    if directory is None:
+        return _run(subject, program, None, raise_errors, time_scheme)
+    with exclusive(directory):
+        res = _run(subject, program, directory, raise_errors, time_scheme)
+        if res.rows:
+            res.temperature_K  # mapped now: this run's history, whatever runs there next
+        return res
+
+
+def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
+         directory: Optional[PathLike], raise_errors: bool, time_scheme: Optional[str]) -> Results:
+    """:func:`run`, without the lock on a kept directory."""
     prog = Program.find(program)
     cleanup = directory is None
     target = _workdir() if directory is None else Path(directory)
@@ -105,15 +164,20 @@ def run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike = N
         res.settlement = settlement
         return res
     source = subject.path if isinstance(subject, DataDirectory) else Path(subject)
-    copy_inputs(source, target)
-    return run_directory(target, prog, None, None, cleanup, raise_errors)
+    copy_inputs(source, target, keep=directory is not None)
+    return run_directory(target, prog, None, None, cleanup, raise_errors, time_scheme)
 
 
-def _grid_at(auto: AutoGrid, trial: Trial, level: int) -> Grid:
-    return Grid(auto.spacing_m(trial.skin, level), auto.step_s(trial.exposure.duration_s, level))
+def _grid_at(auto: AutoGrid, trial: Trial, levels: tuple[int, int]) -> Grid:
+    return auto.grid(trial.skin, trial.exposure.duration_s, *levels)
 
 
-def settle(trial: Trial, program: ProgramLike = None, start_level: int = 0,
+def _richardson(change: float, order: int) -> float:
+    """The error a refinement by 2 leaves in the coarser result, from the change it made (order p)."""
+    return change * 2 ** order / (2 ** order - 1)
+
+
+def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tuple[int, int]] = 0,
            start_after_s: Optional[float] = None,
            growth_at: Optional[tuple[float, Kinetics]] = None) -> tuple[Trial, Settlement, Results]:
     """Settle an automatic grid and cooling time by runs; returns the explicit trial, how, and its run.
@@ -122,9 +186,12 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: int = 0,
     with that cooling time (see :class:`~skinburn.trial.AutoGrid` and
     :class:`~skinburn.trial.AutoCooling`). The trial chosen is the coarser of
     the first two grids that agree; its run is returned as well.
-    ``start_level`` and ``start_after_s`` (s) start from a refinement level
-    and a cooling time found before (a search checking its grid at a new
-    root): the grid chosen is then never coarser than that level.
+    ``start_level`` (one level for both, or (space, time)) and
+    ``start_after_s`` (s) start from refinement levels and a cooling time
+    found before (a search checking its grid at a new root): the grid chosen
+    is then never coarser than those levels. A grid or cooling time that
+    cannot be settled raises :class:`GridNotSettled` or
+    :class:`CoolingNotSettled`, saying how far it got and what to change.
     ``growth_at`` (depth m, kinetics) settles the cooling time by the growth
     of Omega at that one depth under that kinetics (a search's measure,
     :func:`cooling_growth` with ``depth_m``) instead of the whole result.
@@ -132,8 +199,9 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: int = 0,
     prog = Program.find(program)
     auto_grid = trial.grid if isinstance(trial.grid, AutoGrid) else None
     auto_cool = trial.after_exposure_s if isinstance(trial.after_exposure_s, AutoCooling) else None
-    level = start_level if auto_grid else 0
-    grid: Grid = _grid_at(auto_grid, trial, level) if auto_grid else trial.grid  # type: ignore[assignment]
+    levels = ((start_level, start_level) if isinstance(start_level, int) else tuple(start_level)) \
+        if auto_grid else (0, 0)
+    grid: Grid = _grid_at(auto_grid, trial, levels) if auto_grid else trial.grid  # type: ignore[assignment]
     after = (start_after_s if start_after_s is not None else auto_cool.first_s(trial.exposure.duration_s)) \
         if auto_cool else float(trial.after_exposure_s)  # type: ignore[arg-type]
     settlement = Settlement(grid, after)
@@ -160,39 +228,92 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: int = 0,
             if growth <= auto_cool.tolerance:
                 break
             if doubling == auto_cool.max_doublings:
-                raise RuntimeError(f"the damage still grew by {growth:.2g} (relative) over the last quarter "
-                                   f"of the run after {after:g} s of cooling")
+                raise CoolingNotSettled(
+                    f"the cooling time did not settle: the damage still grew by {growth:.2g} (relative) over "
+                    f"the last quarter of the run after {after:g} s of cooling ({auto_cool.max_doublings} "
+                    f"doublings); raise AutoCooling(max_doublings=...) or its tolerance, or give "
+                    f"after_exposure_s", settlement)
             after *= 2
+            steps = math.ceil((trial.exposure.duration_s + after) / grid.deltat_s - 1e-9)
+            if steps > MAX_STEPS:
+                raise CoolingNotSettled(
+                    f"the cooling time did not settle within the program's capacity: {after:g} s of cooling "
+                    f"needs {steps} steps of {grid.deltat_s:.3g} s (at most {MAX_STEPS}), and the damage "
+                    f"still grew by {growth:.2g} after {after / 2:g} s; give after_exposure_s or loosen "
+                    f"AutoCooling's tolerance", settlement)
             res, om, judged = attempt(grid, after)
     chosen = res
     if auto_grid:
+        orders = (2, auto_grid.time_order)
+        names = ("spacing", "step")
+        tol = auto_grid.tolerance
+        beside: dict[int, _Judged] = {}
+        beside_res: dict[int, Results] = {}  # the result with the spacing (0) or the step (1) refined once more
+        base_res, base = res, judged
         while True:
-            if level >= auto_grid.max_refinements:
-                raise RuntimeError(f"the grid did not settle within {auto_grid.max_refinements} refinements "
-                                   f"(last change {settlement.grid_change:.3g})")
-            fine = _grid_at(auto_grid, trial, level + 1)
-            nodes = fine.node_count(trial.skin)
-            steps = math.ceil((trial.exposure.duration_s + after) / fine.deltat_s - 1e-9)
-            if nodes > MAX_NODES or steps > MAX_STEPS:
-                raise RuntimeError(f"refining to DELTAX {fine.deltax_m:.3g} m and DELTAT {fine.deltat_s:.3g} s "
-                                   f"needs {nodes} nodes and {steps} steps, beyond the program's capacity, "
-                                   f"and the last change was {settlement.grid_change:.3g}: loosen the tolerance")
-            fine_res, _, fine_judged = attempt(fine, after)
-            change = _change(judged, fine_judged)
-            settlement.grid_change = change
-            settlement.steps[-1]["change"] = change
-            if change < auto_grid.tolerance:
+            for dim in (0, 1):
+                if dim in beside:
+                    continue
+                if levels[dim] >= levels_start(levels, dim, start_level) + auto_grid.max_refinements:
+                    raise GridNotSettled(
+                        f"the grid did not settle within {auto_grid.max_refinements} refinements of the "
+                        f"{names[dim]} (estimated errors: spacing {_shown(settlement.space_error)}, step "
+                        f"{_shown(settlement.time_error)}, tolerance {tol:g}); raise AutoGrid(max_refinements=...) "
+                        f"or its tolerance, or give Grid(...)", settlement)
+                finer = (levels[0] + 1, levels[1]) if dim == 0 else (levels[0], levels[1] + 1)
+                fine = _grid_at(auto_grid, trial, finer)
+                nodes = fine.node_count(trial.skin)
+                steps = math.ceil((trial.exposure.duration_s + after) / fine.deltat_s - 1e-9)
+                if nodes > MAX_NODES or steps > MAX_STEPS:
+                    raise GridNotSettled(
+                        f"the grid did not settle within the program's capacity: refining the {names[dim]} to "
+                        f"DELTAX {fine.deltax_m:.3g} m, DELTAT {fine.deltat_s:.3g} s needs {nodes} nodes and "
+                        f"{steps} steps (at most {MAX_NODES} and {MAX_STEPS}); estimated errors at DELTAX "
+                        f"{grid.deltax_m:.3g} m, DELTAT {grid.deltat_s:.3g} s: spacing "
+                        f"{_shown(settlement.space_error)}, step {_shown(settlement.time_error)} (tolerance "
+                        f"{tol:g}); loosen the tolerance, shorten the cooling (after_exposure_s) or give "
+                        f"Grid(...)", settlement)
+                beside_res[dim], _, fine_judged = attempt(fine, after)
+                beside[dim] = fine_judged
+                settlement.steps[-1]["refined"] = names[dim]
+                settlement.steps[-1]["change"] = _change(base, fine_judged)
+            errs = [{k: _richardson(v, orders[d]) for k, v in _changes(base, beside[d]).items()} for d in (0, 1)]
+            space, step = (max([0.0] + list(e.values())) for e in errs)
+            settlement.space_error, settlement.time_error = space, step
+            settlement.grid_change = max(_change(base, beside[0]), _change(base, beside[1]))
+            settlement.errors = {k: errs[0].get(k, 0.0) + errs[1].get(k, 0.0) for k in set(errs[0]) | set(errs[1])}
+            if space + step < tol:
                 break
-            level += 1
-            res, judged = fine_res, fine_judged
-        grid = _grid_at(auto_grid, trial, level)
-        chosen = res
+            refine = [d for d, e in ((0, space), (1, step)) if e >= tol / 2] or [0 if space >= step else 1]
+            levels = (levels[0] + (0 in refine), levels[1] + (1 in refine))
+            grid = _grid_at(auto_grid, trial, levels)
+            if len(refine) == 1:
+                # The grid refined in one dimension was run beside the last one.
+                base = beside[refine[0]]
+                base_res = beside_res[refine[0]]
+                beside, beside_res = {}, {}
+            else:
+                base_res, _, base = attempt(grid, after)
+                beside, beside_res = {}, {}
+        chosen = base_res
+        settlement.uncertainty = settlement.space_error + settlement.time_error  # type: ignore[operator]
+    level = max(levels)
     settlement.grid = grid
     settlement.level = level
+    settlement.levels = levels
     settlement.after_exposure_s = after
     explicit = trial.replace("grid", grid).replace("after_exposure_s", after)
     chosen.settlement = settlement
     return explicit, settlement, chosen
+
+
+def levels_start(levels: tuple[int, int], dim: int, start_level: Union[int, tuple[int, int]]) -> int:
+    """The level a dimension started settling from."""
+    return start_level if isinstance(start_level, int) else start_level[dim]
+
+
+def _shown(value: Optional[float]) -> str:
+    return "not yet estimated" if value is None else f"{value:.3g}"
 
 
 # --- A data directory's run carried on while the damage grows ------------------------

@@ -368,20 +368,20 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
     def first(x: float) -> Trial:
         t = make(x)
         if isinstance(t.grid, AutoGrid):
-            t = t.replace("grid", Grid(t.grid.spacing_m(t.skin, 0), t.grid.step_s(t.exposure.duration_s, 0)))
+            t = t.replace("grid", t.grid.grid(t.skin, t.exposure.duration_s, 0, 0))
         if isinstance(t.after_exposure_s, AutoCooling):
             t = t.replace("after_exposure_s", t.after_exposure_s.first_s(t.exposure.duration_s))
         return t
     ev.make = first
     root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
-    used: Optional[tuple[int, float]] = None
+    used: Optional[tuple[tuple[int, int], float]] = None
     for _ in range(_MAX_SETTLINGS):
-        level, after0 = used if used is not None else (0, None)
+        level, after0 = used if used is not None else ((0, 0), None)
         top = make(root)
         explicit, settlement, _ = settle(top, prog, level, after0,
                                          growth_at=(ev.depth_m, ev.kinetics or top.kinetics))
         ev.runs += settlement.runs
-        now = (settlement.level, float(explicit.after_exposure_s))  # type: ignore[arg-type]
+        now = (settlement.levels, float(explicit.after_exposure_s))  # type: ignore[arg-type]
         if now == used:  # the root was found on this grid and cooling time: report those
             break
         grid, after = explicit.grid, explicit.after_exposure_s

@@ -217,6 +217,22 @@ class Profile:
         return means
 
 
+def step_values(p: Profile, starts: np.ndarray, width: float, at_end: bool) -> np.ndarray:
+    """What each step [s, s + width] takes of ``p``: its mean, or (``at_end``) its value at the step's end.
+
+    The end value is what a second-order scheme (BDF2) wants of a smooth
+    exposure; a step with a knot inside takes its mean all the same, so that
+    a jump between record times keeps the energy the step receives.
+    """
+    starts = np.asarray(starts, dtype=float)
+    means = p.step_means(starts, width)
+    if not at_end:
+        return means
+    straight = ~p._knots_inside(starts, starts + width)
+    means[straight] = p.before(starts[straight] + width)
+    return means
+
+
 def product_step_means(p: Profile, q: Profile, starts: np.ndarray, width: float) -> np.ndarray:
     """Mean of the product p*q over [s, s + width] for each start s (exact: Simpson on each linear piece)."""
     starts = np.asarray(starts, dtype=float)
@@ -238,21 +254,31 @@ def product_step_means(p: Profile, q: Profile, starts: np.ndarray, width: float)
     return (integral(starts + width) - integral(starts)) / width
 
 
-def record_values(profile: Profile, deltat_s: float, steps: int, sampling: str) -> np.ndarray:
-    """The value of each record 0 ... ``steps`` so that every step sees the profile's mean over it.
+def record_values(profile: Profile, deltat_s: float, steps: int, sampling: str,
+                  at_end: bool = False) -> np.ndarray:
+    """The value of each record 0 ... ``steps`` so that every step sees what it takes of the profile.
 
     ``sampling`` is ``"start"`` (the step takes its first record's value:
-    CONVECTION, FLUX) or ``"end"`` (its last record's: TEMPERATURE).
+    CONVECTION, FLUX under backward Euler) or ``"end"`` (its last record's:
+    TEMPERATURE, and every face under BDF2). A step takes the profile's mean
+    over it, or with ``at_end`` its value at the step's end (:func:`step_values`).
     """
     k = np.arange(steps + 1)
     if sampling == "start":
-        return profile.step_means(k * deltat_s, deltat_s)
+        return step_values(profile, k * deltat_s, deltat_s, at_end)
     if sampling == "end":
-        out = np.empty(steps + 1)
-        out[0] = float(profile.after(np.array([0.0]))[0])
-        out[1:] = profile.step_means((k[1:] - 1) * deltat_s, deltat_s)
-        return out
+        return end_records(float(profile.after(np.array([0.0]))[0]),
+                           step_values(profile, k * deltat_s, deltat_s, at_end))
     raise ValueError(f"sampling is 'start' or 'end', not {sampling!r}")
+
+
+def end_records(first: float, per_step: np.ndarray) -> np.ndarray:
+    """Records 0 ... n from the values of the steps starting at records 0 ... n, each at its step's end.
+
+    Record 0 is ``first`` (the value at time 0); record k the value of the
+    step that ends there.
+    """
+    return np.concatenate(([first], np.asarray(per_step, dtype=float)[:-1]))
 
 
 def table_pairs(values: np.ndarray, deltat_s: float, limit: int = 30000) -> list[tuple[float, float]]:
@@ -540,3 +566,20 @@ class InitialProfile:
     def at_depth_K(self, depth_m: npt.ArrayLike, inner_m: float) -> np.ndarray:
         """The initial temperature (K) at each depth (m), the inner face at ``inner_m``."""
         return np.interp(depth_m, [0.0, inner_m], [float(self.surface.K), float(self.core.K)])
+
+
+def after_exposure_text(exposure: Exposure, initial: InitialProfile) -> str:
+    """What the exposed face does once ``exposure`` has ended, as the trial's data directory writes it:
+    ``the face insulated``, ``convection at 10 W/(m^2 K) from 293.15 K``, ``the surface held at
+    310.15 K (the core temperature)``."""
+    if isinstance(exposure, SurfaceTemperature):
+        if exposure.after is None:
+            return f"the surface held at {float(initial.core.K):g} K (the core temperature)"
+        return f"the surface held at {float(exposure.after.K):g} K"
+    h = getattr(exposure, "after_h_W_m2K", 0.0)
+    if not h:
+        return "the face insulated"
+    gas = getattr(exposure, "after_gas", None)
+    ambient = float(gas.K) if gas is not None else float(initial.surface.K)
+    return f"convection at {h:g} W/(m^2 K) from {ambient:g} K" + (
+        " (the initial surface temperature)" if gas is None else "")

@@ -223,6 +223,13 @@ SKINS: dict[str, Skin] = {s.key: s for s in (TORVI_DALE_1994, UNIFORM_DERMIS)}
 _ALIASES = {"torvi-dale-1994": "torvi-dale", "uniform-dermis": "uniform"}
 
 
+def criteria_label(name: str, material_is_its: bool) -> str:
+    """How a table or figure names the skin its criterion depths came from: ``skin: NAME`` when the
+    run's material is that skin's (a trial), else ``criterion depths of NAME on the run's own
+    material`` (a data directory keeps its own properties; a skin gives it only the depths)."""
+    return f"skin: {name}" if material_is_its else f"criterion depths of {name} on the run's own material"
+
+
 def skin_preset(key: str) -> Skin:
     """A skin preset by its key (``torvi-dale``, ``uniform``)."""
     k = _ALIASES.get(key, key)

@@ -12,6 +12,7 @@ Uses :mod:`skinburn.assess`, :mod:`skinburn.run` and :mod:`skinburn.search`.
 """
 from __future__ import annotations
 
+import dataclasses
 import os
 from dataclasses import dataclass
 from typing import Optional, Sequence, Union
@@ -23,7 +24,7 @@ from .kinetics import KINETICS, Kinetics
 from .program import Program
 from .run import run, run_on
 from .search import SearchFailure, SearchJob, SearchResult, search_many
-from .skin import Skin
+from .skin import Skin, criteria_label
 from .tables import RunOn
 from .trial import Trial
 
@@ -73,7 +74,25 @@ def _combinations(subject: Subject, skins: Optional[Sequence[Skin]], absorptivit
     kins = list(kinetics) if kinetics else list(KINETICS.values())
     skin_list = list(skins) if skins else [skin if skin is not None else subject.skin]  # type: ignore[union-attr]
     absorb: list[Optional[float]] = list(absorptivities) if absorptivities else [None]
-    return [(s, a, k) for s in skin_list for a in absorb for k in kins]
+    return [(s, a, k) for s in _judged_skins(subject, skin_list) for a in absorb for k in kins]
+
+
+def _judged_skins(subject: Subject, skins: list[Skin]) -> list[Skin]:
+    """The skins a spread runs: a trial's as given; on a data directory, which keeps its own material
+    and takes only the criterion depths of a skin, one per pair of depths, named for what differs
+    (:func:`~skinburn.skin.criteria_label`)."""
+    if isinstance(subject, Trial):
+        return skins
+    groups: dict[tuple[float, float], list[Skin]] = {}
+    for s in skins:
+        depths = (round(s.epidermis_base_m, 12), round(s.dermis_base_m, 12))  # type: ignore[arg-type]
+        groups.setdefault(depths, []).append(s)  # to the picometre: 80 um + 2 mm is 2.08 mm
+    out = []
+    for (epidermis, dermis), same in groups.items():
+        names = ", ".join(s.name for s in same)
+        name = f"{epidermis * 1e6:.4g} and {dermis * 1e6:.4g} um ({names})"
+        out.append(dataclasses.replace(same[0], name=criteria_label(name, False)))
+    return out
 
 
 def spread(subject: Subject, skin: Optional[Skin] = None, *, skins: Optional[Sequence[Skin]] = None,

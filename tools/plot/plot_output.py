@@ -93,13 +93,19 @@ def skin_of(key: Optional[str] = None, case: Optional[dict] = None) -> Any:
     return skin_preset(DEFAULT_SKIN)
 
 
-def mark_bases(ax: Any, skin: Any, scale: float, unit: str, deepest_m: float, across: bool) -> None:
+def mark_bases(ax: Any, skin: Any, scale: float, unit: str, deepest_m: float, across: bool,
+               material_is_its: bool = False) -> None:
     """Marks the skin's epidermis and dermis bases on a depth axis (``scale``: m to ``unit``): a vertical
-    line (``across``: a horizontal one, depth downwards) with its depth and the skin named in the legend; a
-    base below the deepest node ``deepest_m`` gets a legend entry that says so and no line."""
+    line (``across``: a horizontal one, depth downwards) with its depth and the skin named in the legend
+    (``skinburn.skin.criteria_label``: the skin itself with ``material_is_its``, a study case on a trial;
+    else its criterion depths on the run's own material); a base below the deepest node ``deepest_m`` gets
+    a legend entry that says so and no line."""
+    _package()
+    from skinburn.skin import criteria_label
+
     for n, (what, depth) in enumerate((("epidermis base", skin.epidermis_base_m),
                                        ("dermis base", skin.dermis_base_m))):
-        text = "%s, %.4g %s (skin: %s)" % (what, depth * scale, unit, skin.name)
+        text = "%s, %.4g %s (%s)" % (what, depth * scale, unit, criteria_label(skin.name, material_is_its))
         style = dict(color="0.35", lw=1.0, ls=("-." if n == 0 else (0, (6, 2, 1, 2, 1, 2))))
         if depth <= deepest_m * (1 + 1e-9):
             (ax.axhline if across else ax.axvline)(depth * scale, label=text, **style)
@@ -316,6 +322,10 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
     with open(prefix + ".json", encoding="utf-8") as stream:
         res = Results(json.load(stream), prefix)
     case = case_file(prefix)
+    # The run's material is the skin's only for a study case on a trial (its results in run/), judged at
+    # that case's own skin; a data directory keeps its own material whatever skin gives the depths.
+    own_material = skin is None and case is not None and case.get("skin") is not None and \
+        os.path.basename(os.path.dirname(os.path.abspath(prefix))) == "run"
     if kinetics is None and case is not None and case.get("kinetics"):
         kinetics = Kinetics.from_dict(case["kinetics"])
     if skin is None:
@@ -368,7 +378,7 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
         ax.plot(depth, _temperature(hist[r], temperature_unit), color=colour, lw=1.5, label="t = %g s" % time[r])
     for d in crossings:
         ax.axvline(d * scale, color="black", ls=":", lw=1.5, label=label(d))
-    mark_bases(ax, skin, scale, dname, float(res.depth_m[-1]), across=False)
+    mark_bases(ax, skin, scale, dname, float(res.depth_m[-1]), across=False, material_is_its=own_material)
     if reached:
         note(ax, reached)
     ax.set_xlabel("Depth (%s)" % dname)
@@ -385,7 +395,7 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
     fig.colorbar(mesh, ax=ax, label="Temperature (%s)" % tname)
     for d in crossings:
         ax.axhline(d * scale, color="cyan", ls="--", lw=1.5, label=label(d))
-    mark_bases(ax, skin, scale, dname, float(res.depth_m[-1]), across=True)
+    mark_bases(ax, skin, scale, dname, float(res.depth_m[-1]), across=True, material_is_its=own_material)
     ax.legend(fontsize="small", loc="lower right")
     if reached:
         note(ax, reached)

@@ -257,6 +257,7 @@ class Bases:
     epidermis_m: float
     dermis_m: float
     skin: str = ""
+    material_is_its: bool = True
 
     @classmethod
     def from_meta(cls, meta: dict) -> Optional["Bases"]:
@@ -264,7 +265,8 @@ class Bases:
         skin = meta.get("skin") or {}
         if skin.get("epidermis_base_m") is None or skin.get("dermis_base_m") is None:
             return None
-        return cls(float(skin["epidermis_base_m"]), float(skin["dermis_base_m"]), str(skin.get("name") or ""))
+        return cls(float(skin["epidermis_base_m"]), float(skin["dermis_base_m"]), str(skin.get("name") or ""),
+                   meta.get("template") != "datadir")  # a data directory keeps its own material
 
 
 def bilinear(gx: Any, gy: Any, field: Any, px: Any, py: Any) -> Any:
@@ -409,7 +411,11 @@ def degree_map(rows: List[Dict[str, str]], x: str, yk: str, title: str, depth_un
     ax.set_ylabel(yq.label)
     ax.set_title(title, fontsize=10)
     judged = [f"under {kinetics_phrase(names[0])}"] if names else []
-    judged += [f"skin: {bases.skin}"] if bases is not None and bases.skin and not search else []
+    if bases is not None and bases.skin and not search:
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "python"))
+        from skinburn.skin import criteria_label
+
+        judged.append(criteria_label(bases.skin, bases.material_is_its))
     legend = ax.legend(handles=handles, fontsize=8, loc="upper left", bbox_to_anchor=(1.01, 1.0),
                        title="\n".join(judged) or None, title_fontsize=8)
     legend._legend_box.align = "left"

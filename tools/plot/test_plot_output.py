@@ -169,7 +169,7 @@ class RenderTest(unittest.TestCase):
         profiles, omap = self.first_axes(
             lambda p: p.plot_profiles(parse_output(golden("flux-cooling"))[0], "p.png"),
             lambda p: p.plot_map(parse_output(golden("airbag-jet"))[0], "m.png"))
-        skin = "(skin: uniform (Torvi-Dale dermis))"
+        skin = "(criterion depths of uniform (Torvi-Dale dermis) on the run's own material)"
         for ax, across, deepest in ((profiles, False, "2 mm"), (omap, True, "0.8 mm")):
             bases = {l.get_label(): l for l in ax.get_lines() if "base" in l.get_label()}
             self.assertEqual(sorted(bases), ["dermis base, 2.08 mm %s: below the model's %s" % (skin, deepest),
@@ -257,11 +257,14 @@ class ResultsRenderTest(unittest.TestCase):
             return found
 
         # The model reaches 800 um: the epidermis base drawn at 80 um, the dermis base named below the model.
-        expected = {"epidermis base, 80 µm (skin: uniform (Torvi-Dale dermis))": [80.0, 80.0],
-                    "dermis base, 2080 µm (skin: uniform (Torvi-Dale dermis)): below the model's 800 µm": []}
+        # A data directory keeps its own material: the skin gives the depths alone, and the legend says so.
+        skin = "criterion depths of uniform (Torvi-Dale dermis) on the run's own material"
+        expected = {"epidermis base, 80 µm (%s)" % skin: [80.0, 80.0],
+                    "dermis base, 2080 µm (%s): below the model's 800 µm" % skin: []}
         self.assertEqual(bases(results_figures(self.prefix, "um")), {"profiles": expected, "map": expected})
         named = bases(results_figures(self.prefix, "mm", "K", None, skin_of("torvi-dale")))["profiles"]
-        self.assertIn("epidermis base, 0.08 mm (skin: Torvi-Dale 1994)", named)
+        self.assertIn("epidermis base, 0.08 mm (criterion depths of Torvi-Dale 1994 on the run's own material)",
+                      named)
 
     def test_omega_is_drawn_under_one_kinetics_and_named(self):
         import json

@@ -143,6 +143,13 @@ class KineticsTest(unittest.TestCase):
             degree_map(rows(KINETICS), "jet.velocity.scale", "kinetics_preset", "M", "um", "K", SKIN)
         fig = degree_map(rows(), "exposure.standoff_ratio", "exposure.gas_temperature_K", "Map", "um", "K", SKIN)
         self.assertEqual(fig.axes[0].get_legend().get_title().get_text(), "under W\nskin: Torvi-Dale 1994")
+        # A study of a data directory: its own material, judged at the skin's depths alone.
+        meta = {"template": "datadir", "skin": {"name": "Torvi-Dale 1994", "epidermis_base_m": 8e-5,
+                                                "dermis_base_m": 2.08e-3}}
+        fig = degree_map(rows(), "exposure.standoff_ratio", "exposure.gas_temperature_K", "Map", "um", "K",
+                         Bases.from_meta(meta))
+        self.assertEqual(fig.axes[0].get_legend().get_title().get_text(),
+                         "under W\ncriterion depths of Torvi-Dale 1994 on the run's own material")
         import matplotlib.pyplot as plt
         plt.close("all")
 

@@ -99,7 +99,7 @@ class LayerCase:
         """The times compared (s)."""
         return (STEADY_S,) if self.steady else LAYER_TIMES_S
 
-    def trial(self, deltax_m: float, deltat_s: float) -> sb.Trial:
+    def trial(self, deltax_m: float, deltat_s: float, time_scheme: str = "backward-euler") -> sb.Trial:
         """The trial on one grid, nodes at 0, dx, ..., thickness."""
         nodes = int(round(self.thickness_m / deltax_m)) + 1
         if self.steady:
@@ -108,7 +108,8 @@ class LayerCase:
             initial = sb.InitialProfile.uniform(sb.kelvin(INITIAL_K))
         return sb.Trial(two_layer_skin(self.thickness_m), initial,
                         sb.SurfaceTemperature(sb.kelvin(SURFACE_K), max(self.times_s)), sb.HeldTemperature(),
-                        sb.Grid(deltax_m, deltat_s, nodes), 0.0, sb.HENRIQUES_1947, title=f"vv {self.key}")
+                        sb.Grid(deltax_m, deltat_s, nodes, time_scheme), 0.0, sb.HENRIQUES_1947,
+                        title=f"vv {self.key}")
 
     def exact(self, x_m: np.ndarray, t_s: float, interface_m: float = INTERFACE_M) -> np.ndarray:
         """The closed form (K), with the interface at ``interface_m``."""

@@ -115,7 +115,7 @@ def _trial(p: Point, kin: sb.Kinetics, duration_s: float) -> sb.Trial:
 
 
 def _job(p: Point, kin: sb.Kinetics, lo: float, hi: float, dx: float, dt: float, tag: int) -> sb.SearchJob:
-    trial = _trial(p, kin, lo).replace("grid", sb.Grid(dx, dt)).replace("after_exposure_s", COOLING[p.dataset])
+    trial = _trial(p, kin, lo).replace("grid", sb.Grid(dx, dt, time_scheme="backward-euler")).replace("after_exposure_s", COOLING[p.dataset])
     return sb.SearchJob(trial, "exposure.duration_s", lo, hi, degree=2, xtol=1e-9 * lo, rtol=RTOL,
                         labels={"tag": tag})
 

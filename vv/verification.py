@@ -80,13 +80,14 @@ class HeatCase:
         """Duration of the run (s)."""
         return max(self.times_s)
 
-    def trial(self, deltax_m: float, deltat_s: float) -> sb.Trial:
+    def trial(self, deltax_m: float, deltat_s: float, time_scheme: str = "backward-euler") -> sb.Trial:
         """The trial on one grid: a uniform slab, nodes at 0, dx, ..., thickness."""
         nodes = int(round(self.thickness_m / deltax_m)) + 1
         skin = sb.Skin.uniform(K_W_MK, RHO_KG_M3, C_J_KGK, self.thickness_m, min(80e-6, self.thickness_m),
                                self.thickness_m, name="Torvi-Dale dermis")
         return sb.Trial(skin, sb.InitialProfile.uniform(sb.kelvin(self.initial_K)), self.exposure, self.inner,
-                        sb.Grid(deltax_m, deltat_s, nodes), 0.0, sb.HENRIQUES_1947, title=f"vv {self.key}")
+                        sb.Grid(deltax_m, deltat_s, nodes, time_scheme), 0.0, sb.HENRIQUES_1947,
+                        title=f"vv {self.key}")
 
 
 def heat_cases() -> list[HeatCase]:
@@ -278,7 +279,7 @@ def _program_constant(kin: sb.Kinetics, program: Optional[sb.Program]) -> dict:
     skin = sb.Skin.uniform(K_W_MK, RHO_KG_M3, C_J_KGK, 1e-3, 80e-6, 1e-3)
     t = sb.kelvin(CONSTANT_K)
     trial = sb.Trial(skin, sb.InitialProfile.uniform(t), sb.SurfaceTemperature(t, CONSTANT_S), sb.HeldTemperature(),
-                     sb.Grid(1e-4, 0.1), 0.0, kin, title="vv burn constant")
+                     sb.Grid(1e-4, 0.1, time_scheme="backward-euler"), 0.0, kin, title="vv burn constant")
     res = sb.run(trial, program)
     try:
         om = np.array(res.program_omega_unfloored, dtype=float)
@@ -297,7 +298,7 @@ def _program_ramp(kin: sb.Kinetics, dt: float, program: Optional[sb.Program]) ->
     series = sb.Series([0.0, RAMP_S], sb.kelvin([a, a + RAMP_RATE_K_S * RAMP_S]))
     trial = sb.Trial(skin, sb.InitialProfile.uniform(sb.kelvin(RAMP_START_K)),
                      sb.SurfaceTemperature(series, RAMP_S), sb.HeldTemperature(sb.kelvin(RAMP_START_K)),
-                     sb.Grid(1e-4, dt), 0.0, kin, title="vv burn ramp")
+                     sb.Grid(1e-4, dt, time_scheme="backward-euler"), 0.0, kin, title="vv burn ramp")
     res = sb.run(trial, program)
     try:
         surface = np.array(res.temperature_K[:, 0], dtype=float)
@@ -369,6 +370,7 @@ class Verification:
     cases: list[CaseResult]
     burn: BurnResult
     layers_ramp: Any = None  # layers_ramp.LayersRamp: two layers and a ramped flux
+    time_orders: Any = None  # time_orders.TimeOrders: both time schemes' orders
 
     @property
     def bands(self) -> list[tuple[str, float, str, bool]]:
@@ -376,14 +378,16 @@ class Verification:
         out = []
         for c in self.cases:
             out += [(f"{c.case.key}: {w}", v, b, ok) for w, v, b, ok in c.bands]
-        return out + self.burn.bands + (self.layers_ramp.bands if self.layers_ramp is not None else [])
+        return (out + self.burn.bands + (self.layers_ramp.bands if self.layers_ramp is not None else [])
+                + (self.time_orders.bands if self.time_orders is not None else []))
 
 
 def verify(s: Settings, program: Optional[sb.Program] = None, workers: int = 2) -> Verification:
     """Run every verification case on the settings' grids."""
-    from . import layers_ramp  # it builds on this module
+    from . import layers_ramp, time_orders  # they build on this module
     with ThreadPoolExecutor(max_workers=workers) as pool:
         cases = [run_case(c, s, pool, program) for c in heat_cases()]
         burn = run_burn(s, pool, program)
         more = layers_ramp.verify(s, pool, program)
-    return Verification(s, cases, burn, more)
+        orders = time_orders.verify(s, pool, program)
+    return Verification(s, cases, burn, more, orders)

@@ -22,7 +22,7 @@ from typing import Optional, Union
 
 import numpy as np
 
-from .assess import _change, _changes, _criterion_omegas, _judge, _Judged, _last_quarter, cooling_growth
+from .assess import _change, _criterion_omegas, _judge, _Judged, _last_quarter, cooling_growth
 from .datadir import DataDirectory, copy_inputs, write_whole
 from .kinetics import Kinetics
 from .program import Program, exclusive
@@ -43,10 +43,7 @@ class Settlement:
     "depths_m": [reached by Omega 0.53, by Omega 1]}``, with ``"growth"`` (cooling runs) or
     ``"change"`` (against the grid before). ``grid_change`` and ``cooling_growth`` are the last of each;
     ``levels`` the refinement levels (space, time) of the grid chosen (0: the first grid's), ``level``
-    the larger of the two. ``space_error`` and ``time_error`` estimate (Richardson) the error the
-    spacing and the step leave in the chosen grid's result, ``uncertainty`` is their sum (all about
-    relative, no unit; None for a grid that was given), and ``errors`` the same per quantity judged
-    (``omega 1``, ``depth 1``, ``time 2`` ...).
+    the larger of the two (the automatic grid refines both together).
     """
 
     grid: Grid
@@ -57,10 +54,6 @@ class Settlement:
     steps: list[dict] = field(default_factory=list)
     level: int = 0
     levels: tuple[int, int] = (0, 0)
-    space_error: Optional[float] = None
-    time_error: Optional[float] = None
-    uncertainty: Optional[float] = None
-    errors: dict[str, float] = field(default_factory=dict)
 
 
 class NotSettled(RuntimeError):
@@ -172,11 +165,6 @@ def _grid_at(auto: AutoGrid, trial: Trial, levels: tuple[int, int]) -> Grid:
     return auto.grid(trial.skin, trial.exposure.duration_s, *levels)
 
 
-def _richardson(change: float, order: int) -> float:
-    """The error a refinement by 2 leaves in the coarser result, from the change it made (order p)."""
-    return change * 2 ** order / (2 ** order - 1)
-
-
 def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tuple[int, int]] = 0,
            start_after_s: Optional[float] = None,
            growth_at: Optional[tuple[float, Kinetics]] = None) -> tuple[Trial, Settlement, Results]:
@@ -244,59 +232,35 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
             res, om, judged = attempt(grid, after)
     chosen = res
     if auto_grid:
-        orders = (2, auto_grid.time_order)
-        names = ("spacing", "step")
-        tol = auto_grid.tolerance
-        beside: dict[int, _Judged] = {}
-        beside_res: dict[int, Results] = {}  # the result with the spacing (0) or the step (1) refined once more
-        base_res, base = res, judged
+        # Both the spacing and the step refined together, until refining once more changes the result by
+        # less than the tolerance; the coarser of the two grids that agree is chosen.
         while True:
-            for dim in (0, 1):
-                if dim in beside:
-                    continue
-                if levels[dim] >= levels_start(levels, dim, start_level) + auto_grid.max_refinements:
-                    raise GridNotSettled(
-                        f"the grid did not settle within {auto_grid.max_refinements} refinements of the "
-                        f"{names[dim]} (estimated errors: spacing {_shown(settlement.space_error)}, step "
-                        f"{_shown(settlement.time_error)}, tolerance {tol:g}); raise AutoGrid(max_refinements=...) "
-                        f"or its tolerance, or give Grid(...)", settlement)
-                finer = (levels[0] + 1, levels[1]) if dim == 0 else (levels[0], levels[1] + 1)
-                fine = _grid_at(auto_grid, trial, finer)
-                nodes = fine.node_count(trial.skin)
-                steps = math.ceil((trial.exposure.duration_s + after) / fine.deltat_s - 1e-9)
-                if nodes > MAX_NODES or steps > MAX_STEPS:
-                    raise GridNotSettled(
-                        f"the grid did not settle within the program's capacity: refining the {names[dim]} to "
-                        f"DELTAX {fine.deltax_m:.3g} m, DELTAT {fine.deltat_s:.3g} s needs {nodes} nodes and "
-                        f"{steps} steps (at most {MAX_NODES} and {MAX_STEPS}); estimated errors at DELTAX "
-                        f"{grid.deltax_m:.3g} m, DELTAT {grid.deltat_s:.3g} s: spacing "
-                        f"{_shown(settlement.space_error)}, step {_shown(settlement.time_error)} (tolerance "
-                        f"{tol:g}); loosen the tolerance, shorten the cooling (after_exposure_s) or give "
-                        f"Grid(...)", settlement)
-                beside_res[dim], _, fine_judged = attempt(fine, after)
-                beside[dim] = fine_judged
-                settlement.steps[-1]["refined"] = names[dim]
-                settlement.steps[-1]["change"] = _change(base, fine_judged)
-            errs = [{k: _richardson(v, orders[d]) for k, v in _changes(base, beside[d]).items()} for d in (0, 1)]
-            space, step = (max([0.0] + list(e.values())) for e in errs)
-            settlement.space_error, settlement.time_error = space, step
-            settlement.grid_change = max(_change(base, beside[0]), _change(base, beside[1]))
-            settlement.errors = {k: errs[0].get(k, 0.0) + errs[1].get(k, 0.0) for k in set(errs[0]) | set(errs[1])}
-            if space + step < tol:
+            if max(levels) - min(levels_start(levels, 0, start_level), levels_start(levels, 1, start_level)) \
+                    >= auto_grid.max_refinements:
+                raise GridNotSettled(f"the grid did not settle within {auto_grid.max_refinements} refinements "
+                                     f"(last change {_shown(settlement.grid_change)}); raise "
+                                     f"AutoGrid(max_refinements=...) or its tolerance, or give Grid(...)",
+                                     settlement)
+            finer = (levels[0] + 1, levels[1] + 1)
+            fine = _grid_at(auto_grid, trial, finer)
+            nodes = fine.node_count(trial.skin)
+            steps = math.ceil((trial.exposure.duration_s + after) / fine.deltat_s - 1e-9)
+            if nodes > MAX_NODES or steps > MAX_STEPS:
+                raise GridNotSettled(f"refining to DELTAX {fine.deltax_m:.3g} m and DELTAT {fine.deltat_s:.3g} s "
+                                     f"needs {nodes} nodes and {steps} steps, beyond the program's capacity "
+                                     f"({MAX_NODES} and {MAX_STEPS}), and the last change was "
+                                     f"{_shown(settlement.grid_change)}: loosen the tolerance, shorten the "
+                                     f"cooling (after_exposure_s) or give Grid(...)", settlement)
+            fine_res, _, fine_judged = attempt(fine, after)
+            change = _change(judged, fine_judged)
+            settlement.grid_change = change
+            settlement.steps[-1]["change"] = change
+            if change < auto_grid.tolerance:
                 break
-            refine = [d for d, e in ((0, space), (1, step)) if e >= tol / 2] or [0 if space >= step else 1]
-            levels = (levels[0] + (0 in refine), levels[1] + (1 in refine))
-            grid = _grid_at(auto_grid, trial, levels)
-            if len(refine) == 1:
-                # The grid refined in one dimension was run beside the last one.
-                base = beside[refine[0]]
-                base_res = beside_res[refine[0]]
-                beside, beside_res = {}, {}
-            else:
-                base_res, _, base = attempt(grid, after)
-                beside, beside_res = {}, {}
-        chosen = base_res
-        settlement.uncertainty = settlement.space_error + settlement.time_error  # type: ignore[operator]
+            levels = finer
+            res, judged = fine_res, fine_judged
+        grid = _grid_at(auto_grid, trial, levels)
+        chosen = res
     level = max(levels)
     settlement.grid = grid
     settlement.level = level

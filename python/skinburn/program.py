@@ -62,15 +62,16 @@ class DirectoryInUse(RuntimeError):
 def exclusive(directory: PathLike, what: str = "run") -> Iterator[Path]:
     """Holds this package's lock on ``directory`` (created if need be) while the block runs.
 
-    The lock is the kernel's ``flock`` on the directory itself: nothing is
-    written into it, and it goes with the process however that ends (a
-    kill included). A directory another holder has (a run, a study, in
+    The lock is the kernel's ``flock`` on the file ``.skinburn.lock`` in the
+    directory (the program itself locks the directory while it publishes
+    its results there, so the package takes a file of its own); it goes
+    with the process however that ends (a kill included). A directory another holder has (a run, a study, in
     this process or any other) raises :class:`DirectoryInUse` at once;
     ``what`` names the holder kind in the message ("run", "study").
     """
     d = Path(directory)
     d.mkdir(parents=True, exist_ok=True)
-    fd = os.open(d, os.O_RDONLY | getattr(os, "O_DIRECTORY", 0) | getattr(os, "O_CLOEXEC", 0))
+    fd = os.open(d / ".skinburn.lock", os.O_RDWR | os.O_CREAT | getattr(os, "O_CLOEXEC", 0), 0o666)
     try:
         try:
             fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)

@@ -91,9 +91,8 @@ class AutoGrid:
     The result judged is what the burn degree rests on, under the trial's
     kinetics: Omega at the depths of the burn criteria (the epidermis and
     dermis bases) wherever the degree is in doubt (Omega from 1 % of the
-    first-degree threshold to 100 times the highest), the depths that
-    Omega = 0.53 and Omega = 1 reach, and the time each criterion is first
-    met. The change is the largest |ln(new/old)| among them, about the
+    first-degree threshold to 100 times the highest), and the depths that
+    Omega = 0.53 and Omega = 1 reach. The change is the largest |ln(new/old)| among them, about the
     relative change; a threshold reached on one grid and not on the other
     is no agreement. Each refinement halves the step and puts twice as many
     spacings above the epidermis base ((2m - 1/2) instead of (m - 1/2)

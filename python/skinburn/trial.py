@@ -278,7 +278,11 @@ def _converted(holder: Any, name: str, current: Any, value: Any, key: str) -> An
         number = float(value)
     except ValueError:
         raise TypeError(f"{key} takes a number, not {value!r}") from None
-    if isinstance(current, int) or (current is None and re.search(r"\bint\b", written)):
+    # The field's annotation decides (a float field given 3 holds 3 and takes 0.6); only a field
+    # without one goes by the value it holds.
+    counted = bool(re.search(r"\bint\b", written)) and not re.search(r"\bfloat\b", written) if written \
+        else isinstance(current, int)
+    if counted:
         return whole(number, key)
     return number
 

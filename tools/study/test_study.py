@@ -436,7 +436,7 @@ class FailedRowsTest(unittest.TestCase):
         self.assertEqual(out.returncode, 0, out.stderr)
         self.assertIn("2 trials (1 run now, 0 already complete, 1 refused by the package), 1 failed", out.stdout)
         self.assertEqual([r["status"] for r in rows], ["0", "refused"])
-        self.assertRegex(rows[1]["error"], r"^refused by the package: the stand-off is 30 nozzle diameters")
+        self.assertRegex(rows[1]["error"], r"^refused by the package: (exposure.standoff_ratio: )?the stand-off is 30 nozzle diameters")
         self.assertEqual(rows[1]["burn"], "")
         again, rows_again = self.study("jet.json", {"grid": {"exposure.standoff_ratio": [4, 30]}})
         self.assertIn("(0 run now, 1 already complete, 1 refused by the package), 1 failed", again.stdout)

@@ -74,6 +74,22 @@ int UsageError(const std::string& problem) {
   return 2;
 }
 
+// The value of an option given as "NAME VALUE" or "NAME=VALUE" into `value`;
+// false when NAME stands last with no value after it.
+bool OptionValue(std::string_view arg, std::string_view name, int argc, char** argv, int& i, std::string& value) {
+  if (arg != name) {
+    value = std::string(arg.substr(name.size() + 1));
+    return true;
+  }
+  if (i + 1 >= argc) return false;
+  value = argv[++i];
+  return true;
+}
+
+bool Names(std::string_view arg, std::string_view name) {
+  return arg == name || (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=');
+}
+
 // Options up to the first argument that is not one; that argument is the
 // data directory. Later arguments are ignored, as they always were, except
 // one that looks like an option: the user meant it, and a run without it
@@ -100,36 +116,22 @@ int ParseOptions(int argc, char** argv, Options& options) {
       options.version = true;
     } else if (arg == "--help") {
       options.help = true;
-    } else if (arg == "--results" || arg.substr(0, 10) == "--results=") {
-      if (arg == "--results") {
-        if (i + 1 >= argc) return UsageError("--results needs a PREFIX");
-        options.prefix = argv[++i];
-      } else {
-        options.prefix = std::string(arg.substr(10));
+    } else if (Names(arg, "--results")) {
+      if (!OptionValue(arg, "--results", argc, argv, i, options.prefix) || options.prefix.empty()) {
+        return UsageError("--results needs a PREFIX");
       }
-      if (options.prefix.empty()) return UsageError("--results needs a PREFIX");
       options.results = true;
-    } else if (arg == "--threads" || arg.substr(0, 10) == "--threads=") {
+    } else if (Names(arg, "--threads")) {
       std::string count;
-      if (arg == "--threads") {
-        if (i + 1 >= argc) return UsageError(kThreadsRange);
-        count = argv[++i];
-      } else {
-        count = std::string(arg.substr(10));
-      }
+      if (!OptionValue(arg, "--threads", argc, argv, i, count)) return UsageError(kThreadsRange);
       const int n = ParseInt(count);
       if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos || n < 1 || n > 1024) {
         return UsageError(kThreadsRange);
       }
       options.threads = n;
-    } else if (arg == "--time-scheme" || arg.substr(0, 14) == "--time-scheme=") {
+    } else if (Names(arg, "--time-scheme")) {
       std::string name;
-      if (arg == "--time-scheme") {
-        if (i + 1 >= argc) return UsageError(kSchemeNames);
-        name = argv[++i];
-      } else {
-        name = std::string(arg.substr(14));
-      }
+      if (!OptionValue(arg, "--time-scheme", argc, argv, i, name)) return UsageError(kSchemeNames);
       if (name == "backward-euler") {
         options.scheme = TimeScheme::kBackwardEuler;
       } else if (name == "bdf2") {

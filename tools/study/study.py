@@ -27,6 +27,7 @@ import contextlib
 import csv
 import dataclasses
 import hashlib
+import io
 import itertools
 import json
 import math
@@ -47,8 +48,8 @@ sys.path.insert(0, str(PACKAGE))
 from skinburn.assess import assess  # noqa: E402
 from skinburn.datadir import DataDirectory  # noqa: E402
 from skinburn.kinetics import Kinetics, kinetics_preset  # noqa: E402
-from skinburn.program import Program  # noqa: E402
-from skinburn.results import Results  # noqa: E402
+from skinburn.program import DirectoryInUse, Program, exclusive  # noqa: E402
+from skinburn.results import NonFiniteHistory, Results, write_whole  # noqa: E402
 from skinburn.skin import Skin, skin_preset  # noqa: E402
 
 FORCED = ("BATCH", "TRIAL")
@@ -65,6 +66,7 @@ TRIAL_COLUMNS = ("status", "burn", "degree", "kinetics", "omega_epidermis_base",
 # Damage still growing by more than this (relative) over the last quarter of a run is reported.
 GROWTH_WARNING = 0.01
 NO_BURN = "no burn"
+NOT_JUDGED = "not judged"  # a history with no physical temperatures
 # The rule a data-directory case settles its time after the exposure by (the package's AutoCooling):
 # start from the template's time after the exposure (else the exposure's duration, at least 1 s) and
 # double it while the result still changes by more than ``tolerance`` over the last quarter of the run.
@@ -1018,12 +1020,12 @@ def program_cells(doc: dict) -> dict:
     """The program's own outcome: its outcome word, the true depths where its Omega = 1, its Omega."""
     outcome = doc.get("outcome") or ""
     depths = ";".join("%.1f" % (c["depth_m"] * 1e6) for c in doc.get("crossings") or [])
-    if outcome == "all-below" or (outcome == "burn-depth" and not depths):
-        depths = NO_BURN if outcome == "all-below" else "none"
-    elif outcome == "all-above":
-        depths = "beyond the model"
-    elif outcome in ("omega-at-node", "error"):
+    # The program judges "all below" and "all above" on its first and last
+    # nodes alone; a band inside that passes 1 still has its crossings.
+    if outcome in ("omega-at-node", "error"):
         depths = ""
+    elif not depths:
+        depths = {"all-below": NO_BURN, "all-above": "beyond the model"}.get(outcome, "none")
     om = doc.get("omega_at_output_node") or {}
     return {"program_outcome": outcome, "program_depth_um": depths,
             "program_omega": g(om.get("omega_unfloored"), 12) if om else ""}
@@ -1035,6 +1037,11 @@ def trial_cells(res: Results, skin: Optional[Skin], kinetics: Optional[Kinetics]
     try:
         hist = res.temperature_K
     except ValueError:
+        return cells
+    try:
+        res.require_finite()
+    except NonFiniteHistory as e:
+        cells.update({"burn": NOT_JUDGED, "error": f"NonFiniteHistory: {e}"})
         return cells
     node = res.output_node if res.outcome == "omega-at-node" and res.output_node > 0 else 1
     peak = float(hist[:, node - 1].max()) if hist.shape[0] else math.nan
@@ -1184,26 +1191,27 @@ def write_csv(path: str, study: str, shown: str, names: list, template: Any, des
     statuses = []
     failed = 0
     growing = 0
-    with open(path, "w", newline="") as f:
-        out = csv.DictWriter(f, fields, lineterminator="\n", extrasaction="ignore")
-        out.writeheader()
-        for number_, name in enumerate(names, 1):
-            row = summarize(study, name, shown, template, desc, number_)
-            statuses.append(row["status"])
-            failed += case_failed(os.path.join(study, name), row["status"] or None)
-            growing += bool(row.get("omega_growth_last_quarter")) and \
-                float(row["omega_growth_last_quarter"]) > GROWTH_WARNING
-            for _, column, cells in varied:
-                cell = cells[number_ - 1]
-                row[column] = "" if cell is None else word_of(cell)
-            out.writerow(dict(row, trial=number_))
+    text = io.StringIO(newline="")
+    out = csv.DictWriter(text, fields, lineterminator="\n", extrasaction="ignore")
+    out.writeheader()
+    for number_, name in enumerate(names, 1):
+        row = summarize(study, name, shown, template, desc, number_)
+        statuses.append(row["status"])
+        failed += case_failed(os.path.join(study, name), row["status"] or None) or row.get("burn") == NOT_JUDGED
+        growing += bool(row.get("omega_growth_last_quarter")) and \
+            float(row["omega_growth_last_quarter"]) > GROWTH_WARNING
+        for _, column, cells in varied:
+            cell = cells[number_ - 1]
+            row[column] = "" if cell is None else word_of(cell)
+        out.writerow(dict(row, trial=number_))
     meta = {"title": desc.title, "csv": os.path.basename(path), "template": template.kind,
             "varied": {column: key for key, column, _ in varied},
             "search": desc.search, "temperature_unit": desc.temperature_unit,
             "skin": shared_skin([os.path.join(study, name) for name in names])}
-    with open(os.path.splitext(path)[0] + ".json", "w") as f:
-        json.dump(meta, f, indent=1)
-        f.write("\n")
+    # Each file is written whole (a kill part-way leaves the last one); the
+    # CSV last, so that a CSV always has its study.json.
+    write_whole(os.path.splitext(path)[0] + ".json", (json.dumps(meta, indent=1) + "\n").encode("utf-8"))
+    write_whole(path, text.getvalue().encode("utf-8"))
     return failed, statuses.count(""), growing
 
 
@@ -1257,6 +1265,7 @@ def main(argv: list, executor: Optional[Executor] = None) -> int:
     p.add_argument("--force", action="store_true", help="run every case again")
     p.add_argument("--quiet", action="store_true", help="no progress display")
     args = p.parse_args(ours)
+    held = contextlib.ExitStack()  # the study directory's lock, from the first case made to the CSV
     try:
         skinburn = os.path.abspath(args.skinburn)
         if not os.access(skinburn, os.X_OK):
@@ -1267,6 +1276,7 @@ def main(argv: list, executor: Optional[Executor] = None) -> int:
             raise StudyError("--per-job must be at least 1")
         if (executor is not None or args.executor) and extra:
             raise StudyError("the words after -- go to GNU parallel, which an executor replaces")
+        held.enter_context(exclusive(args.study, "study"))
         names, pending = prepare(template, desc, args.study, args.force)
         refused = sum(trial_status(os.path.join(args.study, n)) == "refused" for n in names)
         done = len(names) - len(pending) - refused
@@ -1291,12 +1301,14 @@ def main(argv: list, executor: Optional[Executor] = None) -> int:
         csv_path = args.csv or os.path.join(args.study, "study.csv")
         failed, unfinished, growing = write_csv(csv_path, args.study, args.study.rstrip("/"), names, template,
                                                 desc)
-    except StudyError as e:
+    except (StudyError, DirectoryInUse) as e:
         print(f"study: {e}", file=sys.stderr)
         return 2
     except KeyboardInterrupt:
         print("\nstudy: interrupted; run it again to resume", file=sys.stderr)
         return 130
+    finally:
+        held.close()
     print(f"study: {len(names)} trials ({len(pending)} run now, {done} already complete"
           + (f", {refused} refused by the package" if refused else "") + f"), {failed} failed; {csv_path}")
     if growing:

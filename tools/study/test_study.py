@@ -461,6 +461,54 @@ class FailedRowsTest(unittest.TestCase):
         self.assertIn("(0 run now, 2 already complete), 1 failed", again.stdout)
 
 
+    def test_a_history_with_no_physical_temperatures_is_a_failed_row_and_the_csv_is_whole(self):
+        out, rows = self.study("fire.json", {"grid": {"exposure.flux_W_m2": [40e3, -1e8, 30e3]}})
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertIn("3 trials (3 run now, 0 already complete), 1 failed", out.stdout)
+        self.assertEqual([r["burn"] for r in rows], ["second-degree burn", "not judged", "second-degree burn"])
+        self.assertRegex(rows[1]["error"], r"^NonFiniteHistory: the temperature history falls to or below "
+                                           r"absolute zero")
+        # A study that fails while it writes its CSV leaves the last one whole; another study
+        # on the same directory is refused while the first holds it.
+        path = os.path.join(self.tmp, "st", "study.csv")
+        before = read(path)
+        real = study.summarize
+
+        def failing(*args):
+            if args[-1] == 2:
+                raise OSError(28, "No space left on device")
+            return real(*args)
+        cwd = os.getcwd()
+        os.chdir(self.tmp)
+        self.addCleanup(os.chdir, cwd)
+        try:
+            study.summarize = failing
+            with self.assertRaises(OSError):
+                study.main(["--quiet", "--skinburn", SKINBURN, "fire.json", "d.json", "st"])
+        finally:
+            study.summarize = real
+        self.assertEqual(read(path), before)
+        self.assertEqual([n for n in os.listdir(os.path.join(self.tmp, "st")) if n.endswith(".tmp")], [])
+        from skinburn.program import exclusive
+        with exclusive(os.path.join(self.tmp, "st"), "run"):
+            busy = subprocess.run([sys.executable, os.path.join(HERE, "study.py"), "--skinburn", SKINBURN,
+                                   "fire.json", "d.json", "st"], cwd=self.tmp, capture_output=True, text=True)
+        self.assertEqual(busy.returncode, 2)
+        self.assertRegex(busy.stderr, r"^study: st is in use by another study of skinburn")
+        self.assertEqual(read(path), before)
+
+    def test_the_programs_depths_of_a_band_inside_the_model(self):
+        # The program says "Omega<1 for all nodes." from its first and last nodes; a band
+        # inside that passes 1 keeps its crossings.
+        band = [{"depth_m": 40e-6}, {"depth_m": 90e-6}]
+        self.assertEqual(study.program_cells({"outcome": "all-below", "crossings": band})["program_depth_um"],
+                         "40.0;90.0")
+        self.assertEqual(study.program_cells({"outcome": "all-below", "crossings": []})["program_depth_um"],
+                         "no burn")
+        self.assertEqual(study.program_cells({"outcome": "all-above", "crossings": band[:1] * 2})
+                         ["program_depth_um"], "40.0;40.0")
+
+
 class SearchPerCaseTest(unittest.TestCase):
     """A search per case gives the package's thresholds; a second run runs nothing."""
 

@@ -11,7 +11,7 @@ Uses only the standard library.
 from __future__ import annotations
 
 from dataclasses import dataclass
-from typing import Optional
+from typing import Any, Optional
 
 #: Names of the keys and result columns (without their unit) as a reader knows them.
 NAMES = {
@@ -130,3 +130,81 @@ def quantity(column: str, depth_unit: str = "um", temperature_unit: Optional[str
             return Quantity(name, shown, source / scale)
         return Quantity(name, unit, factor)
     return Quantity(readable(column))
+
+
+def wrapped(text: str, width: int = 56) -> str:
+    """An axis label broken into lines of at most ``width`` characters (at spaces, the unit kept with
+    the word before it), so that a long one ("exposure time to a second-degree burn under Henriques
+    1947 (s)") is not cut at the figure's edge."""
+    import textwrap
+
+    lines = textwrap.wrap(text.replace(" (", "\u00a0("), width, break_long_words=False, break_on_hyphens=False)
+    return "\n".join(lines).replace("\u00a0(", " (") or text
+
+
+def label_every_contour(ax: Any, cs: Any, fmt: str = "%g", fontsize: float = 8, spacing_px: float = 180.0) -> None:
+    """Labels a contour set's lines so that a reader can name every stretch of every line.
+
+    Matplotlib's ``clabel`` gives each piece of line one label and leaves out
+    pieces too short for one along them; here every point of a line lies
+    within about ``spacing_px`` pixels of a label of its own level, a short
+    piece included (its value at its middle, on a white ground, along the
+    line)."""
+    import math
+
+    import numpy as np
+
+    texts = ax.clabel(cs, fontsize=fontsize, fmt=fmt)
+    placed = {}
+    for t in texts:
+        placed.setdefault(t.get_text(), []).append(ax.transData.transform(t.get_position()))
+    for value, pieces in zip(cs.levels, cs.allsegs):
+        word = fmt % value
+        mine = placed.setdefault(word, [])
+        for piece in pieces:
+            if len(piece) < 2:
+                continue
+            pixels = ax.transData.transform(piece)
+            steps = np.hypot(*np.diff(pixels, axis=0).T)
+            along = np.concatenate(([0.0], np.cumsum(steps)))
+            if along[-1] < 20.0:  # a speck
+                continue
+            # Labels of this level within reach; clabel cuts its line around each, so they lie off
+            # the piece by up to half a label's width.
+            ends = (along > min(30.0, along[-1] / 2 - 1)) & (along < along[-1] - min(30.0, along[-1] / 2 - 1))
+            for k in np.nonzero(ends)[0] if along[-1] >= 60.0 else [len(piece) // 2]:
+                here = pixels[k]
+                if mine and min(float(np.hypot(*(here - p))) for p in mine) < spacing_px:
+                    continue
+                a, b = pixels[max(k - 1, 0)], pixels[min(k + 1, len(piece) - 1)]
+                angle = math.degrees(math.atan2(b[1] - a[1], b[0] - a[0]))
+                angle = angle - 180.0 if angle > 90.0 else angle + 180.0 if angle < -90.0 else angle
+                x, y = piece[k]
+                ax.text(x, y, word, fontsize=fontsize, ha="center", va="center", rotation=angle,
+                        rotation_mode="anchor", zorder=5, bbox=dict(boxstyle="square,pad=0.1", fc="white",
+                                                                     ec="none"))
+                mine.append(here)
+
+
+def legend_below(ax: Any, notes: tuple = (), fontsize: Any = "small", inside: str = "") -> None:
+    """The axes' legend, and any ``notes`` (lines of text with no mark) after it, below the axes and
+    its x label, where no entry covers the data; the axes keep their size, and the figure, saved with
+    its bounding box drawn tight around everything (``bbox_inches="tight"``), grows to hold it.
+
+    Entries whose labels start with ``inside`` (the short "t = 0.1 s" of a set of profiles) stay in a
+    legend of their own in the axes' best corner."""
+    from matplotlib.lines import Line2D
+
+    handles, labels = ax.get_legend_handles_labels()
+    if inside and any(label.startswith(inside) for label in labels):
+        mine = [(h, label) for h, label in zip(handles, labels) if label.startswith(inside)]
+        ax.add_artist(ax.legend(*zip(*mine), fontsize=fontsize, loc="best"))
+        kept = [(h, label) for h, label in zip(handles, labels) if not label.startswith(inside)]
+        handles, labels = [h for h, _ in kept], [label for _, label in kept]
+    handles += [Line2D([], [], ls="none") for _ in notes]
+    labels += list(notes)
+    if not handles:
+        return
+    legend = ax.legend(handles, labels, loc="upper left", bbox_to_anchor=(0.0, -0.13), fontsize=fontsize,
+                       frameon=False, borderaxespad=0.0, handlelength=2.5)
+    legend.set_in_layout(False)  # the axes keep their size; the saved figure grows to hold it

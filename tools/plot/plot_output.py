@@ -55,6 +55,7 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from labels import legend_below  # noqa: E402
 from output_parser import Trial, parse_file  # noqa: E402
 
 MM = 1000.0          # m to mm
@@ -134,7 +135,8 @@ def _true_depths(trial: Trial) -> List[float]:
 
 def _save(fig, path: str) -> str:
     fig.tight_layout()
-    fig.savefig(path, dpi=DPI)
+    below = [ax.get_legend() for ax in fig.axes if ax.get_legend() is not None]  # the legends below the axes
+    fig.savefig(path, dpi=DPI, bbox_inches="tight", pad_inches=0.15, bbox_extra_artists=below)
     plt.close(fig)
     return path
 
@@ -195,7 +197,7 @@ def plot_profiles(trial: Trial, path: str, skin: Any = None) -> str:
     what = "temperature profile" if len(chosen) == 1 else "temperature profiles"
     ax.set_title(_title(trial, what))
     ax.grid(True, alpha=0.3)
-    ax.legend(fontsize="small")
+    legend_below(ax, inside="t = ")
     return _save(fig, path)
 
 
@@ -209,7 +211,7 @@ def plot_map(trial: Trial, path: str, skin: Any = None) -> str:
     for depth in _true_depths(trial):
         ax.axhline(depth * MM, color="cyan", ls="--", lw=1.5, label=_omega_label(depth))
     mark_bases(ax, skin if skin is not None else skin_of(), MM, "mm", max(depths), across=True)
-    ax.legend(fontsize="small", loc="lower right")
+    legend_below(ax)
     ax.invert_yaxis()  # the exposed face on top
     ax.set_xlabel("Time (s)")
     ax.set_ylabel("Depth (mm)")
@@ -316,11 +318,14 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
     import numpy as np
 
     _package()
+    from skinburn.assess import cooling_growth
     from skinburn.kinetics import Kinetics, damage_integral
     from skinburn.results import Results
+    from skinburn.trial import AutoCooling
 
     with open(prefix + ".json", encoding="utf-8") as stream:
         res = Results(json.load(stream), prefix)
+    res.require_finite()  # NonFiniteHistory (a ValueError) names the first value no temperature can be
     case = case_file(prefix)
     # The run's material is the skin's only for a study case on a trial (its results in run/), judged at
     # that case's own skin; a data directory keeps its own material whatever skin gives the depths.
@@ -349,8 +354,17 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
     if not crossings and judged and node_omega.size and np.all(np.isfinite(node_omega)):
         reached = ("Omega ≥ 1 at every node (%s)" if node_omega.min() >= 1.0 else "Omega reaches 1 nowhere (%s)") \
             % model
+    # A depth drawn while the damage still grows is the depth at the run's end, not the burn's: say so
+    # on the line and in a note (the measure and the tolerance AutoCooling settles the cooling by).
+    growth = cooling_growth(res, skin, kinetics if kinetics is not None else res.program_kinetics)
+    growing = not growth <= AutoCooling().tolerance
+    notes = ((reached,) if reached else ()) + ((
+        "The damage still grew at the run's end (a change of %.2g over its last quarter, above %g): the burn "
+        "goes deeper once it stops;\nlengthen the time after the exposure" % (growth, AutoCooling().tolerance),)
+        if growing else ())
     title = (case or {}).get("title") or os.path.basename(prefix)
-    label = lambda d: "Omega = 1 at %.4g %s (%s)" % (d * scale, dname, model)  # noqa: E731
+    label = lambda d: "Omega = 1 at %.4g %s (%s)%s" % (  # noqa: E731
+        d * scale, dname, model, ", at the run's end, still growing" if growing else "")
 
     def note(ax: Any, text: str) -> None:
         ax.text(0.02, 0.97, text, transform=ax.transAxes, va="top", fontsize="small",
@@ -379,13 +393,11 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
     for d in crossings:
         ax.axvline(d * scale, color="black", ls=":", lw=1.5, label=label(d))
     mark_bases(ax, skin, scale, dname, float(res.depth_m[-1]), across=False, material_is_its=own_material)
-    if reached:
-        note(ax, reached)
     ax.set_xlabel("Depth (%s)" % dname)
     ax.set_ylabel("Temperature (%s)" % tname)
     ax.set_title("%s: temperature profiles" % title, fontsize=10)
     ax.grid(True, alpha=0.3)
-    ax.legend(fontsize="small")
+    legend_below(ax, notes, inside="t = ")
     figures["profiles"] = fig
 
     fig, ax = plt.subplots(figsize=SIZE)
@@ -396,9 +408,7 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
     for d in crossings:
         ax.axhline(d * scale, color="cyan", ls="--", lw=1.5, label=label(d))
     mark_bases(ax, skin, scale, dname, float(res.depth_m[-1]), across=True, material_is_its=own_material)
-    ax.legend(fontsize="small", loc="lower right")
-    if reached:
-        note(ax, reached)
+    legend_below(ax, notes)
     ax.invert_yaxis()
     ax.set_xlabel("Time (s)")
     ax.set_ylabel("Depth (%s)" % dname)

@@ -41,7 +41,7 @@ from dataclasses import dataclass
 from typing import Any, Dict, List, Optional, Tuple
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from labels import Quantity, quantity  # noqa: E402
+from labels import Quantity, label_every_contour, quantity, wrapped  # noqa: E402
 
 NO_BURN = "no burn"
 FIXED = {"trial", "status", "burn", "degree", "kinetics", "omega_epidermis_base", "omega_dermis_base",
@@ -238,10 +238,18 @@ def line_figure(rows: List[Dict[str, str]], x: str, y: str, title: str, depth_un
             plain_log_ticks(ax)
         else:
             print("plot_study: --stoll needs a flux along the axis; not drawn", file=sys.stderr)
+    if ycol.startswith("depth_omega_") and "burn" in fields:
+        # A depth while the damage still grew is the depth at the run's end, not the burn's: ringed.
+        still = [r for r in rows if r["status"] == "0" and r["burn"] == "no verdict" and
+                 number_or_none(r.get(ycol, "")) is not None and r[x] in place]
+        if still:
+            ax.plot([place[r[x]] for r in still], [yq.value(float(r[ycol])) for r in still], ls="none",
+                    marker="o", ms=11, mfc="none", mec="black", zorder=4,
+                    label="no verdict: still growing at the run's end\n(the depth then; the burn goes deeper)")
     if not numeric:
         ax.set_xticks(range(len(words)), words)
-    ax.set_xlabel(xq.label)
-    ax.set_ylabel(ylabel)
+    ax.set_xlabel(wrapped(xq.label, 80))
+    ax.set_ylabel(wrapped(ylabel))
     ax.set_title(title, fontsize=10)
     ax.grid(True, which="both" if stoll else "major", alpha=0.3)
     if ax.get_legend_handles_labels()[0]:
@@ -399,7 +407,7 @@ def degree_map(rows: List[Dict[str, str]], x: str, yk: str, title: str, depth_un
                  all(abs(t - b) > 0.2 * (np.nanmax(values) - np.nanmin(values)) / 8 for b in levels)]
         if ticks:
             cs = ax.contour(fx, fy, values, levels=ticks, colors="black", linewidths=0.8)
-            ax.clabel(cs, fontsize=8, fmt="%g")
+            label_every_contour(ax, cs)
         label = quantity_label(zcol, zq, [dict(r, kinetics="") for r in rows])  # the legend names the kinetics
         handles.append(plt.Line2D([], [], color="black", lw=0.8, label=label))
     cx, cy = np.meshgrid(gx, gy)
@@ -407,8 +415,8 @@ def degree_map(rows: List[Dict[str, str]], x: str, yk: str, title: str, depth_un
     handles.append(plt.Line2D([], [], ls="none", marker="o", ms=2.5, color="black", label="a case run"))
     ax.set_xlim(gx[0], gx[-1])
     ax.set_ylim(gy[0], gy[-1])
-    ax.set_xlabel(xq.label)
-    ax.set_ylabel(yq.label)
+    ax.set_xlabel(wrapped(xq.label, 80))
+    ax.set_ylabel(wrapped(yq.label))
     ax.set_title(title, fontsize=10)
     judged = [f"under {kinetics_phrase(names[0])}"] if names else []
     if bases is not None and bases.skin and not search:

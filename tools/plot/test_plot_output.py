@@ -205,6 +205,11 @@ SKINBURN = os.environ.get("SKINBURN", os.path.join(HERE, "..", "..", "build", "d
 
 
 @unittest.skipUnless(os.access(SKINBURN, os.X_OK), "no skinburn binary")
+def legend_texts(fig):
+    """The entries of the legend below a figure's axes."""
+    return [t.get_text() for t in fig.axes[0].get_legend().get_texts()]
+
+
 class ResultsRenderTest(unittest.TestCase):
     """Figures from the full-precision history of --results."""
 
@@ -297,11 +302,19 @@ class ResultsRenderTest(unittest.TestCase):
         (ws,), notes, _ = marks(results_figures(self.prefix, "um", "K", sb.WEAVER_STOLL_1969))
         self.assertAlmostEqual(ws[0], depth * 1e6, places=6)
         self.assertGreater(ws[0] - program[0], 10)
-        self.assertEqual(ws[1], "Omega = 1 at %.4g µm (Weaver-Stoll 1969)" % (depth * 1e6))
+        # The example's 0.1 s ends while the damage still grows: the depth drawn is the one at the
+        # run's end, and the line and a note say so.
+        self.assertEqual(ws[1], "Omega = 1 at %.4g µm (Weaver-Stoll 1969), at the run's end, still growing"
+                         % (depth * 1e6))
         self.assertEqual(notes, ["Omega at node 1 = %.6g (Weaver-Stoll 1969)" % omega])
+        figures = results_figures(self.prefix, "um", "K", sb.WEAVER_STOLL_1969)
+        for kind in ("profiles", "map"):
+            self.assertRegex(legend_texts(figures[kind])[-1], r"^The damage still grew at the run's end \(a "
+                             r"change of \S+ over its last quarter, above 0.01\): the burn goes deeper")
+        marks(figures)
         # A kinetics under which Omega reaches 1 nowhere says so instead of drawing nothing.
         figures = results_figures(self.prefix, "um", "K", sb.Kinetics.arrhenius(1.0, 1e6, 8.314, name="cold"))
-        self.assertIn("Omega reaches 1 nowhere (cold)", [t.get_text() for t in figures["profiles"].axes[0].texts])
+        self.assertEqual(legend_texts(figures["profiles"])[-1], "Omega reaches 1 nowhere (cold)")
         self.assertEqual(marks(figures)[0], [])
         # A study case: its case.json gives the title and the kinetics its row was judged under.
         case = os.path.join(self.tmp, "st", "t002")
@@ -327,8 +340,23 @@ class ResultsRenderTest(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stderr)
         written = run.stdout.split()
         self.assertEqual([os.path.basename(p) for p in written], ["r-history.png", "r-profiles.png", "r-map.png"])
-        for path in written:
-            self.assertEqual(png_size(path), (800, 500))
+        for path in written:  # the axes at their default size; the legend below adds to the height
+            width, height = png_size(path)
+            self.assertTrue(760 <= width <= 900 and 460 <= height <= 700, (path, width, height))
+        # A history with no physical temperatures is named, with status 1, and nothing is drawn.
+        sys.path.insert(0, os.path.join(HERE, "..", "..", "python"))
+        import skinburn as sb
+        # An inner face that draws 3 MW/m² out of the skin: the program runs it as any other run.
+        sb.DataDirectory(os.path.join(self.tmp, "a")).edited({"RBC": "FLUX", "right_bc": 3e6},
+                                                             os.path.join(self.tmp, "b"))
+        subprocess.run([SKINBURN, "--results", "bad", "b/"], cwd=self.tmp, stdin=subprocess.DEVNULL,
+                       capture_output=True, check=True)
+        bad = os.path.join(self.tmp, "bad")
+        run = subprocess.run([sys.executable, os.path.join(HERE, "plot_output.py"), "--results", bad,
+                              "-o", os.path.join(self.tmp, "badplots")], capture_output=True, text=True, timeout=300)
+        self.assertEqual((run.returncode, run.stdout), (1, ""))
+        self.assertRegex(run.stderr, r"^plot_output: \S+bad: the temperature history falls to or below absolute zero: \S+ K at step ")
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "badplots")))
 
 
 if __name__ == "__main__":

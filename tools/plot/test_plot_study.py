@@ -255,6 +255,45 @@ class FigureTest(unittest.TestCase):
         import matplotlib.pyplot as plt
         plt.close("all")
 
+    def test_every_label_lies_inside_the_figure_and_every_contour_is_named_along_it(self):
+        import matplotlib.pyplot as plt
+        import numpy as np
+        from labels import label_every_contour
+
+        # The search study of the README's flash fire under Henriques: a long y label and a unit.
+        long = SEARCH.replace(",W,", ",Henriques 1947,")
+        for stoll in (False, True):
+            fig, _ = line_figure(rows(long), "exposure.flux_W_m2", "threshold", "T", "um", "K", stoll)
+            fig.canvas.draw()
+            shown = fig.bbox
+            for text in (fig.axes[0].yaxis.label, fig.axes[0].xaxis.label):
+                box = text.get_window_extent()
+                self.assertTrue(box.y0 >= 0 and box.y1 <= shown.y1 and box.x0 >= 0 and box.x1 <= shown.x1,
+                                (text.get_text(), box, shown))
+            self.assertIn("(s)", fig.axes[0].get_ylabel())
+            plt.close(fig)
+        # A contour line across a wide axes is named every 180 px along it, not once.
+        fig, ax = plt.subplots(figsize=(9, 5), dpi=100)
+        x, y = np.linspace(0, 10, 200), np.linspace(0, 1, 50)
+        cs = ax.contour(x, y, np.meshgrid(x, y)[1] + 0.05 * np.sin(np.meshgrid(x, y)[0]), levels=[0.5])
+        label_every_contour(ax, cs)
+        fig.canvas.draw()
+        named = [ax.transData.transform(t.get_position()) for t in ax.texts if t.get_text() == "0.5"]
+        piece = ax.transData.transform(cs.allsegs[0][0])
+        self.assertGreaterEqual(len(named), 3)
+        gaps = [min(np.hypot(*(p - n)) for n in named) for p in piece]
+        self.assertLess(max(gaps), 200.0)
+        plt.close(fig)
+
+    def test_a_depth_while_the_damage_still_grew_is_ringed(self):
+        growing = CSV.replace("4,1000,4,0,second-degree burn,2,", "4,1000,4,0,no verdict,,")
+        fig, _ = line_figure(rows(growing), "exposure.gas_temperature_K", "depth", "T", "um", "K", False)
+        ringed = [l for l in fig.axes[0].get_lines() if l.get_label().startswith("no verdict: still growing")]
+        self.assertEqual([list(l.get_xdata()) for l in ringed], [[1000.0]])
+        self.assertEqual(list(ringed[0].get_ydata()), [114.1])
+        import matplotlib.pyplot as plt
+        plt.close("all")
+
     def test_degree_map(self):
         one_failed = GRID.replace("\n14,1000,8,0,0,W,61.2,55.5\n", "\n14,1000,8,1,,,,\n")
         self.assertNotEqual(one_failed, GRID)

@@ -36,16 +36,18 @@ from .kinetics import (HENRIQUES_1947, KINETICS, PROGRAM_DEFAULT, PROGRAM_OMEGA_
 from .program import CheckReport, DirectoryInUse, InputError, Program, ProgramError
 from .results import NonFiniteHistory, Results
 from .run import CoolingNotSettled, GridNotSettled, NotSettled, RunOnRecord, Settlement, run, run_on, settle
-from .search import BracketError, SearchFailure, SearchResult, SearchJob, StillGrowing, search, search_many
+from .search import (BracketError, ExecutorShutDown, RootNotSettled, SearchFailure, SearchJob, SearchResult,
+                     StillGrowing, search, search_many)
 from .skin import SKINS, TORVI_DALE_1994, UNIFORM_DERMIS, Layer, Skin, skin_preset
 from .spread import SpreadRow, search_spread, spread, spread_table
-from .tables import RunOn
-from .trial import AutoCooling, AutoGrid, Grid, Trial, trial_from_dict, write_trial
-from .units import Temperature, celsius, kelvin
+from .tables import BeyondCapacity, PhaseRefused, RunOn
+from .trial import AutoCooling, AutoGrid, Grid, Trial, UnknownKey, trial_from_dict, write_trial
+from .units import SkinburnError, Temperature, celsius, kelvin
 
 __version__ = "1.0.0"
 
 __all__ = [
+    "SkinburnError", "BeyondCapacity", "ExecutorShutDown", "PhaseRefused", "RootNotSettled", "UnknownKey",
     "AIR_1ATM", "AirbagJet", "CoolingNotSettled", "GridNotSettled", "NotSettled", "Assessment", "AutoCooling", "AutoGrid", "BelowTheModel", "BracketError", "CRITERIA", "CheckReport",
     "Convection", "Criterion", "DataDirectory", "DirectoryChanged", "DirectoryInUse", "GasTable", "Grid", "HENRIQUES_1947",
     "HeatFlux", "HeldTemperature", "InitialProfile", "InnerConvection", "InputError", "Insulated", "KINETICS",

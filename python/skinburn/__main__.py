@@ -33,10 +33,10 @@ from .skin import SKINS, Skin, skin_preset
 from .spread import search_spread, spread, spread_table
 from .tables import RunOn
 from .trial import Trial, trial_from_dict
-from .units import temperature_word
+from .units import SkinburnError, temperature_word
 
 
-class UsageError(Exception):
+class UsageError(SkinburnError):
     """A wrong command line (exit status 2)."""
 
 
@@ -331,6 +331,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except (UsageError, FileNotFoundError, KeyError, ValueError, TypeError, AttributeError) as exc:
         print(f"skinburn: {exc}", file=sys.stderr)
         return 2
+    except SkinburnError as exc:  # a grid or cooling that did not settle, a directory in use, ...: named
+        print(f"skinburn: {type(exc).__name__}: {exc}", file=sys.stderr)
+        return 1
 
 
 if __name__ == "__main__":

@@ -37,6 +37,7 @@ from .kinetics import Kinetics, damage_integral
 from .results import Results, depth_weights, require_finite
 from .skin import Skin
 from .trial import AutoCooling
+from .units import SkinburnError
 
 
 # Omega below this share of the first-degree threshold is too small to judge a grid or a cooling time by;
@@ -53,7 +54,7 @@ GROWTH_TOLERANCE = 0.01
 _ORDINALS = {1: "first", 2: "second", 3: "third"}
 
 
-class BelowTheModel(ValueError):
+class BelowTheModel(SkinburnError, ValueError):
     """Neither criterion depth (the epidermis base, the dermis base) lies inside the model: no degree,
     not even "no burn", can be judged. ``model_depth_m`` is the model's depth, (nodes - 1) * DELTAX (m);
     ``epidermis_base_m`` and ``dermis_base_m`` the criterion depths asked for (m)."""

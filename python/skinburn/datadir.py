@@ -45,6 +45,7 @@ from typing import Any, Iterator, Optional, Sequence, Union
 
 from .program import CheckReport, Program
 from .results import write_whole  # noqa: F401 (also found here)
+from .units import SkinburnError
 
 PathLike = Union[str, os.PathLike]
 
@@ -65,7 +66,7 @@ _CHECK_ATTEMPTS = 3
 Edit = tuple[str, int, int, str]
 
 
-class DirectoryChanged(RuntimeError):
+class DirectoryChanged(SkinburnError, RuntimeError):
     """An input file is not what the program read when the report was made: no offset of it can be trusted.
 
     ``file`` is the file's path and ``word`` says which change met it.

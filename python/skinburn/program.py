@@ -20,13 +20,15 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import Any, Iterator, Optional, Union
 
+from .units import SkinburnError
+
 #: The program's own limit on the data-directory argument (README).
 MAX_ARGUMENT = 63
 
 PathLike = Union[str, os.PathLike]
 
 
-class ProgramError(RuntimeError):
+class ProgramError(SkinburnError, RuntimeError):
     """skinburn stopped with an error, or could not be run.
 
     ``status`` is its exit status and ``message`` the message it stopped
@@ -49,7 +51,7 @@ class InputError(ProgramError):
     """The data directory would not start a run (``--check`` says why)."""
 
 
-class DirectoryInUse(RuntimeError):
+class DirectoryInUse(SkinburnError, RuntimeError):
     """Another run or study of this package holds the directory (:func:`exclusive`); ``directory`` is it."""
 
     def __init__(self, directory: Path, what: str) -> None:

@@ -30,6 +30,7 @@ import numpy.typing as npt
 from .criteria import CRITERIA
 from .kinetics import Kinetics, damage_integral, time_to_reach
 from .program import CheckReport
+from .units import SkinburnError
 
 PathLike = Union[str, os.PathLike]
 
@@ -38,7 +39,7 @@ PathLike = Union[str, os.PathLike]
 _ROWS_PER_CHECK = 4096
 
 
-class NonFiniteHistory(ValueError):
+class NonFiniteHistory(SkinburnError, ValueError):
     """A temperature history holds NaN, infinity or a temperature at or below absolute zero (0 K):
     no burn can be judged from it.
 

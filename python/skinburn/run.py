@@ -30,6 +30,7 @@ from .results import Results
 from .skin import Skin
 from .tables import PhaseRefused, RunOn, phase_edits
 from .trial import MAX_NODES, MAX_STEPS, AutoCooling, AutoGrid, Grid, Trial, layout, write_trial
+from .units import SkinburnError
 
 PathLike = Union[str, os.PathLike]
 ProgramLike = Optional[Union[Program, PathLike]]
@@ -56,7 +57,7 @@ class Settlement:
     levels: tuple[int, int] = (0, 0)
 
 
-class NotSettled(RuntimeError):
+class NotSettled(SkinburnError, RuntimeError):
     """An automatic grid or cooling time could not be settled within the program's capacity.
 
     The message says what did not settle, how far it got and what to change;

@@ -52,7 +52,7 @@ from .run import run, run_on, settle
 from .skin import Skin
 from .tables import RunOn, phase_edits
 from .trial import AutoCooling, AutoGrid, Grid, Trial, trial_from_dict
-from .units import Temperature, celsius, kelvin
+from .units import SkinburnError, Temperature, celsius, kelvin
 
 PathLike = Union[str, os.PathLike]
 Vary = Union[str, Callable[[float], Trial]]
@@ -62,7 +62,7 @@ Vary = Union[str, Callable[[float], Trial]]
 REFUSED_NOTE = "the search's arguments were refused before any run"
 
 
-class BracketError(ValueError):
+class BracketError(SkinburnError, ValueError):
     """The two ends of the range do not lie on opposite sides of the threshold.
 
     ``ends`` holds ``(x, ln(Omega/threshold))`` for both ends.
@@ -326,7 +326,15 @@ def _bracketed_root(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
 _MAX_SETTLINGS = 5
 
 
-class StillGrowing(ValueError):
+class RootNotSettled(SkinburnError, RuntimeError):
+    """The grid, or the time carried on past the run, kept changing the root it was settled at."""
+
+
+class ExecutorShutDown(SkinburnError, RuntimeError):
+    """The executor given to :func:`search_many` was shut down and took no search."""
+
+
+class StillGrowing(SkinburnError, ValueError):
     """The damage was still growing at the end of the run at a search's root, and the search could
     not run on (a fixed cooling time, or a phase the data directory's face cannot take):
     ``growth`` is :func:`skinburn.assess.cooling_growth` there (about the relative growth over the
@@ -392,8 +400,9 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
         ev.points, ev.recent = [], []
         root, unburnt, burnt = _rebracketed_root(ev, name, degree, root, lo, hi, tol, rtol, maxiter)
     else:
-        raise RuntimeError(f"the grid and cooling time did not settle at the root within {_MAX_SETTLINGS} "
-                           f"settlings (last root {name} = {root:g})")
+        raise RootNotSettled(f"the grid and cooling time did not settle at the root within {_MAX_SETTLINGS} "
+                             f"settlings (last root {name} = {root:g}): give the trial a Grid(...) and "
+                             f"after_exposure_s, or loosen AutoGrid's tolerance")
     return _result(ev, name, degree, root, unburnt, burnt, tol, rtol,
                    (grid.deltax_m, grid.deltat_s, float(after)), labels)  # type: ignore[union-attr,arg-type]
 
@@ -446,8 +455,9 @@ def _grown_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: float
         ev.points, ev.recent = [], []
         root, unburnt, burnt = _rebracketed_root(ev, name, degree, root, lo, hi, tol, rtol, maxiter)
     else:
-        raise RuntimeError(f"the time carried on past the run did not settle at the root within "
-                           f"{_MAX_SETTLINGS} settlings (last root {name} = {root:g})")
+        raise RootNotSettled(f"the time carried on past the run did not settle at the root within "
+                             f"{_MAX_SETTLINGS} settlings (last root {name} = {root:g}): lengthen the data "
+                             f"directory's run (TIMESTEPS) or loosen AutoCooling's tolerance")
     if not isinstance(ev.base, Trial):
         grid_info = (None, None, after_s)
     return _result(ev, name, degree, root, unburnt, burnt, tol, rtol, grid_info, labels)
@@ -563,7 +573,7 @@ def search_many(searches: Sequence[SearchJob], processes: Optional[int] = None,
     of stopping the others; so does a search whose task did not come back
     (its worker killed or lost, the task refused): ``kind`` is the
     executor's exception (``BrokenProcessPool``, ``KilledWorker``, ...).
-    An executor already shut down raises :class:`RuntimeError` and runs
+    An executor already shut down raises :class:`ExecutorShutDown` (a ``RuntimeError``) and runs
     nothing.
     """
     path = str(Program.find(program).path)
@@ -590,7 +600,7 @@ def _search_with(executor: Executor, searches: Sequence[SearchJob],
     except RuntimeError as exc:  # shut down (or shutting down): nothing may be left running half-way
         for f in futures:
             f.cancel()
-        raise RuntimeError(f"the executor took no searches ({exc}): it is shut down") from exc
+        raise ExecutorShutDown(f"the executor took no searches ({exc}): it is shut down") from exc
     except BaseException:
         for f in futures:
             f.cancel()

@@ -21,7 +21,7 @@ from .checks import non_negative, positive
 from .datadir import DataDirectory, value_word
 from .program import Program
 from .trial import MAX_STEPS
-from .units import Temperature, kelvin, require_temperature
+from .units import SkinburnError, Temperature, kelvin, require_temperature
 
 
 def r12(x: float) -> float:
@@ -191,8 +191,8 @@ def lengthen(directory: str, program: Program, run_end_s: float) -> int:
     deltat = float(d.report.value("DELTAT"))
     steps = max(1, math.ceil(run_end_s / deltat - 1e-9))
     if steps > MAX_STEPS:
-        raise RuntimeError(f"{run_end_s:g} s needs {steps} steps of {deltat:g} s, beyond the program's "
-                           f"{MAX_STEPS}")
+        raise BeyondCapacity(f"{run_end_s:g} s needs {steps} steps of {deltat:g} s, beyond the program's "
+                             f"{MAX_STEPS}")
     raw = []
     for name in time_lists(d.report):
         lst = pair_list(d.report, name)
@@ -293,7 +293,11 @@ class RunOn:
         return "the face insulated"
 
 
-class PhaseRefused(ValueError):
+class BeyondCapacity(SkinburnError, RuntimeError):
+    """A run carried to a longer end would need more steps than the program holds (``MAX_STEPS``)."""
+
+
+class PhaseRefused(SkinburnError, ValueError):
     """A :class:`RunOn` the data directory's face cannot take (insulating a ``TEMPERATURE`` face, say)."""
 
 
@@ -308,7 +312,7 @@ def phase_edits(d: DataDirectory, phase: RunOn, after_s: float) -> dict[str, byt
     (``CONVECTION``, ``FLUX``) and half a step after it for one read at its
     end (``TEMPERATURE``), so every step of the run as given sees what it
     saw and every later step the phase. Raises :class:`PhaseRefused` for a
-    phase the face cannot take, RuntimeError beyond the program's capacity.
+    phase the face cannot take, :class:`BeyondCapacity` beyond the program's capacity.
     """
     positive(after_s, "after_s", "s")
     report = d.report
@@ -316,8 +320,8 @@ def phase_edits(d: DataDirectory, phase: RunOn, after_s: float) -> dict[str, byt
     end = int(report.value("TIMESTEPS")) * deltat
     steps = int(report.value("TIMESTEPS")) + max(1, math.ceil(after_s / deltat - 1e-9))
     if steps > MAX_STEPS:
-        raise RuntimeError(f"{after_s:g} s more needs {steps} steps of {deltat:g} s, beyond the program's "
-                           f"{MAX_STEPS}")
+        raise BeyondCapacity(f"{after_s:g} s more needs {steps} steps of {deltat:g} s, beyond the program's "
+                             f"{MAX_STEPS}")
     lists: dict[str, PairList] = {}
 
     def get(name: str) -> PairList:

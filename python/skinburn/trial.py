@@ -35,7 +35,7 @@ from .exposure import (AIR_1ATM, AirbagJet, Convection, Exposure, GasTable, Heat
                        staircase_pairs, step_values, table_pairs)
 from .kinetics import PROGRAM_DEFAULT, Kinetics, kinetics_preset
 from .skin import Skin, skin_preset
-from .units import Temperature, kelvin, temperature_word
+from .units import SkinburnError, Temperature, kelvin, temperature_word
 
 #: skinburn's capacity (docs/data-files.md, entries 17 and 20).
 MAX_NODES = 30000
@@ -211,7 +211,7 @@ class Trial:
 
 # --- Keys: the dotted names of a trial's values ------------------------------------
 
-class UnknownKey(AttributeError):
+class UnknownKey(SkinburnError, AttributeError):
     """A dotted key that names no value of a trial; the message names the fields that exist there."""
 
 

@@ -6,7 +6,8 @@ temperature takes a :class:`Temperature`, made with :func:`kelvin` or
 never taken for kelvin or the other way round.
 
 Holds :class:`Temperature`, :func:`kelvin`, :func:`celsius` and the check
-:func:`require_temperature`. Uses NumPy only: the lowest module of the package.
+:func:`require_temperature`, and :class:`SkinburnError`, the root of every
+error the package names. Uses NumPy only: the lowest module of the package.
 """
 from __future__ import annotations
 
@@ -20,6 +21,15 @@ import numpy.typing as npt
 ZERO_CELSIUS_K = 273.15
 
 ArrayLike = Union[float, "npt.ArrayLike"]
+
+
+class SkinburnError(Exception):
+    """The root of every error this package names (``except skinburn.SkinburnError`` catches them all).
+
+    Each named error also stands under the built-in class it was before
+    (a :class:`NotSettled` is still a ``RuntimeError``, a
+    :class:`NonFiniteHistory` a ``ValueError``), so code that caught those
+    keeps working."""
 
 
 @dataclass(frozen=True, eq=False)

@@ -44,6 +44,15 @@ def test_assess_errors_and_their_status(program, examples):
     assert cli(program, "assess", "--skin", "uniform").returncode == 2
 
 
+def test_a_trial_that_does_not_settle_is_one_named_line_not_a_traceback(program, tmp_path):
+    out = cli(program, "template", "flash-fire")
+    (tmp_path / "t.json").write_text(out.stdout)
+    out = cli(program, "assess", "--trial", tmp_path / "t.json", "--set", "grid.max_refinements=0")
+    assert out.returncode == 1
+    assert out.stderr.startswith("skinburn: GridNotSettled: the grid did not settle within 0 refinements")
+    assert "Traceback" not in out.stderr and out.stderr.count("\n") == 1
+
+
 def test_template_then_search_side_by_side(program, tmp_path):
     out = cli(program, "template", "hot-liquid")
     assert out.returncode == 0

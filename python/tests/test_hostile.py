@@ -3,6 +3,7 @@ refused search arguments, a directory changed mid-search, two runs on one direct
 directories, file modes and a $SKINBURN that names nothing."""
 from __future__ import annotations
 
+import importlib
 import math
 import os
 import subprocess
@@ -167,3 +168,34 @@ def test_a_skinburn_variable_naming_nothing_is_an_error(program, monkeypatch, tm
     done = subprocess.run([sys.executable, "-m", "skinburn", "assess", str(examples / "airbag-jet"), "--skin",
                            "uniform"], capture_output=True, text=True, env=env, timeout=60)
     assert done.returncode == 2 and "$SKINBURN names" in done.stderr and "is a directory" in done.stderr
+
+
+# --- One root for the package's errors -------------------------------------------------------
+
+def test_every_error_the_package_names_stands_under_one_root():
+    import ast
+    import inspect
+
+    import skinburn
+
+    package = Path(skinburn.__file__).parent
+    named = {}
+    for path in package.glob("*.py"):
+        tree = ast.parse(path.read_text(encoding="utf-8"))
+        for node in ast.walk(tree):
+            # No bare RuntimeError: what did not work has a name the caller can catch.
+            if isinstance(node, ast.Raise) and isinstance(node.exc, ast.Call) and \
+                    getattr(node.exc.func, "id", "") == "RuntimeError":
+                raise AssertionError(f"{path.name}:{node.lineno} raises a bare RuntimeError")
+            if isinstance(node, ast.ClassDef) and any(getattr(b, "id", "").endswith(("Error", "Exception"))
+                                                      or getattr(b, "id", "") in named for b in node.bases):
+                named[node.name] = path.stem
+    assert len(named) >= 15
+    for name, module in named.items():
+        cls = getattr(importlib.import_module(f"skinburn.{module}"), name)
+        assert issubclass(cls, skinburn.SkinburnError), name
+        if module != "__main__":
+            assert getattr(skinburn, name, None) is cls, f"skinburn.{name} is not exported"
+    # The built-in class each stood under before stays (callers that caught it keep working).
+    assert issubclass(skinburn.NotSettled, RuntimeError) and issubclass(skinburn.NonFiniteHistory, ValueError)
+    assert inspect.isclass(skinburn.SkinburnError)

@@ -459,6 +459,84 @@ def _changes(old: _Judged, new: _Judged) -> dict[str, float]:
     return changes
 
 
+#: Below these a depth (m) or a time (s) is judged against them instead of itself: a burn a micrometre deep
+#: or a criterion met in the first millisecond needs no finer grid to be told apart from none.
+_DEPTH_FLOOR_M = 1e-6
+_TIME_FLOOR_S = 1e-3
+
+
+def _richardson(base: _Judged, finer: _Judged, order: int, ratio: float) -> dict[str, float]:
+    """The error of each answer of ``base`` estimated from one refinement of one dimension.
+
+    ``finer`` is the result on the grid refined by ``ratio`` (> 1) in that
+    dimension, where the method is of ``order``: the error of ``base`` is
+    about |finer - base| r^p / (r^p - 1) (Richardson). Keys ``depth 0.53``,
+    ``depth 1`` (m), ``time 1`` ... ``time 3`` (s: when each degree's
+    criterion is met) and ``omega 1``, ``omega 2`` (of ln Omega at the
+    epidermis and dermis bases). Infinite where a threshold or a criterion
+    is met on one grid and not the other.
+    """
+    factor = ratio ** order / (ratio ** order - 1.0)
+    out: dict[str, float] = {}
+    for t, a, b in zip(_THRESHOLDS, base.depths_m, finer.depths_m):
+        if (a is None) != (b is None) or (a == 0.0) != (b == 0.0):
+            out[f"depth {t:g}"] = math.inf
+        elif a is not None and b is not None:
+            out[f"depth {t:g}"] = abs(b - a) * factor
+    for c, a, b in zip(CRITERIA, base.times_s, finer.times_s):
+        if (a is None) != (b is None):
+            out[f"time {c.degree}"] = math.inf
+        elif a is not None and b is not None:
+            out[f"time {c.degree}"] = abs(b - a) * factor
+    for k, (a, b) in enumerate(zip(base.omega, finer.omega)):
+        if (a > 0.0) != (b > 0.0):
+            out[f"omega {k + 1}"] = math.inf
+        elif a > 0.0:
+            out[f"omega {k + 1}"] = abs(math.log(b / a)) * factor
+    return out
+
+
+#: A criterion time is trusted only after this many steps of the run, a depth below this many spacings:
+#: sooner or shallower, the grids compared may agree by chance (the whole rise of the temperature there
+#: falls within a step or two), so the dimension is refined whatever the estimate says.
+_RESOLVING_STEPS = 8
+_RESOLVING_SPACINGS = 3
+
+
+def _unsettled(base: _Judged, errors: dict[str, float], tolerance: float, deltax_m: float = 0.0,
+               deltat_s: float = 0.0) -> dict[str, float]:
+    """Each answer's estimated error against what it may be (1: just allowed).
+
+    A depth or a criterion time may be wrong by ``tolerance`` of itself, and
+    must lie at least :data:`_RESOLVING_SPACINGS` spacings ``deltax_m`` (m)
+    deep, or :data:`_RESOLVING_STEPS` steps ``deltat_s`` (s) into the run
+    (else it is infinitely unsettled);
+    Omega at a criterion depth may be wrong by as much as leaves the degree
+    as it is: its error in ln Omega against |ln(Omega / threshold)| for each
+    criterion judged there (at least ``tolerance``: Omega within the
+    tolerance of a threshold must be known to the tolerance)."""
+    out: dict[str, float] = {}
+    for t, d in zip(_THRESHOLDS, base.depths_m):
+        e = errors.get(f"depth {t:g}")
+        if e is not None:
+            shallow = d is not None and 0.0 < d < _RESOLVING_SPACINGS * deltax_m and deltax_m > _DEPTH_FLOOR_M
+            out[f"depth {t:g}"] = math.inf if shallow else e / (tolerance * max(d or 0.0, _DEPTH_FLOOR_M))
+    for c, t in zip(CRITERIA, base.times_s):
+        e = errors.get(f"time {c.degree}")
+        if e is not None:
+            early = t is not None and t < _RESOLVING_STEPS * deltat_s
+            out[f"time {c.degree}"] = math.inf if early else e / (tolerance * max(t or 0.0, _TIME_FLOOR_S))
+    for c in CRITERIA:
+        k = 0 if c.layer == "epidermis" else 1
+        e = errors.get(f"omega {k + 1}")
+        if e is None or k >= len(base.omega) or not base.omega[k] > 0.0:
+            continue
+        # Omega within the tolerance of a threshold is judged as before: ln Omega to the tolerance.
+        margin = max(abs(math.log(base.omega[k] / c.threshold)), tolerance)
+        out[f"degree {c.degree}"] = max(out.get(f"degree {c.degree}", 0.0), e / margin)
+    return out
+
+
 def _last_quarter(rows: int) -> int:
     """The rows of a history up to three quarters through the run."""
     return int(math.floor(0.75 * (rows - 1))) + 1

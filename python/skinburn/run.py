@@ -11,6 +11,7 @@ data directories.
 """
 from __future__ import annotations
 
+import dataclasses
 import math
 import os
 import shutil
@@ -18,11 +19,13 @@ import tempfile
 import weakref
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Optional, Union
+from typing import Callable, Optional, Union
 
 import numpy as np
 
-from .assess import _change, _criterion_omegas, _judge, _Judged, _last_quarter, cooling_growth
+from .assess import (_change, _criterion_omegas, _judge, _Judged, _last_quarter, _richardson, _unsettled,
+                     cooling_growth)
+from .criteria import CRITERIA
 from .datadir import DataDirectory, copy_inputs, write_whole
 from .kinetics import Kinetics
 from .program import Program, exclusive
@@ -42,9 +45,14 @@ class Settlement:
     ``steps`` lists, for each run, what was tried and what it gave:
     ``{"deltax_m", "deltat_s", "after_s", "omega": [at the epidermis base, at the dermis base],
     "depths_m": [reached by Omega 0.53, by Omega 1]}``, with ``"growth"`` (cooling runs) or
-    ``"change"`` (against the grid before). ``grid_change`` and ``cooling_growth`` are the last of each;
-    ``levels`` the refinement levels (space, time) of the grid chosen (0: the first grid's), ``level``
-    the larger of the two (the automatic grid refines both together).
+    ``"refines"`` (``space`` or ``time``: the run refines the grid at hand in that dimension) and
+    ``"change"`` (each answer's error estimated from that refinement against the error it may have, 1
+    allowed). ``grid_change`` is the largest estimated error of the grid chosen (relative; the
+    tolerance allows ``AutoGrid.tolerance``) and ``cooling_growth`` the last growth; ``levels`` the
+    refinement levels (space, time) of the grid chosen (0: the first grid's), ``level`` the larger.
+    ``uncertainty`` is the estimated numerical error of each answer on the grid chosen, space and time
+    added: ``depth 0.53``, ``depth 1`` (m), ``time 1`` ... ``time 3`` (s) and ``omega 1``, ``omega 2``
+    (of ln Omega at the epidermis and dermis bases); empty for a grid that was given.
     """
 
     grid: Grid
@@ -55,6 +63,7 @@ class Settlement:
     steps: list[dict] = field(default_factory=list)
     level: int = 0
     levels: tuple[int, int] = (0, 0)
+    uncertainty: dict[str, float] = field(default_factory=dict)
 
 
 class NotSettled(SkinburnError, RuntimeError):
@@ -202,7 +211,10 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
         settlement.runs += 1
         res.require_finite()
         om = _criterion_omegas(res, t.skin, t.kinetics)
-        judged = _judge(res, t.kinetics, om)
+        # The criterion times by the rule the verdict gives them (within a step, the temperature on the
+        # straight line between two records).
+        times = res.criterion_times(t.skin, t.kinetics)
+        judged = dataclasses.replace(_judge(res, t.kinetics, om), times_s=tuple(times[c.degree] for c in CRITERIA))
         settlement.steps.append({"deltax_m": g.deltax_m, "deltat_s": g.deltat_s, "after_s": a,
                                  "omega": list(judged.omega), "depths_m": list(judged.depths_m)})
         return res, om, judged
@@ -233,35 +245,9 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
             res, om, judged = attempt(grid, after)
     chosen = res
     if auto_grid:
-        # Both the spacing and the step refined together, until refining once more changes the result by
-        # less than the tolerance; the coarser of the two grids that agree is chosen.
-        while True:
-            if max(levels) - min(levels_start(levels, 0, start_level), levels_start(levels, 1, start_level)) \
-                    >= auto_grid.max_refinements:
-                raise GridNotSettled(f"the grid did not settle within {auto_grid.max_refinements} refinements "
-                                     f"(last change {_shown(settlement.grid_change)}); raise "
-                                     f"AutoGrid(max_refinements=...) or its tolerance, or give Grid(...)",
-                                     settlement)
-            finer = (levels[0] + 1, levels[1] + 1)
-            fine = _grid_at(auto_grid, trial, finer)
-            nodes = fine.node_count(trial.skin)
-            steps = math.ceil((trial.exposure.duration_s + after) / fine.deltat_s - 1e-9)
-            if nodes > MAX_NODES or steps > MAX_STEPS:
-                raise GridNotSettled(f"refining to DELTAX {fine.deltax_m:.3g} m and DELTAT {fine.deltat_s:.3g} s "
-                                     f"needs {nodes} nodes and {steps} steps, beyond the program's capacity "
-                                     f"({MAX_NODES} and {MAX_STEPS}), and the last change was "
-                                     f"{_shown(settlement.grid_change)}: loosen the tolerance, shorten the "
-                                     f"cooling (after_exposure_s) or give Grid(...)", settlement)
-            fine_res, _, fine_judged = attempt(fine, after)
-            change = _change(judged, fine_judged)
-            settlement.grid_change = change
-            settlement.steps[-1]["change"] = change
-            if change < auto_grid.tolerance:
-                break
-            levels = finer
-            res, judged = fine_res, fine_judged
+        levels, chosen = _refine_apart(auto_grid, trial, levels, levels_of(start_level), after, res, judged,
+                                       attempt, settlement)
         grid = _grid_at(auto_grid, trial, levels)
-        chosen = res
     level = max(levels)
     settlement.grid = grid
     settlement.level = level
@@ -272,9 +258,72 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
     return explicit, settlement, chosen
 
 
-def levels_start(levels: tuple[int, int], dim: int, start_level: Union[int, tuple[int, int]]) -> int:
-    """The level a dimension started settling from."""
-    return start_level if isinstance(start_level, int) else start_level[dim]
+def levels_of(start_level: Union[int, tuple[int, int]]) -> tuple[int, int]:
+    """(space, time) levels of a start level given as one for both or as a pair."""
+    return (start_level, start_level) if isinstance(start_level, int) else (start_level[0], start_level[1])
+
+
+_DIMENSIONS = ("space", "time")
+
+
+def _refine_apart(auto: AutoGrid, trial: Trial, levels: tuple[int, int], start: tuple[int, int], after: float,
+                  res: Results, judged: _Judged, attempt: Callable[[Grid, float], tuple[Results, np.ndarray, _Judged]],
+                  settlement: Settlement) -> tuple[tuple[int, int], Results]:
+    """Refines the spacing and the step each by its own measured error until every answer is within the
+    tolerance; returns the levels of the grid chosen and its run.
+
+    On the grid at hand, one run refined in space and one refined in time
+    give each answer's error in either dimension (Richardson, orders 2 in
+    space and the scheme's in time, :func:`~skinburn.assess._richardson`);
+    the two are added. When every answer is within what it may be
+    (:func:`~skinburn.assess._unsettled`) the grid at hand is chosen, with
+    those errors as its uncertainty; else the dimension with the larger
+    error is refined and the estimate made again there."""
+    orders = (2, auto.time_order)
+    while True:
+        base = _grid_at(auto, trial, levels)
+        finer: dict[int, tuple[tuple[int, int], Results, _Judged, dict[str, float]]] = {}
+        beyond = []
+        for dim in (0, 1):
+            lv = (levels[0] + 1, levels[1]) if dim == 0 else (levels[0], levels[1] + 1)
+            g = _grid_at(auto, trial, lv)
+            nodes = g.node_count(trial.skin)
+            steps = math.ceil((trial.exposure.duration_s + after) / g.deltat_s - 1e-9)
+            if nodes > MAX_NODES or steps > MAX_STEPS:
+                beyond.append(f"refining the {_DIMENSIONS[dim]} to DELTAX {g.deltax_m:.3g} m and DELTAT "
+                              f"{g.deltat_s:.3g} s needs {nodes} nodes and {steps} steps")
+                continue
+            fine_res, _, fine_judged = attempt(g, after)
+            ratio = base.deltax_m / g.deltax_m if dim == 0 else base.deltat_s / g.deltat_s
+            settlement.steps[-1]["refines"] = _DIMENSIONS[dim]
+            finer[dim] = (lv, fine_res, fine_judged, _richardson(judged, fine_judged, orders[dim], ratio))
+        if beyond:
+            raise GridNotSettled(f"the grid did not settle within the program's capacity: {'; '.join(beyond)}, "
+                                 f"beyond its {MAX_NODES} nodes and {MAX_STEPS} steps, on DELTAX "
+                                 f"{base.deltax_m:.3g} m and DELTAT {base.deltat_s:.3g} s (last estimated error "
+                                 f"{_shown(settlement.grid_change)}): loosen the tolerance, shorten the cooling "
+                                 f"(after_exposure_s) or give Grid(...)", settlement)
+        errors = {q: finer[0][3].get(q, 0.0) + finer[1][3].get(q, 0.0) for q in {*finer[0][3], *finer[1][3]}}
+        grid_of = (base.deltax_m, 0.0), (0.0, base.deltat_s)  # each dimension answers for its own resolution
+        ratios = _unsettled(judged, errors, auto.tolerance, base.deltax_m, base.deltat_s)
+        worst = max(ratios.values(), default=0.0)
+        settlement.grid_change = worst * auto.tolerance
+        settlement.uncertainty = errors
+        parts = [_unsettled(judged, finer[d][3], auto.tolerance, *grid_of[d]) for d in (0, 1)]
+        settlement.steps[-2]["change"], settlement.steps[-1]["change"] = parts
+        if worst <= 1.0:
+            return levels, res
+        share = [max(part.values(), default=0.0) for part in parts]
+        dim = 0 if share[0] > share[1] or (share[0] == share[1] and levels[0] - start[0] <= levels[1] - start[1]) \
+            else 1
+        if levels[dim] - start[dim] >= auto.max_refinements:
+            what = max(ratios, key=lambda q: ratios[q])
+            raise GridNotSettled(f"the grid did not settle within {auto.max_refinements} refinements of the "
+                                 f"{_DIMENSIONS[dim]} (DELTAX {base.deltax_m:.3g} m, DELTAT {base.deltat_s:.3g} s; "
+                                 f"the {what} still {_shown(worst)} times its allowed error, estimated error "
+                                 f"{_shown(settlement.grid_change)} relative); raise AutoGrid(max_refinements=...) "
+                                 f"or its tolerance, or give Grid(...)", settlement)
+        levels, res, judged = finer[dim][0], finer[dim][1], finer[dim][2]
 
 
 def _shown(value: Optional[float]) -> str:

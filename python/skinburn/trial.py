@@ -86,29 +86,34 @@ class Grid:
 
 @dataclass(frozen=True)
 class AutoGrid:
-    """A grid chosen by runs: refined until refining once more changes the result by less than ``tolerance``.
+    """A grid chosen by runs: the spacing and the step each refined until every answer is within ``tolerance``.
 
-    The result judged is what the burn degree rests on, under the trial's
-    kinetics: Omega at the depths of the burn criteria (the epidermis and
-    dermis bases) wherever the degree is in doubt (Omega from 1 % of the
-    first-degree threshold to 100 times the highest), and the depths that
-    Omega = 0.53 and Omega = 1 reach. The change is the largest |ln(new/old)| among them, about the
-    relative change; a threshold reached on one grid and not on the other
-    is no agreement. Each refinement halves the step and puts twice as many
-    spacings above the epidermis base ((2m - 1/2) instead of (m - 1/2)
-    spacings, so the base stays halfway between two nodes): the spacing
-    shrinks by 2 + 1/(2m - 1), a little more than half. The first grid has
-    ``start_spacings`` (m) spacings above the epidermis base and the
-    exposure in ``start_steps`` steps. The grid chosen is the coarser of
-    the first two that agree. ``time_scheme`` is the program's time scheme
-    on every grid (:data:`TIME_SCHEMES`).
+    The answers judged are what a verdict gives, under the trial's kinetics:
+    the depths that Omega = 0.53 and Omega = 1 reach and the time each
+    degree's criterion is met, each to ``tolerance`` of itself (relative),
+    and Omega at the criterion depths (the epidermis and dermis bases) to
+    within what leaves the degree as it is. On the grid at hand one run
+    refined in space and one refined in time estimate each answer's error in
+    either dimension (Richardson: order 2 in space, the scheme's order in
+    time); the two are added. When every answer is within what it may be,
+    that grid is chosen and the errors are its stated uncertainty
+    (``Settlement.uncertainty``); else the dimension with the larger error
+    is refined and the estimate made again. A refinement in space puts twice
+    as many spacings above the epidermis base ((2m - 1/2) instead of
+    (m - 1/2) spacings, so the base stays halfway between two nodes): the
+    spacing shrinks by 2 + 1/(2m - 1), a little more than half; one in time
+    halves the step. The first grid has ``start_spacings`` (m) spacings
+    above the epidermis base and the exposure in ``start_steps`` steps;
+    each dimension is refined at most ``max_refinements`` times.
+    ``time_scheme`` is the program's time scheme on every grid
+    (:data:`TIME_SCHEMES`; BDF2 by default, second order in time).
     """
 
     tolerance: float = 0.01
     start_spacings: int = 2
     start_steps: int = 10
-    max_refinements: int = 6
-    time_scheme: str = "backward-euler"
+    max_refinements: int = 10
+    time_scheme: str = "bdf2"
 
     def __post_init__(self) -> None:
         positive(self.tolerance, "tolerance (relative, no unit)")

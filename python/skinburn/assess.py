@@ -91,6 +91,11 @@ class Assessment:
     ``program_constants`` is True when the kinetics are the constants the
     program read, taken for want of a model named: the verdict's first line
     says that docs/validation.md finds them no predictor of a burn.
+    ``uncertainty`` is the estimated numerical error of each answer where
+    an automatic grid settled the run under the same skin and kinetics
+    (``Settlement.uncertainty``: ``depth 0.53``, ``depth 1`` in m,
+    ``time 1`` ... ``time 3`` in s, ``omega 1``, ``omega 2`` of ln Omega),
+    else empty; ``grid_text`` names that grid.
     """
 
     degree: Optional[int]
@@ -111,6 +116,8 @@ class Assessment:
     run_on: Optional[str] = None
     after_exposure: Optional[str] = None
     program_constants: bool = False
+    uncertainty: dict[str, float] = field(default_factory=dict)
+    grid_text: Optional[str] = None
 
     @property
     def still_growing(self) -> bool:
@@ -129,8 +136,11 @@ class Assessment:
         def om(v: Optional[float]) -> str:
             return "beyond the model" if v is None else f"{v:.3g}"
 
-        def um(v: Optional[float]) -> str:
-            return "nowhere" if v is None else f"{v * 1e6:.0f} um"
+        def um(v: Optional[float], threshold: float) -> str:
+            if v is None:
+                return "nowhere"
+            e = self.uncertainty.get(f"depth {threshold:g}")
+            return f"{v * 1e6:.0f} um" + (f" ± {e * 1e6:.2g} um" if e is not None and v > 0 else "")
         model = f"{self.kinetics.name} kinetics"
         if self.program_constants:
             (r,) = self.kinetics.regimes[:1]
@@ -146,12 +156,14 @@ class Assessment:
                  f"  Omega {om(self.omega_epidermis_base)} at the epidermis base "
                  f"({self.epidermis_base_m * 1e6:.0f} um), {om(self.omega_dermis_base)} at the dermis base "
                  f"({self.dermis_base_m * 1e6:.0f} um).",
-                 f"  Omega >= 0.53 reaches {um(self.depth_reached_m.get(0.53))}, "
-                 f"Omega >= 1 reaches {um(self.depth_reached_m.get(1.0))}."]
+                 f"  Omega >= 0.53 reaches {um(self.depth_reached_m.get(0.53), 0.53)}, "
+                 f"Omega >= 1 reaches {um(self.depth_reached_m.get(1.0), 1.0)}."]
         if self.growth is not None:
             lines.append("  " + self._growth_line())
         if self.criterion_times_s:
             lines.append("  " + self._times_line())
+        if self.uncertainty:
+            lines.append("  " + self._uncertainty_line())
         lines += [f"  Note: {n}" for n in self.notes]
         return "\n".join(lines)
 
@@ -182,10 +194,20 @@ class Assessment:
         """When each criterion was met within the run."""
         parts = []
         for degree, t in sorted(self.criterion_times_s.items()):
-            parts.append(f"{_ORDINALS[degree]} degree at {t:.4g} s" if t is not None else
-                         f"{_ORDINALS[degree]} degree not")
+            e = self.uncertainty.get(f"time {degree}")
+            parts.append((f"{_ORDINALS[degree]} degree at {t:.4g} s" + (f" ± {e:.2g} s" if e is not None else ""))
+                         if t is not None else f"{_ORDINALS[degree]} degree not")
         end = f" (the run ends at {self.run_end_s:.4g} s)" if self.run_end_s is not None else ""
         return f"Criteria met: {', '.join(parts)}{end}."
+
+    def _uncertainty_line(self) -> str:
+        """What the ± of the depths and times are, and Omega's own."""
+        omegas = [f"{100 * math.expm1(self.uncertainty[f'omega {k}']):.2g} % at the {what}"
+                  for k, what in ((1, "epidermis base"), (2, "dermis base")) if f"omega {k}" in self.uncertainty]
+        return ("Numerical uncertainty (the ± above): the estimated error of the grid's answers, from one run "
+                "refined in space and one refined in time" + (f" ({self.grid_text})" if self.grid_text else "")
+                + (f"; Omega within {' and '.join(omegas)}" if omegas else "")
+                + ". The kinetics and the skin's properties are not in it.")
 
     def row(self) -> dict:
         """A flat dict for CSV."""
@@ -205,6 +227,8 @@ class Assessment:
             "run_end_s": self.run_end_s,
             "run_on": self.run_on or "",
             "notes": " ".join(self.notes),
+            **{f"uncertainty_{key.replace(' ', '_').replace('.', '')}": self.uncertainty.get(key)
+               for key in ("depth 0.53", "depth 1", "time 1", "time 2", "time 3", "omega 1", "omega 2")},
         }
 
 
@@ -362,6 +386,14 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
     if trial is not None and not isinstance(trial.after_exposure_s, AutoCooling):
         after = (f"after the exposure ({trial.exposure.duration_s:g} s), {float(trial.after_exposure_s):g} s "
                  f"with {after_exposure_text(trial.exposure, trial.initial)}")
+    settlement = getattr(results, "settlement", None)
+    uncertainty: dict[str, float] = {}
+    grid_text = None
+    if settlement is not None and settlement.uncertainty and trial is not None and kinetics == trial.kinetics \
+            and skin == trial.skin:
+        uncertainty = dict(settlement.uncertainty)
+        grid_text = (f"DELTAX {settlement.grid.deltax_m * 1e6:.3g} um, DELTAT {settlement.grid.deltat_s * 1e3:.3g} ms, "
+                     f"{'BDF2' if settlement.grid.time_scheme == 'bdf2' else 'backward Euler'}")
     inputs = getattr(results, "inputs", None)
     warned = tuple(f"the program's check warns [{w.get('code', '?')}]: {w.get('text', '')}"
                    for w in (getattr(inputs, "warnings", None) or ()))
@@ -370,7 +402,7 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
         degree_so_far=judged.degree, omega_three_quarters=before,  # type: ignore[arg-type]
         criterion_times_s=results.criterion_times(skin, kinetics), notes=judged.notes + warned,
         run_end_s=(results.rows - 1) * results.deltat_s, run_on=record.text() if record is not None else None,
-        after_exposure=after, program_constants=program_constants)
+        after_exposure=after, program_constants=program_constants, uncertainty=uncertainty, grid_text=grid_text)
 
 
 # --- Whether the damage had stopped growing ------------------------------------------
@@ -443,11 +475,16 @@ def _change(old: _Judged, new: _Judged) -> float:
 def _changes(old: _Judged, new: _Judged) -> dict[str, float]:
     """Each |ln(new/old)| of the result by what it is of: ``omega 1`` (epidermis base), ``omega 2``,
     ``depth 0.53``, ``depth 1``; a threshold reached in one
-    result and not in the other is infinite."""
+    result and not in the other is infinite. The change of an Omega whose
+    ln lies more than 1 from every threshold is divided by that distance."""
     changes: dict[str, float] = {}
     for k, (a, b) in enumerate(zip(old.omega, new.omega)):
         if max(a, b) >= _RELEVANT and min(a, b) <= _BEYOND_DOUBT:
-            changes[f"omega {k + 1}"] = abs(math.log(max(b, 1e-300) / max(a, 1e-300)))
+            # Omega far from every threshold counts its change against its distance from the nearest
+            # (in ln Omega, where that is more than 1): 2 % more of an Omega of 0.13 leaves it as far
+            # from 1 as 0.3 % more of an Omega of 0.5 leaves it from 0.53.
+            margin = min(abs(math.log(max(min(a, b), 1e-300) / t)) for t in _THRESHOLDS)
+            changes[f"omega {k + 1}"] = abs(math.log(max(b, 1e-300) / max(a, 1e-300))) / max(1.0, margin)
     for t, a, b in zip(_THRESHOLDS, old.depths_m, new.depths_m):
         if (a is None) != (b is None) or (a == 0.0) != (b == 0.0):
             changes[f"depth {t:g}"] = math.inf
@@ -465,34 +502,46 @@ _DEPTH_FLOOR_M = 1e-6
 _TIME_FLOOR_S = 1e-3
 
 
-def _richardson(base: _Judged, finer: _Judged, order: int, ratio: float) -> dict[str, float]:
-    """The error of each answer of ``base`` estimated from one refinement of one dimension.
-
-    ``finer`` is the result on the grid refined by ``ratio`` (> 1) in that
-    dimension, where the method is of ``order``: the error of ``base`` is
-    about |finer - base| r^p / (r^p - 1) (Richardson). Keys ``depth 0.53``,
-    ``depth 1`` (m), ``time 1`` ... ``time 3`` (s: when each degree's
-    criterion is met) and ``omega 1``, ``omega 2`` (of ln Omega at the
-    epidermis and dermis bases). Infinite where a threshold or a criterion
-    is met on one grid and not the other.
-    """
-    factor = ratio ** order / (ratio ** order - 1.0)
+def _differences(base: _Judged, finer: _Judged) -> dict[str, float]:
+    """|finer - base| of each answer: keys ``depth 0.53``, ``depth 1`` (m), ``time 1`` ... ``time 3`` (s:
+    when each degree's criterion is met) and ``omega 1``, ``omega 2`` (of ln Omega at the epidermis and
+    dermis bases); infinite where a threshold or a criterion is met on one grid and not the other."""
     out: dict[str, float] = {}
     for t, a, b in zip(_THRESHOLDS, base.depths_m, finer.depths_m):
         if (a is None) != (b is None) or (a == 0.0) != (b == 0.0):
             out[f"depth {t:g}"] = math.inf
         elif a is not None and b is not None:
-            out[f"depth {t:g}"] = abs(b - a) * factor
+            out[f"depth {t:g}"] = abs(b - a)
     for c, a, b in zip(CRITERIA, base.times_s, finer.times_s):
         if (a is None) != (b is None):
             out[f"time {c.degree}"] = math.inf
         elif a is not None and b is not None:
-            out[f"time {c.degree}"] = abs(b - a) * factor
+            out[f"time {c.degree}"] = abs(b - a)
     for k, (a, b) in enumerate(zip(base.omega, finer.omega)):
         if (a > 0.0) != (b > 0.0):
             out[f"omega {k + 1}"] = math.inf
         elif a > 0.0:
-            out[f"omega {k + 1}"] = abs(math.log(b / a)) * factor
+            out[f"omega {k + 1}"] = abs(math.log(b / a))
+    return out
+
+
+def _richardson(differences: dict[str, float], ratio: float, order: float,
+                before: Optional[dict[str, float]] = None) -> dict[str, float]:
+    """The error of each answer of a grid from its differences to the grid refined by ``ratio`` (> 1) in
+    one dimension: about d r^p / (r^p - 1) (Richardson).
+
+    ``order`` is the order p assumed; with ``before``, the differences of
+    the refinement that led to this grid in the same dimension, each answer
+    takes the order it shows, log(before / d) / log r, where that is lower
+    (at least 1), so that an answer not yet in its asymptotic range is not
+    given a smaller error than it shows."""
+    out: dict[str, float] = {}
+    for key, d in differences.items():
+        p = order
+        if before is not None and math.isfinite(d) and d > 0.0 and math.isfinite(before.get(key, math.nan)) \
+                and before[key] > 0.0:
+            p = min(order, max(1.0, math.log(before[key] / d) / math.log(ratio)))
+        out[key] = d * ratio ** p / (ratio ** p - 1.0)
     return out
 
 

@@ -23,8 +23,8 @@ from typing import Callable, Optional, Union
 
 import numpy as np
 
-from .assess import (_change, _criterion_omegas, _judge, _Judged, _last_quarter, _richardson, _unsettled,
-                     cooling_growth)
+from .assess import (_change, _criterion_omegas, _differences, _judge, _Judged, _last_quarter, _richardson,
+                     _unsettled, cooling_growth)
 from .criteria import CRITERIA
 from .datadir import DataDirectory, copy_inputs, write_whole
 from .kinetics import Kinetics
@@ -279,10 +279,13 @@ def _refine_apart(auto: AutoGrid, trial: Trial, levels: tuple[int, int], start: 
     (:func:`~skinburn.assess._unsettled`) the grid at hand is chosen, with
     those errors as its uncertainty; else the dimension with the larger
     error is refined and the estimate made again there."""
-    orders = (2, auto.time_order)
+    # Each dimension is taken as of its method's order (2 in space; the scheme's in time) until two
+    # refinements in a row show a lower one.
+    nominal = (2.0, float(auto.time_order))
+    before: dict[int, dict[str, float]] = {}  # the differences that led to the grid at hand, by dimension
     while True:
         base = _grid_at(auto, trial, levels)
-        finer: dict[int, tuple[tuple[int, int], Results, _Judged, dict[str, float]]] = {}
+        finer: dict[int, tuple[tuple[int, int], Results, _Judged, dict[str, float], dict[str, float]]] = {}
         beyond = []
         for dim in (0, 1):
             lv = (levels[0] + 1, levels[1]) if dim == 0 else (levels[0], levels[1] + 1)
@@ -296,7 +299,9 @@ def _refine_apart(auto: AutoGrid, trial: Trial, levels: tuple[int, int], start: 
             fine_res, _, fine_judged = attempt(g, after)
             ratio = base.deltax_m / g.deltax_m if dim == 0 else base.deltat_s / g.deltat_s
             settlement.steps[-1]["refines"] = _DIMENSIONS[dim]
-            finer[dim] = (lv, fine_res, fine_judged, _richardson(judged, fine_judged, orders[dim], ratio))
+            diffs = _differences(judged, fine_judged)
+            estimate = _richardson(diffs, ratio, nominal[dim], before.get(dim))
+            finer[dim] = (lv, fine_res, fine_judged, estimate, diffs)
         if beyond:
             raise GridNotSettled(f"the grid did not settle within the program's capacity: {'; '.join(beyond)}, "
                                  f"beyond its {MAX_NODES} nodes and {MAX_STEPS} steps, on DELTAX "
@@ -323,6 +328,7 @@ def _refine_apart(auto: AutoGrid, trial: Trial, levels: tuple[int, int], start: 
                                  f"the {what} still {_shown(worst)} times its allowed error, estimated error "
                                  f"{_shown(settlement.grid_change)} relative); raise AutoGrid(max_refinements=...) "
                                  f"or its tolerance, or give Grid(...)", settlement)
+        before = {dim: finer[dim][4]}
         levels, res, judged = finer[dim][0], finer[dim][1], finer[dim][2]
 
 

@@ -148,15 +148,18 @@ class AutoCooling:
     """Time after the exposure chosen by runs: doubled until the damage has stopped growing.
 
     Starting from ``start_s`` (default: the exposure's duration, at least
-    1 s), the time is doubled while the result (as :class:`AutoGrid`
-    judges it: Omega at the criterion depths where the degree is in doubt,
-    and the depths Omega = 0.53 and 1 reach) grew by more than
-    ``tolerance`` (relative) over the last quarter of the run.
+    1 s), the time is doubled, at most ``max_doublings`` times (2^8: an
+    insulated face keeps the heat of a flash fire in the skin for minutes),
+    while the result grew by more than ``tolerance`` (relative) over the
+    last quarter of the run: the depths Omega = 0.53 and 1 reach, and Omega
+    at the criterion depths where the degree is in doubt (from 1 % of the
+    lowest threshold to 100 times the highest; an Omega whose ln lies more
+    than 1 from every threshold counts its growth against that distance).
     """
 
     tolerance: float = 0.01
     start_s: Optional[float] = None
-    max_doublings: int = 6
+    max_doublings: int = 8
 
     def __post_init__(self) -> None:
         positive(self.tolerance, "tolerance (relative, no unit)")

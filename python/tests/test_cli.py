@@ -49,7 +49,7 @@ def test_a_trial_that_does_not_settle_is_one_named_line_not_a_traceback(program,
     (tmp_path / "t.json").write_text(out.stdout)
     out = cli(program, "assess", "--trial", tmp_path / "t.json", "--set", "grid.max_refinements=0")
     assert out.returncode == 1
-    assert out.stderr.startswith("skinburn: GridNotSettled: the grid did not settle within 0 refinements")
+    assert out.stderr.startswith("skinburn: GridNotSettled: the grid did not settle within 0 refinements of the")
     assert "Traceback" not in out.stderr and out.stderr.count("\n") == 1
 
 

@@ -8,7 +8,10 @@
 // Backward Euler takes the faces' convection and flux at the start of the
 // step. BDF2 (--time-scheme bdf2) takes every face value at the end of the
 // step, and the jet's coefficient there from the surface temperature
-// extrapolated from the two steps before; its first step is backward Euler.
+// extrapolated from the two steps before; its first step, and the step after
+// a jump of a face table, is backward Euler.
+#include <cmath>
+
 #include "console/console.h"
 #include "model/model.h"
 #include "numeric/numeric.h"
@@ -65,21 +68,42 @@ bool FaceRow(char side, int j) {
   return true;
 }
 
-// BDF2's start of step j: step 1 is a backward Euler step over DELTAT; every
-// later one is the backward Euler step over 2 DELTAT / 3 from
-// (4 T(j-1) - T(j-2)) / 3, set here in InitTempTable's value column. Both
-// marches make the same changes, so the second gives the first's bits.
+// True when a face table jumps at the start of step j (its value at the end
+// of the step differs from the start's by more than the change of the step
+// before, with the other sign or from rest): an exposure that ends, a gas
+// that is switched on. BDF2 across a jump of what drives it is only first
+// order from there on, so the step after one is a backward Euler step.
+bool Jumps(const PairTable& table, int j) {
+  const double before = table[j].y - table[j - 1].y;
+  const double after = table[j + 1].y - table[j].y;
+  const double bend = std::fabs(after - before);
+  const double size = std::fabs(table[j - 1].y) + std::fabs(table[j].y) + std::fabs(table[j + 1].y);
+  return bend > 0.5 * (std::fabs(after) + std::fabs(before)) && bend > 1e-9 * size;
+}
+
+bool FaceJumps(int j) {
+  return j > 1 && (Jumps(M.LeftBCTable, j) || Jumps(M.LeftAmbTable, j) || Jumps(M.RightBCTable, j) ||
+                   Jumps(M.RightAmbTable, j));
+}
+
+// BDF2's start of step j: step 1, and the step after a jump of a face table,
+// is a backward Euler step over DELTAT; every other is the backward Euler
+// step over 2 DELTAT / 3 from (4 T(j-1) - T(j-2)) / 3, set here in
+// InitTempTable's value column. Both marches make the same changes, so the
+// second gives the first's bits.
 void SchemeStep(int j) {
   if (!Bdf2()) return;
   const int n = M.NODES;
-  if (j == 1 || j == 2) {
-    M.SolveFraction = j == 1 ? 1.0 : 2.0 / 3.0;
+  const bool restart = j == 1 || FaceJumps(j);
+  const double fraction = restart ? 1.0 : 2.0 / 3.0;
+  if (j == 1 || fraction != M.SolveFraction) {
+    M.SolveFraction = fraction;
     InterNodes();
     factors.valid = false;
   }
   for (int i = 1; i <= n; ++i) {
     const double now = M.InitTempTable[i].y;
-    if (j > 1) M.InitTempTable[i].y = (4 * now - M.PrevTemps[i]) / 3;
+    if (!restart) M.InitTempTable[i].y = (4 * now - M.PrevTemps[i]) / 3;
     M.PrevTemps[i] = now;
   }
 }

@@ -550,6 +550,9 @@ def _richardson(differences: dict[str, float], ratio: float, order: float,
 #: falls within a step or two), so the dimension is refined whatever the estimate says.
 _RESOLVING_STEPS = 8
 _RESOLVING_SPACINGS = 3
+#: Omega at the end within this many tolerances (in ln) of a criterion's threshold: the time the criterion
+#: is met is ill-conditioned (Omega creeps up to it) and is not what the grid is settled by.
+_BORDERLINE = 10.0
 
 
 def _unsettled(base: _Judged, errors: dict[str, float], tolerance: float, deltax_m: float = 0.0,
@@ -572,6 +575,12 @@ def _unsettled(base: _Judged, errors: dict[str, float], tolerance: float, deltax
             out[f"depth {t:g}"] = math.inf if shallow else e / (tolerance * max(d or 0.0, _DEPTH_FLOOR_M))
     for c, t in zip(CRITERIA, base.times_s):
         e = errors.get(f"time {c.degree}")
+        k = 0 if c.layer == "epidermis" else 1
+        if e is not None and k < len(base.omega) and base.omega[k] > 0.0 and \
+                abs(math.log(base.omega[k] / c.threshold)) < _BORDERLINE * tolerance:
+            # Omega ends at its threshold (a search's root): when it got there is as uncertain as
+            # Omega itself, which is judged below; the time is stated, not chased.
+            continue
         if e is not None:
             early = t is not None and t < _RESOLVING_STEPS * deltat_s
             out[f"time {c.degree}"] = math.inf if early else e / (tolerance * max(t or 0.0, _TIME_FLOOR_S))

@@ -112,7 +112,7 @@ def test_the_automatic_grid_is_settled_at_the_root_whatever_the_range(program):
     # point evaluated, on them, gives that evaluation's measure to the last bit.
     r = found[0]
     x, measured = r.evaluations[-1]
-    again = sb.run(flash_fire(84e3, x).replace("grid", sb.Grid(r.deltax_m, r.deltat_s))
+    again = sb.run(flash_fire(84e3, x).replace("grid", sb.Grid(r.deltax_m, r.deltat_s, time_scheme="bdf2"))
                    .replace("after_exposure_s", r.after_exposure_s), program)
     omega = omega_at_depth(again.temperature_K, again.deltat_s, again.deltax_m, r.depth_m, sb.WEAVER_STOLL_1969,
                            again.conductivity_W_mK)

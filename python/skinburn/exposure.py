@@ -228,8 +228,15 @@ def step_values(p: Profile, starts: np.ndarray, width: float, at_end: bool) -> n
     means = p.step_means(starts, width)
     if not at_end:
         return means
-    straight = ~p._knots_inside(starts, starts + width)
-    means[straight] = p.before(starts[straight] + width)
+    # A step end that is a knot but for rounding (9.995 + 0.005 lies an ulp past 10) is that knot.
+    ends = starts + width
+    if len(p.t):
+        near = p.t[np.clip(np.searchsorted(p.t, ends), 0, len(p.t) - 1)]
+        below = p.t[np.clip(np.searchsorted(p.t, ends) - 1, 0, len(p.t) - 1)]
+        for knot in (near, below):
+            ends = np.where(np.abs(ends - knot) <= 1e-9 * width, knot, ends)
+    straight = ~p._knots_inside(starts, ends)
+    means[straight] = p.before(ends[straight])
     return means
 
 

@@ -87,3 +87,14 @@ def test_orders_in_time_one_and_two_on_a_flux_step_and_two_layers(program):
     assert {(q.case, q.scheme) for q in result.sequences} == {(c[0].key, s) for c in picked
                                                              for s in time_orders.SCHEMES}
     assert all(held for _what, _value, _band, held in result.bands), result.bands
+
+
+def test_a_step_that_ends_on_a_knot_but_for_rounding_takes_the_knots_value():
+    # 9.995 + 0.005 lies an ulp past 10 s, the ramp's end: the step is straight and takes 20 kW/m2, not
+    # its mean (which made BDF2's last steps first order in the ramp's time-order sequence).
+    from skinburn.exposure import Profile, record_values
+    ramp = Profile.cut((np.array([0.0, 10.0]), np.array([0.0, 20e3])), 10.0, 0.0)  # then the flux is off
+    for dt in (0.04, 0.01, 0.005):
+        steps = round(10.0 / dt)
+        values = record_values(ramp, dt, steps, "end", True)
+        assert values[-1] == 20e3 and values[steps // 2] == pytest.approx(10e3, rel=1e-12)

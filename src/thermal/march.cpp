@@ -10,6 +10,7 @@
 // step, and the jet's coefficient there from the surface temperature
 // extrapolated from the two steps before; its first step, and the step after
 // a jump of a face table, is backward Euler.
+#include <algorithm>
 #include <cmath>
 
 #include "console/console.h"
@@ -68,17 +69,17 @@ bool FaceRow(char side, int j) {
   return true;
 }
 
-// True when a face table jumps at the start of step j (its value at the end
-// of the step differs from the start's by more than the change of the step
-// before, with the other sign or from rest): an exposure that ends, a gas
-// that is switched on. BDF2 across a jump of what drives it is only first
-// order from there on, so the step after one is a backward Euler step.
+// True when a face table jumps at the start of step j: its value changes
+// within the step by more than a tenth of its size and by more than four
+// times its change in the step before (an exposure that ends, a gas that is
+// switched on). A ramp that starts or stops is no jump. BDF2 across a jump
+// of what drives it is only first order from there on, so the step after
+// one is a backward Euler step.
 bool Jumps(const PairTable& table, int j) {
-  const double before = table[j].y - table[j - 1].y;
-  const double after = table[j + 1].y - table[j].y;
-  const double bend = std::fabs(after - before);
-  const double size = std::fabs(table[j - 1].y) + std::fabs(table[j].y) + std::fabs(table[j + 1].y);
-  return bend > 0.5 * (std::fabs(after) + std::fabs(before)) && bend > 1e-9 * size;
+  const double before = std::fabs(table[j].y - table[j - 1].y);
+  const double after = std::fabs(table[j + 1].y - table[j].y);
+  const double size = std::max({std::fabs(table[j - 1].y), std::fabs(table[j].y), std::fabs(table[j + 1].y)});
+  return after > 0.1 * size && after > 4.0 * before;
 }
 
 bool FaceJumps(int j) {

@@ -229,7 +229,9 @@ def cmd_search(args: argparse.Namespace, scratch: Path) -> int:
         if isinstance(r, SearchResult):
             crit = [c for c in CRITERIA if c.degree == r.degree][0]
             print(f"{label + ': ' if label else ''}burn degree {r.degree} (Omega {crit.threshold:g} at "
-                  f"{r.depth_m * 1e6:.0f} um, {r.kinetics}): {r.vary} = {r.value:.6g}, not reached at "
+                  f"{r.depth_m * 1e6:.0f} um, {r.kinetics}): {r.vary} = {r.value:.6g}"
+                  + (f" ± {r.uncertainty:.2g} (the grid's numerical error)" if r.uncertainty is not None else "")
+                  + ", not reached at "
                   f"{r.unburnt_value:.6g}, reached at {r.burnt_value:.6g} ({r.runs} runs)")
         else:
             print(f"{label + ': ' if label else ''}{r.kind}: {r.error}", file=sys.stderr)

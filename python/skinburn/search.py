@@ -81,7 +81,13 @@ class SearchResult:
     ``unburnt_value`` and ``burnt_value`` the closest values evaluated on
     either side of it (the degree not reached, and reached);
     ``runs`` counts every run of the program, settling included;
-    ``evaluations`` lists (value, ln(Omega/threshold)).
+    ``evaluations`` lists (value, ln(Omega/threshold)). ``uncertainty``
+    is the estimated numerical error of ``value`` (its unit) where an
+    automatic grid was settled at the root under the search's kinetics and
+    skin: the error of ln Omega at the criterion depth on that grid
+    (``Settlement.uncertainty``) over the slope of ln(Omega/threshold)
+    between the two evaluations closest to the root on either side; else
+    None.
     """
 
     vary: str
@@ -100,12 +106,13 @@ class SearchResult:
     deltat_s: Optional[float] = None
     after_exposure_s: Optional[float] = None
     labels: dict = field(default_factory=dict)
+    uncertainty: Optional[float] = None
 
     def row(self) -> dict:
         """A flat dict for CSV."""
         return {**self.labels, "vary": self.vary, "degree": self.degree, "kinetics": self.kinetics,
-                "value": self.value, "unburnt_value": self.unburnt_value, "burnt_value": self.burnt_value,
-                "runs": self.runs, "xtol": self.xtol, "rtol": self.rtol, "deltax_m": self.deltax_m,
+                "value": self.value, "uncertainty": self.uncertainty, "unburnt_value": self.unburnt_value,
+                "burnt_value": self.burnt_value, "runs": self.runs, "xtol": self.xtol, "rtol": self.rtol, "deltax_m": self.deltax_m,
                 "deltat_s": self.deltat_s, "after_exposure_s": self.after_exposure_s, "error": ""}
 
 
@@ -403,8 +410,28 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
         raise RootNotSettled(f"the grid and cooling time did not settle at the root within {_MAX_SETTLINGS} "
                              f"settlings (last root {name} = {root:g}): give the trial a Grid(...) and "
                              f"after_exposure_s, or loosen AutoGrid's tolerance")
-    return _result(ev, name, degree, root, unburnt, burnt, tol, rtol,
-                   (grid.deltax_m, grid.deltat_s, float(after)), labels)  # type: ignore[union-attr,arg-type]
+    found = _result(ev, name, degree, root, unburnt, burnt, tol, rtol,
+                    (grid.deltax_m, grid.deltat_s, float(after)), labels)  # type: ignore[union-attr,arg-type]
+    same_model = ev.kinetics is None or ev.kinetics == top.kinetics
+    if isinstance(top.grid, AutoGrid) and same_model and ev.skin == top.skin:
+        key = "omega 1" if ev.crit.layer == "epidermis" else "omega 2"
+        found = dataclasses.replace(found, uncertainty=_root_uncertainty(found, settlement.uncertainty.get(key)))
+    return found
+
+
+def _root_uncertainty(found: SearchResult, ln_omega_error: Optional[float]) -> Optional[float]:
+    """The error of a root (its unit) from the error of ln Omega there and the slope of the measure
+    between the closest evaluations on either side of it."""
+    below = [p for p in found.evaluations if p[1] < 0]
+    above = [p for p in found.evaluations if p[1] >= 0]
+    if ln_omega_error is None or not below or not above:
+        return None
+    a = min(below, key=lambda p: abs(p[0] - found.value))
+    b = min(above, key=lambda p: abs(p[0] - found.value))
+    if a[0] == b[0] or a[1] == b[1]:
+        return None
+    slope = abs((b[1] - a[1]) / (b[0] - a[0]))
+    return ln_omega_error / slope
 
 
 def _rebracketed_root(ev: "_Evaluator", name: str, degree: int, near: float, lo: float, hi: float, tol: float,

@@ -108,6 +108,11 @@ def test_the_automatic_grid_is_settled_at_the_root_whatever_the_range(program):
     values = [r.value for r in found]
     assert all(v == pytest.approx(refined, rel=0.01) for v in values), values
     assert max(values) - min(values) <= 0.01 * refined, values
+    # Each states the grid's numerical error of its value: an estimate that covers the converged value
+    # within twice itself (and the refined value's own last digit).
+    for r in found:
+        assert 0 < r.uncertainty < 0.01 * refined and abs(r.value - refined) <= 2 * r.uncertainty + 1e-4, r
+        assert r.row()["uncertainty"] == r.uncertainty
     # The grid and cooling time a result reports are those its root was found on: a run at the last
     # point evaluated, on them, gives that evaluation's measure to the last bit.
     r = found[0]

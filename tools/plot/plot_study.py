@@ -70,7 +70,8 @@ MAP_POINTS = 241
 
 def varied_columns(fields: List[str]) -> List[str]:
     """The varied columns of a study CSV: all but the result columns."""
-    return [f for f in fields if f not in FIXED and not f.startswith(("threshold_", "unburnt_", "burnt_"))]
+    return [f for f in fields
+            if f not in FIXED and not f.startswith(("threshold_", "uncertainty_", "unburnt_", "burnt_"))]
 
 
 def plain_log_ticks(ax: Any) -> None:

@@ -355,7 +355,8 @@ class ResultsRenderTest(unittest.TestCase):
         run = subprocess.run([sys.executable, os.path.join(HERE, "plot_output.py"), "--results", bad,
                               "-o", os.path.join(self.tmp, "badplots")], capture_output=True, text=True, timeout=300)
         self.assertEqual((run.returncode, run.stdout), (1, ""))
-        self.assertRegex(run.stderr, r"^plot_output: \S+bad: the temperature history falls to or below absolute zero: \S+ K at step ")
+        self.assertRegex(run.stderr, r"^plot_output: \S+bad: the temperature history falls to or below "
+                                     r"absolute zero: \S+ K at step ")
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "badplots")))
 
 

@@ -54,11 +54,11 @@ GRID = """trial,exposure.gas_temperature_K,exposure.standoff_ratio,status,degree
 24,1500,8,0,2,W,172.0,151.4
 25,1500,10,0,0,W,68.0,62.1
 """
-SEARCH = """trial,exposure.flux_W_m2,status,degree,kinetics,threshold_duration_s,unburnt_duration_s,\
-burnt_duration_s,runs,deltax_um,deltat_s,after_exposure_s,error,dir
-1,10000,0,2,W,9.8,9.8,9.82,18,53,0.05,5,,st/t001/
-2,20000,0,2,W,3.49,3.49,3.5,20,53,0.05,5,,st/t002/
-3,40000,0,2,W,1.27,1.27,1.28,19,53,0.05,5,,st/t003/
+SEARCH = """trial,exposure.flux_W_m2,status,degree,kinetics,threshold_duration_s,uncertainty_duration_s,\
+unburnt_duration_s,burnt_duration_s,runs,deltax_um,deltat_s,after_exposure_s,error,dir
+1,10000,0,2,W,9.8,0.008,9.8,9.82,18,53,0.05,5,,st/t001/
+2,20000,0,2,W,3.49,0.002,3.49,3.5,20,53,0.05,5,,st/t002/
+3,40000,0,2,W,1.27,0.0006,1.27,1.28,19,53,0.05,5,,st/t003/
 """
 
 

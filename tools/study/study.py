@@ -1167,7 +1167,8 @@ def search_cells(path: str, desc: Description, template: Any) -> dict:
                 if f["kind"] == "BracketError" else ""}
     r = doc["result"]
     return {"degree": r["degree"], "kinetics": r["kinetics"], f"threshold_{col}": g(r["value"], 6),
-            f"unburnt_{col}": g(r["unburnt_value"], 6), f"burnt_{col}": g(r["burnt_value"], 6),
+            f"uncertainty_{col}": g(r.get("uncertainty"), 2), f"unburnt_{col}": g(r["unburnt_value"], 6),
+            f"burnt_{col}": g(r["burnt_value"], 6),
             "runs": r["runs"], "deltax_um": g(r["deltax_m"] * 1e6 if r.get("deltax_m") else None),
             "deltat_s": g(r.get("deltat_s")), "after_exposure_s": g(r.get("after_exposure_s"))}
 
@@ -1176,7 +1177,8 @@ def result_columns(desc: Description, template: Any) -> list:
     """The CSV columns after the varied ones."""
     if desc.search:
         col = search_column(desc, template)
-        return ["status", "degree", "kinetics", f"threshold_{col}", f"unburnt_{col}", f"burnt_{col}", "runs",
+        return ["status", "degree", "kinetics", f"threshold_{col}", f"uncertainty_{col}", f"unburnt_{col}",
+                f"burnt_{col}", "runs",
                 "deltax_um", "deltat_s", "after_exposure_s", "error", "dir"]
     return list(TRIAL_COLUMNS) + [f"peak_T_{desc.temperature_unit}", "peak_node", "error", "dir"]
 

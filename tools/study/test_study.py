@@ -536,6 +536,7 @@ class SearchPerCaseTest(unittest.TestCase):
             hand = sb.search(trial.replace("exposure.flux_W_m2", flux), "exposure.duration_s", 0.1, 10,
                              degree=2, program=SKINBURN)
             self.assertEqual(row["threshold_duration_s"], "%.6g" % hand.value)
+            self.assertEqual(row["uncertainty_duration_s"], "")  # a grid given: no estimate of its error
             self.assertEqual(row["runs"], str(hand.runs))
         again = subprocess.run(command, cwd=tmp, capture_output=True, text=True)
         self.assertIn("(0 run now, 2 already complete)", again.stdout)

@@ -204,8 +204,8 @@ class Assessment:
         """What the ± of the depths and times are, and Omega's own."""
         omegas = [f"{100 * math.expm1(self.uncertainty[f'omega {k}']):.2g} % at the {what}"
                   for k, what in ((1, "epidermis base"), (2, "dermis base")) if f"omega {k}" in self.uncertainty]
-        return ("Numerical uncertainty (the ± above): the estimated error of the grid's answers, from one run "
-                "refined in space and one refined in time" + (f" ({self.grid_text})" if self.grid_text else "")
+        return ("Numerical uncertainty (the ± above): the estimated error of the grid's answers, from runs that "
+                "differ in the spacing alone and in the step alone" + (f" ({self.grid_text})" if self.grid_text else "")
                 + (f"; Omega within {' and '.join(omegas)}" if omegas else "")
                 + ". The kinetics and the skin's properties are not in it.")
 
@@ -389,18 +389,23 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
     settlement = getattr(results, "settlement", None)
     uncertainty: dict[str, float] = {}
     grid_text = None
+    times = results.criterion_times(skin, kinetics)
     if settlement is not None and settlement.uncertainty and trial is not None and kinetics == trial.kinetics \
             and skin == trial.skin:
         uncertainty = dict(settlement.uncertainty)
         grid_text = (f"DELTAX {settlement.grid.deltax_m * 1e6:.3g} um, DELTAT {settlement.grid.deltat_s * 1e3:.3g} ms, "
                      f"{'BDF2' if settlement.grid.time_scheme == 'bdf2' else 'backward Euler'}")
+        if settlement.criterion_times_s is not None:
+            times = dict(settlement.criterion_times_s)
+            grid_text += (f"; the criterion times on DELTAT {settlement.times_deltat_s * 1e3:.3g} ms, by runs "
+                          f"that end soon after the last is met")
     inputs = getattr(results, "inputs", None)
     warned = tuple(f"the program's check warns [{w.get('code', '?')}]: {w.get('text', '')}"
                    for w in (getattr(inputs, "warnings", None) or ()))
     return dataclasses.replace(
         judged, degree=None if growing else judged.degree, growth=growth, tolerance=tolerance,
         degree_so_far=judged.degree, omega_three_quarters=before,  # type: ignore[arg-type]
-        criterion_times_s=results.criterion_times(skin, kinetics), notes=judged.notes + warned,
+        criterion_times_s=times, notes=judged.notes + warned,
         run_end_s=(results.rows - 1) * results.deltat_s, run_on=record.text() if record is not None else None,
         after_exposure=after, program_constants=program_constants, uncertainty=uncertainty, grid_text=grid_text)
 

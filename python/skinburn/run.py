@@ -64,6 +64,8 @@ class Settlement:
     level: int = 0
     levels: tuple[int, int] = (0, 0)
     uncertainty: dict[str, float] = field(default_factory=dict)
+    criterion_times_s: Optional[dict[int, Optional[float]]] = None
+    times_deltat_s: Optional[float] = None
 
 
 class NotSettled(SkinburnError, RuntimeError):
@@ -177,7 +179,8 @@ def _grid_at(auto: AutoGrid, trial: Trial, levels: tuple[int, int]) -> Grid:
 
 def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tuple[int, int]] = 0,
            start_after_s: Optional[float] = None,
-           growth_at: Optional[tuple[float, Kinetics]] = None) -> tuple[Trial, Settlement, Results]:
+           growth_at: Optional[tuple[float, Kinetics]] = None,
+           answers: Optional[frozenset[str]] = None) -> tuple[Trial, Settlement, Results]:
     """Settle an automatic grid and cooling time by runs; returns the explicit trial, how, and its run.
 
     The cooling time is settled on the first grid, then the grid is refined
@@ -192,7 +195,9 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
     :class:`CoolingNotSettled`, saying how far it got and what to change.
     ``growth_at`` (depth m, kinetics) settles the cooling time by the growth
     of Omega at that one depth under that kinetics (a search's measure,
-    :func:`cooling_growth` with ``depth_m``) instead of the whole result.
+    :func:`cooling_growth` with ``depth_m``) instead of the whole result;
+    ``answers`` (keys of :func:`~skinburn.assess._unsettled`, such as
+    ``degree 2``) settles the grid by those answers alone.
     """
     prog = Program.find(program)
     auto_grid = trial.grid if isinstance(trial.grid, AutoGrid) else None
@@ -246,7 +251,7 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
     chosen = res
     if auto_grid:
         levels, chosen = _refine_apart(auto_grid, trial, levels, levels_of(start_level), after, res, judged,
-                                       attempt, settlement)
+                                       attempt, settlement, answers)
         grid = _grid_at(auto_grid, trial, levels)
     level = max(levels)
     settlement.grid = grid
@@ -266,70 +271,185 @@ def levels_of(start_level: Union[int, tuple[int, int]]) -> tuple[int, int]:
 _DIMENSIONS = ("space", "time")
 
 
+@dataclass(frozen=True)
+class _Step:
+    """One run of the walk: its levels (space, time), results, answers and index in ``Settlement.steps``;
+    and, for a run that refined the one before it, the error parts of that dimension at the coarser and
+    the finer grid and the differences they came from."""
+
+    levels: tuple[int, int]
+    res: Results
+    judged: _Judged
+    index: int
+    coarse: dict[str, float] = field(default_factory=dict)
+    finer: dict[str, float] = field(default_factory=dict)
+    diffs: dict[str, float] = field(default_factory=dict)
+
+
+def _beyond(auto: AutoGrid, trial: Trial, levels: tuple[int, int], run_s: float) -> Optional[str]:
+    """Why the grid at ``levels`` for a run of ``run_s`` (s) is beyond the program's capacity, else None."""
+    g = _grid_at(auto, trial, levels)
+    nodes, steps = g.node_count(trial.skin), math.ceil(run_s / g.deltat_s - 1e-9)
+    if nodes > MAX_NODES or steps > MAX_STEPS:
+        return f"DELTAX {g.deltax_m:.3g} m and DELTAT {g.deltat_s:.3g} s need {nodes} nodes and {steps} steps"
+    return None
+
+
 def _refine_apart(auto: AutoGrid, trial: Trial, levels: tuple[int, int], start: tuple[int, int], after: float,
                   res: Results, judged: _Judged, attempt: Callable[[Grid, float], tuple[Results, np.ndarray, _Judged]],
-                  settlement: Settlement) -> tuple[tuple[int, int], Results]:
+                  settlement: Settlement, answers: Optional[frozenset[str]] = None) -> tuple[tuple[int, int], Results]:
     """Refines the spacing and the step each by its own measured error until every answer is within the
     tolerance; returns the levels of the grid chosen and its run.
 
-    On the grid at hand, one run refined in space and one refined in time
-    give each answer's error in either dimension (Richardson, orders 2 in
-    space and the scheme's in time, :func:`~skinburn.assess._richardson`);
-    the two are added. When every answer is within what it may be
-    (:func:`~skinburn.assess._unsettled`) the grid at hand is chosen, with
-    those errors as its uncertainty; else the dimension with the larger
-    error is refined and the estimate made again there."""
-    # Each dimension is taken as of its method's order (2 in space; the scheme's in time) until two
-    # refinements in a row show a lower one.
+    An answer's error is taken as a part from the spacing plus a part from
+    the step. Each part is estimated from two runs that differ in that
+    dimension alone (Richardson, orders 2 in space and the scheme's in
+    time, :func:`~skinburn.assess._richardson`), for the finer of the two.
+    From the first grid one run is refined in space and one in time; the one
+    whose answers are nearer to what they may be
+    (:func:`~skinburn.assess._unsettled`) is the grid at hand. While an
+    answer is not within it, the dimension with the larger share is refined
+    by one run, whose part is estimated from it and the run before; the
+    other part stays. The grid chosen is the last one run, with both parts
+    as its uncertainty. A criterion time whose step would need more steps
+    than the program holds over the whole cooling is settled on shorter runs
+    that end soon after it is met (:func:`_settle_times`)."""
     nominal = (2.0, float(auto.time_order))
-    before: dict[int, dict[str, float]] = {}  # the differences that led to the grid at hand, by dimension
-    while True:
-        base = _grid_at(auto, trial, levels)
-        finer: dict[int, tuple[tuple[int, int], Results, _Judged, dict[str, float], dict[str, float]]] = {}
-        beyond = []
-        for dim in (0, 1):
-            lv = (levels[0] + 1, levels[1]) if dim == 0 else (levels[0], levels[1] + 1)
+    run_s = trial.exposure.duration_s + after
+
+    def refined(at: _Step, dim: int, before: Optional[dict[str, float]]) -> _Step:
+        lv = at.levels
+        nxt = (lv[0] + 1, lv[1]) if dim == 0 else (lv[0], lv[1] + 1)
+        why = _beyond(auto, trial, nxt, run_s)
+        if why is not None:
             g = _grid_at(auto, trial, lv)
-            nodes = g.node_count(trial.skin)
-            steps = math.ceil((trial.exposure.duration_s + after) / g.deltat_s - 1e-9)
-            if nodes > MAX_NODES or steps > MAX_STEPS:
-                beyond.append(f"refining the {_DIMENSIONS[dim]} to DELTAX {g.deltax_m:.3g} m and DELTAT "
-                              f"{g.deltat_s:.3g} s needs {nodes} nodes and {steps} steps")
-                continue
-            fine_res, _, fine_judged = attempt(g, after)
-            ratio = base.deltax_m / g.deltax_m if dim == 0 else base.deltat_s / g.deltat_s
-            settlement.steps[-1]["refines"] = _DIMENSIONS[dim]
-            diffs = _differences(judged, fine_judged)
-            estimate = _richardson(diffs, ratio, nominal[dim], before.get(dim))
-            finer[dim] = (lv, fine_res, fine_judged, estimate, diffs)
-        if beyond:
-            raise GridNotSettled(f"the grid did not settle within the program's capacity: {'; '.join(beyond)}, "
-                                 f"beyond its {MAX_NODES} nodes and {MAX_STEPS} steps, on DELTAX "
-                                 f"{base.deltax_m:.3g} m and DELTAT {base.deltat_s:.3g} s (last estimated error "
-                                 f"{_shown(settlement.grid_change)}): loosen the tolerance, shorten the cooling "
-                                 f"(after_exposure_s) or give Grid(...)", settlement)
-        errors = {q: finer[0][3].get(q, 0.0) + finer[1][3].get(q, 0.0) for q in {*finer[0][3], *finer[1][3]}}
-        grid_of = (base.deltax_m, 0.0), (0.0, base.deltat_s)  # each dimension answers for its own resolution
-        ratios = _unsettled(judged, errors, auto.tolerance, base.deltax_m, base.deltat_s)
+            raise GridNotSettled(
+                f"the grid did not settle within the program's capacity: refining the {_DIMENSIONS[dim]} to "
+                f"{why}, beyond its {MAX_NODES} nodes and {MAX_STEPS} steps, on DELTAX {g.deltax_m:.3g} m and "
+                f"DELTAT {g.deltat_s:.3g} s (last estimated error {_shown(settlement.grid_change)}): loosen "
+                f"the tolerance, shorten the cooling (after_exposure_s) or give Grid(...)", settlement)
+        return _refined_run(auto, trial, at, nxt, dim, after, nominal[dim], before, attempt, settlement)
+
+    # The time parts of criterion times left to shorter runs: not judged on the whole runs.
+    deferred: set[str] = set()
+
+    def kept(ratios: dict[str, float]) -> dict[str, float]:
+        return ratios if answers is None else {q: r for q, r in ratios.items() if q in answers}
+
+    def judged_at(at: _Step, parts: list[dict[str, float]]) -> tuple[dict[str, float], list[float]]:
+        g = _grid_at(auto, trial, at.levels)
+        time_part = {q: e for q, e in parts[1].items() if q not in deferred}
+        total = {q: parts[0].get(q, 0.0) + time_part.get(q, 0.0) for q in {*parts[0], *time_part}}
+        shares = [max(kept(_unsettled(at.judged, parts[0], auto.tolerance, g.deltax_m, 0.0)).values(), default=0.0),
+                  max(kept(_unsettled(at.judged, time_part, auto.tolerance, 0.0, g.deltat_s)).values(),
+                      default=0.0)]
+        ratios = _unsettled(at.judged, {q: e for q, e in total.items() if q not in deferred}, auto.tolerance,
+                            g.deltax_m, g.deltat_s)
+        # A deferred time's step is judged on the shorter runs: here its spacing alone.
+        ratios.update(_unsettled(at.judged, {q: e for q, e in total.items() if q in deferred}, auto.tolerance,
+                                 g.deltax_m, 0.0))
+        return kept(ratios), shares
+
+    first = _Step(levels, res, judged, len(settlement.steps) - 1)
+    tried = [refined(first, 0, None), refined(first, 1, None)]
+    # Either refined run has the finer part of its own dimension and the coarser part of the other.
+    options = [(tried[0], [tried[0].finer, tried[1].coarse]), (tried[1], [tried[0].coarse, tried[1].finer])]
+    pick = min((0, 1), key=lambda k: (max(judged_at(*options[k])[0].values(), default=0.0), k))
+    at, parts = options[pick]
+    before = [tried[0].diffs, tried[1].diffs]
+    while True:
+        ratios, share = judged_at(at, parts)
         worst = max(ratios.values(), default=0.0)
         settlement.grid_change = worst * auto.tolerance
-        settlement.uncertainty = errors
-        parts = [_unsettled(judged, finer[d][3], auto.tolerance, *grid_of[d]) for d in (0, 1)]
-        settlement.steps[-2]["change"], settlement.steps[-1]["change"] = parts
+        settlement.uncertainty = {q: parts[0].get(q, 0.0) + parts[1].get(q, 0.0) for q in {*parts[0], *parts[1]}}
+        settlement.steps[at.index]["change"] = ratios
         if worst <= 1.0:
-            return levels, res
-        share = [max(part.values(), default=0.0) for part in parts]
-        dim = 0 if share[0] > share[1] or (share[0] == share[1] and levels[0] - start[0] <= levels[1] - start[1]) \
-            else 1
-        if levels[dim] - start[dim] >= auto.max_refinements:
+            break
+        lv = at.levels
+        dim = 0 if share[0] > share[1] or (share[0] == share[1] and lv[0] - start[0] <= lv[1] - start[1]) else 1
+        if dim == 1 and _beyond(auto, trial, (lv[0], lv[1] + 1), run_s) is not None:
+            g = _grid_at(auto, trial, lv)
+            left = {q for q, r in kept(_unsettled(at.judged, parts[1], auto.tolerance, 0.0, g.deltat_s)).items()
+                    if r > 1.0}
+            fresh = {q for q in parts[1] if q.startswith("time ")} - deferred
+            if fresh and left and all(q.startswith("time ") for q in left):
+                deferred |= fresh
+                continue
+        if lv[dim] - start[dim] >= auto.max_refinements:
             what = max(ratios, key=lambda q: ratios[q])
+            g = _grid_at(auto, trial, lv)
             raise GridNotSettled(f"the grid did not settle within {auto.max_refinements} refinements of the "
-                                 f"{_DIMENSIONS[dim]} (DELTAX {base.deltax_m:.3g} m, DELTAT {base.deltat_s:.3g} s; "
+                                 f"{_DIMENSIONS[dim]} (DELTAX {g.deltax_m:.3g} m, DELTAT {g.deltat_s:.3g} s; "
                                  f"the {what} still {_shown(worst)} times its allowed error, estimated error "
                                  f"{_shown(settlement.grid_change)} relative); raise AutoGrid(max_refinements=...) "
                                  f"or its tolerance, or give Grid(...)", settlement)
-        before = {dim: finer[dim][4]}
-        levels, res, judged = finer[dim][0], finer[dim][1], finer[dim][2]
+        nxt = refined(at, dim, before[dim])
+        before[dim] = nxt.diffs
+        parts = [nxt.finer, parts[1]] if dim == 0 else [parts[0], nxt.finer]
+        at = nxt
+    if deferred:
+        _settle_times(auto, trial, at, parts[0], start, attempt, settlement)
+    return at.levels, at.res
+
+
+def _refined_run(auto: AutoGrid, trial: Trial, at: _Step, nxt: tuple[int, int], dim: int, after: float,
+                 order: float, before: Optional[dict[str, float]],
+                 attempt: Callable[[Grid, float], tuple[Results, np.ndarray, _Judged]],
+                 settlement: Settlement) -> _Step:
+    """The run at levels ``nxt`` (``at`` refined in ``dim``, ``after`` s of cooling) with the error parts of
+    that dimension the pair gives (``before``: the differences of the refinement before, for the order)."""
+    base, g = _grid_at(auto, trial, at.levels), _grid_at(auto, trial, nxt)
+    fine_res, _, fine_judged = attempt(g, after)
+    settlement.steps[-1]["refines"] = _DIMENSIONS[dim]
+    ratio = base.deltax_m / g.deltax_m if dim == 0 else base.deltat_s / g.deltat_s
+    diffs = _differences(at.judged, fine_judged)
+    coarse = _richardson(diffs, ratio, order, before)
+    # The finer grid's error is the coarser one's less the difference between them.
+    finer = {q: (e - diffs[q]) if math.isfinite(e) else e for q, e in coarse.items()}
+    return _Step(nxt, fine_res, fine_judged, len(settlement.steps) - 1, coarse, finer, diffs)
+
+
+def _settle_times(auto: AutoGrid, trial: Trial, at: _Step, space_part: dict[str, float], start: tuple[int, int],
+                  attempt: Callable[[Grid, float], tuple[Results, np.ndarray, _Judged]],
+                  settlement: Settlement) -> None:
+    """Settles the criterion times on runs that end half as late again as the last one met (the march
+    before then is the whole run's) by refining the step alone, from the grid chosen ``at``; their space
+    parts are those of the whole runs. Sets ``settlement.criterion_times_s``, ``.times_deltat_s`` and
+    the times' uncertainty."""
+    met = [t for t in at.judged.times_s if t is not None]
+    if not met:
+        raise GridNotSettled("the criterion times did not settle: one is met on one grid and not on the next, "
+                             "and a finer step would need more steps than the program holds; give Grid(...)",
+                             settlement)
+    after = max(1.5 * max(met) - trial.exposure.duration_s, 0.0)
+    run_s = trial.exposure.duration_s + after
+    order = float(auto.time_order)
+    _, _, judged = attempt(_grid_at(auto, trial, at.levels), after)
+    step = _Step(at.levels, at.res, judged, len(settlement.steps) - 1)
+    before: Optional[dict[str, float]] = None
+    keys = {f"time {c.degree}" for c in CRITERIA}
+    while True:
+        lv = step.levels
+        nxt = (lv[0], lv[1] + 1)
+        why = _beyond(auto, trial, nxt, run_s)
+        if why is not None or lv[1] - start[1] >= auto.max_refinements:
+            raise GridNotSettled(f"the criterion times did not settle within the program's capacity or "
+                                 f"{auto.max_refinements} refinements of the step on runs of {run_s:g} s "
+                                 f"({why or 'the refinements allowed'}); loosen the tolerance or give Grid(...)",
+                                 settlement)
+        step = _refined_run(auto, trial, step, nxt, 1, after, order, before, attempt, settlement)
+        before = step.diffs
+        time_part = {q: e for q, e in step.finer.items() if q in keys}
+        total = {q: space_part.get(q, 0.0) + e for q, e in time_part.items()}
+        g = _grid_at(auto, trial, step.levels)
+        ratios = _unsettled(step.judged, total, auto.tolerance, 0.0, g.deltat_s)
+        ratios = {q: r for q, r in ratios.items() if q in keys}
+        settlement.steps[step.index]["change"] = ratios
+        if max(ratios.values(), default=0.0) <= 1.0:
+            break
+    settlement.criterion_times_s = {c.degree: t for c, t in zip(CRITERIA, step.judged.times_s)}
+    settlement.times_deltat_s = g.deltat_s
+    settlement.uncertainty.update(total)
 
 
 def _shown(value: Optional[float]) -> str:

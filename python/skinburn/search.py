@@ -361,14 +361,19 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
        cooling time (:class:`~skinburn.trial.AutoGrid`,
        :class:`~skinburn.trial.AutoCooling`): cheap runs that also show at
        once whether the range brackets the root.
-    2. Grid and cooling time are settled on the trial at that root, where
-       Omega at the criterion depth is near its threshold, so their
-       tolerances bound the error of the answer itself; the root is found
-       again with them, from a bracket of 5 % of the range around the last
-       one (the whole range if that fails).
-    3. Step 2 is repeated at each new root, starting from the grid and
-       cooling time found, until the trial at the root settles on the grid
-       level and cooling time its root was found with.
+    2. Grid and cooling time are settled on the trial at that root by the
+       one answer the search finds (Omega at the criterion depth, to within
+       the grid's tolerance), so their tolerances bound the error of the
+       answer itself.
+    3. On the settled grid the measure differs from the first grids' by an
+       offset that varies slowly with the value (the grids' error): the
+       root of the first grids' measure plus the offset at the root is
+       found on first-grid runs, one run on the settled grid is made there,
+       and the root is the secant's between the two settled runs (another
+       settled run only while the secant still moves by more than the
+       tolerance).
+    4. A root more than 10 % from the one the grid was settled at is
+       settled again there.
 
     When the grid is given and the cooling starts from a given time
     (``AutoCooling(start_s=...)``), step 1 already ran every trial as
@@ -389,23 +394,23 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
         return t
     ev.make = first
     root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
-    used: Optional[tuple[tuple[int, int], float]] = None
+    coarse = dict(ev.points)
+    answers = frozenset({f"degree {degree}"})
     for _ in range(_MAX_SETTLINGS):
-        level, after0 = used if used is not None else ((0, 0), None)
         top = make(root)
-        explicit, settlement, _ = settle(top, prog, level, after0,
-                                         growth_at=(ev.depth_m, ev.kinetics or top.kinetics))
+        explicit, settlement, chosen = settle(top, prog, 0, None, growth_at=(ev.depth_m, ev.kinetics or top.kinetics),
+                                              answers=answers)
         ev.runs += settlement.runs
-        now = (settlement.levels, float(explicit.after_exposure_s))  # type: ignore[arg-type]
-        if now == used:  # the root was found on this grid and cooling time: report those
-            break
         grid, after = explicit.grid, explicit.after_exposure_s
-        if used is None and now[1] == same_as_first:
+        if not isinstance(top.grid, AutoGrid) and float(after) == same_as_first:  # type: ignore[arg-type]
             break
-        used = now
-        ev.make = lambda x, g=grid, a=after: make(x).replace("grid", g).replace("after_exposure_s", a)
-        ev.points, ev.recent = [], []
-        root, unburnt, burnt = _rebracketed_root(ev, name, degree, root, lo, hi, tol, rtol, maxiter)
+        settled_at = root
+        m0 = ev.measure(chosen)
+        root, unburnt, burnt = _root_on_settled(ev, first, make, grid, after, coarse, root, m0, lo, hi, tol,
+                                                rtol, maxiter, name, degree)
+        if abs(root - settled_at) <= 0.1 * abs(settled_at):
+            break
+        ev.make = first
     else:
         raise RootNotSettled(f"the grid and cooling time did not settle at the root within {_MAX_SETTLINGS} "
                              f"settlings (last root {name} = {root:g}): give the trial a Grid(...) and "
@@ -417,6 +422,48 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
         key = "omega 1" if ev.crit.layer == "epidermis" else "omega 2"
         found = dataclasses.replace(found, uncertainty=_root_uncertainty(found, settlement.uncertainty.get(key)))
     return found
+
+
+def _root_on_settled(ev: "_Evaluator", first: Callable[[float], Trial], make: Callable[[float], Trial], grid: Any,
+                     after: Any, coarse: dict[float, float], near: float, m_near: float, lo: float, hi: float,
+                     tol: float, rtol: float, maxiter: int, name: str,
+                     degree: int) -> tuple[float, Optional[float], Optional[float]]:
+    """The root on the settled ``grid`` and cooling ``after``, from the settled run at ``near`` (its measure
+    ``m_near``) and the first grids' measure (``coarse``, value -> measure, extended as needed)."""
+    def first_measure(x: float) -> float:
+        if x not in coarse:
+            ev.make = first
+            coarse[x] = ev(x)
+        return coarse[x]
+    offset = m_near - first_measure(near)
+
+    def corrected(x: float) -> float:
+        return first_measure(x) + offset
+    half = 0.025 * (hi - lo)
+    guess = near
+    for a, b in ((max(lo, near - half), min(hi, near + half)), (lo, hi)):
+        fa, fb = corrected(a), corrected(b)
+        if (fa > 0) != (fb > 0) or fa == 0 or fb == 0:
+            guess = find_threshold(corrected, a, b, tol, rtol, maxiter, name)
+            break
+    ev.make = lambda x, g=grid, a=after: make(x).replace("grid", g).replace("after_exposure_s", a)
+    ev.points, ev.recent = [(near, m_near)], []
+    xs = [near, guess]
+    ms = [m_near, ev(guess) if guess != near else m_near]
+    for _ in range(maxiter):
+        if ms[-1] == 0.0:
+            return xs[-1], None, None
+        if xs[-1] == xs[-2] or ms[-1] == ms[-2]:
+            break
+        step = -ms[-1] * (xs[-1] - xs[-2]) / (ms[-1] - ms[-2])
+        x = min(hi, max(lo, xs[-1] + step))
+        straddle = (ms[-1] > 0) != (ms[-2] > 0)
+        if abs(x - xs[-1]) <= tol + rtol * abs(x) and straddle:
+            return x, None, None
+        xs.append(x)
+        ms.append(ev(x))
+    # The secant did not close in: Brent's method on the settled grid from the runs made.
+    return _rebracketed_root(ev, name, degree, xs[-1], lo, hi, tol, rtol, maxiter)
 
 
 def _root_uncertainty(found: SearchResult, ln_omega_error: Optional[float]) -> Optional[float]:

@@ -92,13 +92,13 @@ class AutoGrid:
     the depths that Omega = 0.53 and Omega = 1 reach and the time each
     degree's criterion is met, each to ``tolerance`` of itself (relative),
     and Omega at the criterion depths (the epidermis and dermis bases) to
-    within what leaves the degree as it is. On the grid at hand one run
-    refined in space and one refined in time estimate each answer's error in
-    either dimension (Richardson: order 2 in space, the scheme's order in
-    time); the two are added. When every answer is within what it may be,
-    that grid is chosen and the errors are its stated uncertainty
-    (``Settlement.uncertainty``); else the dimension with the larger error
-    is refined and the estimate made again. A refinement in space puts twice
+    within what leaves the degree as it is. Each answer's error is a part
+    from the spacing plus a part from the step, each estimated from two runs
+    that differ in that dimension alone (Richardson: order 2 in space, the
+    scheme's order in time). While an answer is not within what it may be,
+    the dimension with the larger part is refined by one run and its part
+    estimated again; the last grid run, the finest, is chosen, and the parts
+    added are its stated uncertainty (``Settlement.uncertainty``). A refinement in space puts twice
     as many spacings above the epidermis base ((2m - 1/2) instead of
     (m - 1/2) spacings, so the base stays halfway between two nodes): the
     spacing shrinks by 2 + 1/(2m - 1), a little more than half; one in time

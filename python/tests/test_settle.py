@@ -25,16 +25,16 @@ def test_space_and_time_are_refined_apart_and_the_stated_error_covers_the_true_o
     trial = flash_fire(20e3, 3.5).replace("after_exposure_s", 4.0)  # the default AutoGrid: BDF2, 1 %
     explicit, how, res = settle(trial, program)
     assert how.runs == len(how.steps)
-    # Every run past the first refines the grid at hand in one dimension, in pairs; each grid
-    # refined further was one whose answers were not yet within the tolerance, the last one's are.
-    pairs = [how.steps[k:k + 2] for k in range(1, len(how.steps), 2)]
-    assert [[s["refines"] for s in pair] for pair in pairs] == [["space", "time"]] * len(pairs)
-    for pair in pairs[:-1]:
-        assert max(max(s["change"].values()) for s in pair) > 1.0
-    assert max(max(s["change"].values()) for s in pairs[-1]) <= 1.0
+    # The first grid is refined once each way; then one run at a time refines the grid at hand, and
+    # only a grid whose answers were not yet within the tolerance is refined further.
+    assert [s.get("refines") for s in how.steps[:3]] == [None, "space", "time"]
+    walk = [s for s in how.steps[1:] if "change" in s]
+    for s in walk[:-1]:
+        assert max(s["change"].values()) > 1.0
+    assert max(walk[-1]["change"].values()) <= 1.0 and walk[-1] is how.steps[-1]
     assert how.levels[0] != how.levels[1]  # the step needed more refining than the spacing
-    # The pair refines the grid chosen: its spacing is the time-refined run's, its step the other's.
-    assert explicit.grid == res.trial.grid == sb.Grid(how.steps[-1]["deltax_m"], how.steps[-2]["deltat_s"],
+    # The grid chosen is the last one run, the finest.
+    assert explicit.grid == res.trial.grid == sb.Grid(how.steps[-1]["deltax_m"], how.steps[-1]["deltat_s"],
                                                       time_scheme="bdf2")
     # Against a fine fixed grid, each answer lies within twice its stated uncertainty (an estimate from
     # one refinement each way, not a bound; with a little for the fine grid's own error), and the
@@ -75,3 +75,21 @@ def test_a_tolerance_beyond_the_programs_capacity_is_refused(program):
                      grid=sb.AutoGrid(tolerance=1e-12), after_exposure_s=10.0, kinetics=sb.HENRIQUES_1947)
     with pytest.raises(sb.GridNotSettled, match="capacity"):
         settle(trial, program)
+
+
+def test_criterion_times_beyond_the_capacity_over_the_whole_cooling_are_settled_on_shorter_runs(program):
+    # 150 kW/m2 for 2 s: the first criteria are met within 0.27 s, which a step of 0.1 s cannot tell;
+    # 2000 s of cooling on the 25 ms step they need would be 80 000 steps.
+    trial = flash_fire(150e3, 2.0).replace("after_exposure_s", 2000.0)
+    explicit, how, res = settle(trial, program)
+    assert explicit.grid.deltat_s == pytest.approx(0.1) and how.times_deltat_s < explicit.grid.deltat_s / 2
+    a = sb.assess(res)
+    # The times stated are the shorter runs' (the march up to then is the whole run's), with their error.
+    short = [s for s in how.steps if s["after_s"] < 2000.0]
+    assert short and short[-1]["deltat_s"] == how.times_deltat_s
+    rerun = sb.run(trial.replace("grid", sb.Grid(explicit.grid.deltax_m, how.times_deltat_s, time_scheme="bdf2"))
+                   .replace("after_exposure_s", short[-1]["after_s"]), program)
+    assert a.criterion_times_s == rerun.criterion_times(trial.skin, trial.kinetics) == how.criterion_times_s
+    for d in (1, 2, 3):
+        assert how.uncertainty[f"time {d}"] <= 0.01 * a.criterion_times_s[d]
+    assert "the criterion times on DELTAT 25 ms" in a.verdict()

@@ -3,6 +3,7 @@
     vv/run.sh                 # every case on the current build; writes docs/verification.md,
                               # docs/validation.md and docs/vv/*.png
     vv/run.sh --quick         # coarser settings, the banded cases only; writes nothing unless --docs DIR
+    vv/run.sh --only routine  # the routine trials alone; writes docs/routine.md
 
 Exit status 0 when every band holds, 1 when one does not, 2 for a wrong command line.
 The program is ``--skinburn PATH``, else ``$SKINBURN``, else build/default/skinburn.
@@ -17,7 +18,7 @@ from typing import Optional
 
 import skinburn as sb
 
-from . import report, validation, verification
+from . import report, routine, validation, verification
 
 ROOT = Path(__file__).resolve().parent.parent
 
@@ -30,7 +31,8 @@ def main(argv: Optional[list[str]] = None) -> int:
                     help="where to write the documents (default: docs/ of the repository, none with --quick)")
     ap.add_argument("--skinburn", default=None, help="the program (default $SKINBURN, else build/default/skinburn)")
     ap.add_argument("--processes", type=int, default=2, help="runs side by side (default 2)")
-    ap.add_argument("--only", choices=("verification", "validation"), default=None, help="one of the two passes")
+    ap.add_argument("--only", choices=("verification", "validation", "routine"), default=None,
+                    help="one of the passes")
     args = ap.parse_args(argv)
     prog = sb.Program.find(args.skinburn)
     docs = args.docs if args.docs is not None else (None if args.quick else ROOT / "docs")
@@ -55,6 +57,15 @@ def main(argv: Optional[list[str]] = None) -> int:
             figs = report.validation_figures(w, docs)
             (docs / "validation.md").write_text(report.validation_markdown(w, figs, command), encoding="utf-8")
             print(f"wrote {docs / 'validation.md'}")
+    if args.only in (None, "routine"):
+        r = routine.routine(args.quick, prog, args.processes)
+        print(f"routine: {len(r.outcomes)} cases, {len(r.bands)} bands in {r.wall_s:.1f} s", flush=True)
+        failed += _print_bands(r.bands)
+        if docs is not None:
+            docs.mkdir(parents=True, exist_ok=True)
+            shown = command + (" --only routine" if args.only == "routine" else "")
+            (docs / "routine.md").write_text(routine.markdown(r, shown), encoding="utf-8")
+            print(f"wrote {docs / 'routine.md'}")
     if failed:
         print(f"{len(failed)} band(s) failed:")
         for what, value, band, _ in failed:

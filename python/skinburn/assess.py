@@ -531,21 +531,23 @@ def _differences(base: _Judged, finer: _Judged) -> dict[str, float]:
 
 
 def _richardson(differences: dict[str, float], ratio: float, order: float,
-                before: Optional[dict[str, float]] = None) -> dict[str, float]:
+                before: Optional[dict[str, float]] = None,
+                orders: Optional[dict[str, float]] = None) -> dict[str, float]:
     """The error of each answer of a grid from its differences to the grid refined by ``ratio`` (> 1) in
     one dimension: about d r^p / (r^p - 1) (Richardson).
 
-    ``order`` is the order p assumed; with ``before``, the differences of
+    ``order`` is the order p assumed, ``orders`` the answers that take
+    another (lower) one; with ``before``, the differences of
     the refinement that led to this grid in the same dimension, each answer
     takes the order it shows, log(before / d) / log r, where that is lower
     (at least 1), so that an answer not yet in its asymptotic range is not
     given a smaller error than it shows."""
     out: dict[str, float] = {}
     for key, d in differences.items():
-        p = order
+        nominal = p = (orders or {}).get(key, order)
         if before is not None and math.isfinite(d) and d > 0.0 and math.isfinite(before.get(key, math.nan)) \
                 and before[key] > 0.0:
-            p = min(order, max(1.0, math.log(before[key] / d) / math.log(ratio)))
+            p = min(nominal, max(1.0, math.log(before[key] / d) / math.log(ratio)))
         out[key] = d * ratio ** p / (ratio ** p - 1.0)
     return out
 

@@ -23,7 +23,7 @@ from typing import Callable, Optional, Union
 
 import numpy as np
 
-from .assess import (_change, _criterion_omegas, _differences, _judge, _Judged, _last_quarter, _richardson,
+from .assess import (_change, _criterion_omegas, _differences, _judge, _Judged, _last_quarter, _richardson, _THRESHOLDS,
                      _unsettled, cooling_growth)
 from .criteria import CRITERIA
 from .datadir import DataDirectory, copy_inputs, write_whole
@@ -403,10 +403,38 @@ def _refined_run(auto: AutoGrid, trial: Trial, at: _Step, nxt: tuple[int, int], 
     settlement.steps[-1]["refines"] = _DIMENSIONS[dim]
     ratio = base.deltax_m / g.deltax_m if dim == 0 else base.deltat_s / g.deltat_s
     diffs = _differences(at.judged, fine_judged)
-    coarse = _richardson(diffs, ratio, order, before)
+    lower = _first_order_in_space(trial, (base, g), (at.judged, fine_judged)) if dim == 0 else {}
+    coarse = _richardson(diffs, ratio, order, before, lower)
     # The finer grid's error is the coarser one's less the difference between them.
     finer = {q: (e - diffs[q]) if math.isfinite(e) else e for q, e in coarse.items()}
     return _Step(nxt, fine_res, fine_judged, len(settlement.steps) - 1, coarse, finer, diffs)
+
+
+def _first_order_in_space(trial: Trial, grids: tuple[Grid, Grid], judged: tuple[_Judged, _Judged]) -> dict[str, float]:
+    """The answers whose error in space is of order 1 on this pair of grids: those at or near a layer
+    boundary that a grid does not hold halfway between two nodes.
+
+    Only there is the model's boundary exactly where it is asked for; elsewhere it lies up to half a
+    spacing below (:mod:`skinburn.skin`), an error in proportion to the spacing. The answers taken so
+    are the criteria at or below the shallowest such boundary and the depths nearer to it than to the
+    boundary above it (the skin's face if none)."""
+    skin = trial.skin
+    asked = skin.boundaries_m
+    off: list[float] = []
+    for g in grids:
+        placed = skin.placed_boundaries_m(g.deltax_m, g.node_count(skin))
+        off += [b for b, p in zip(asked, placed) if abs(p - b) > 1e-6 * g.deltax_m]
+    if not off:
+        return {}
+    low = min(off)
+    above = max((b for b in asked if b < low), default=0.0)
+    depth_of = {"epidermis": skin.epidermis_base_m, "dermis": skin.dermis_base_m}
+    out = {f"time {c.degree}": 1.0 for c in CRITERIA if depth_of[c.layer] >= low - 1e-12}
+    out.update({f"omega {k + 1}": 1.0 for k, z in enumerate(depth_of.values()) if z >= low - 1e-12})
+    for t, depths in zip(_THRESHOLDS, zip(*(j.depths_m for j in judged))):
+        if any(z is not None and z > (low + above) / 2 for z in depths):
+            out[f"depth {t:g}"] = 1.0
+    return out
 
 
 def _settle_times(auto: AutoGrid, trial: Trial, at: _Step, space_part: dict[str, float], start: tuple[int, int],

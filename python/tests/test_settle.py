@@ -1,4 +1,5 @@
 """Automatic grids and cooling times, settled by runs."""
+import dataclasses
 import re
 
 import numpy as np
@@ -19,6 +20,21 @@ def test_every_refinement_keeps_the_epidermis_base_halfway_between_nodes():
     m = 2 * 2 ** np.arange(5)  # spacings above the base at each level
     assert ratios == pytest.approx(2 + 1 / (2 * m - 1), rel=1e-12)
     assert auto.step_s(4.0, 3) == pytest.approx(4.0 / 80)
+
+
+def test_answers_by_a_boundary_off_halfway_take_order_one_in_space():
+    # The dermis base of the Torvi-Dale skin falls on a node on every automatic spacing, so the model
+    # puts the subcutaneous layer half a spacing deep: an error in proportion to the spacing.
+    from skinburn.assess import _Judged
+    from skinburn.run import _first_order_in_space
+
+    auto = sb.AutoGrid()
+    grids = tuple(auto.grid(sb.TORVI_DALE_1994, 10.0, level, 0) for level in (1, 2))
+    judged = (_Judged((1.0, 1.0), (0.5e-3, 2.1e-3)), _Judged((1.0, 1.0), (0.5e-3, 2.1e-3)))
+    trial = sb.scenarios.hot_liquid(sb.celsius(99.0), 10.0)
+    assert _first_order_in_space(trial, grids, judged) == {"time 3": 1.0, "omega 2": 1.0, "depth 1": 1.0}
+    uniform = dataclasses.replace(trial, skin=sb.skin_preset("uniform"))
+    assert _first_order_in_space(uniform, grids, judged) == {}
 
 
 def test_space_and_time_are_refined_apart_and_the_stated_error_covers_the_true_one(program):

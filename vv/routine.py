@@ -543,8 +543,8 @@ def markdown(r: Routine, command: str) -> str:
     L = ["# Routine trials: the default route against a fine grid", "",
          f"Written by `{command}` on the current build; do not edit by hand. Numbers are from the package's "
          "default route, `r = sb.run(trial); a = sb.assess(r)`, on ready-made trials of `skinburn.scenarios`.", "",
-         f"**Summary.** {len(held)} of {len(r.outcomes)} cases agree with their reference within the bands; "
-         + (f"{len(failed)} do not ({len(raised)} of them because the default route raised). " if failed else "")
+         f"**Summary.** {len(held)} of {len(r.outcomes)} cases agree with their reference within the bands"
+         + (f"; {len(failed)} do not ({len(raised)} of them because the default route raised). " if failed else ". ")
          + "The command line's `assess --spread --all-skins` "
          + ("printed its table and exited 0. " if cli_ok else "**failed**. ")
          + f"Wall time {r.wall_s:.0f} s with {r.workers} runs side by side ({route_s:.0f} s in the default routes, "

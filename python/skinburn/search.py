@@ -329,6 +329,8 @@ def _bracketed_root(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
     return root, None, None
 
 
+#: The relative tolerance of the root on the first grids, which only starts the search on the settled grid.
+_FIRST_RTOL = 1e-2
 #: How many times a search settles its grid, cooling time or run-on at a new root before it gives up.
 _MAX_SETTLINGS = 5
 
@@ -393,7 +395,8 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
             t = t.replace("after_exposure_s", t.after_exposure_s.first_s(t.exposure.duration_s))
         return t
     ev.make = first
-    root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
+    # The first grids' root only starts the search on the settled grid: to 1 % is enough.
+    root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, max(rtol, _FIRST_RTOL), maxiter)
     coarse = dict(ev.points)
     answers = frozenset({f"degree {degree}"})
     for _ in range(_MAX_SETTLINGS):
@@ -439,13 +442,15 @@ def _root_on_settled(ev: "_Evaluator", first: Callable[[float], Trial], make: Ca
 
     def corrected(x: float) -> float:
         return first_measure(x) + offset
-    half = 0.025 * (hi - lo)
-    guess = near
-    for a, b in ((max(lo, near - half), min(hi, near + half)), (lo, hi)):
-        fa, fb = corrected(a), corrected(b)
-        if (fa > 0) != (fb > 0) or fa == 0 or fb == 0:
-            guess = find_threshold(corrected, a, b, tol, rtol, maxiter, name)
-            break
+    guess = _newton_guess(coarse, near, m_near)
+    if guess is None or not lo <= guess <= hi:
+        half = 0.025 * (hi - lo)
+        guess = near
+        for a, b in ((max(lo, near - half), min(hi, near + half)), (lo, hi)):
+            fa, fb = corrected(a), corrected(b)
+            if (fa > 0) != (fb > 0) or fa == 0 or fb == 0:
+                guess = find_threshold(corrected, a, b, tol, rtol, maxiter, name)
+                break
     ev.make = lambda x, g=grid, a=after: make(x).replace("grid", g).replace("after_exposure_s", a)
     ev.points, ev.recent = [(near, m_near)], []
     xs = [near, guess]
@@ -458,12 +463,31 @@ def _root_on_settled(ev: "_Evaluator", first: Callable[[float], Trial], make: Ca
         step = -ms[-1] * (xs[-1] - xs[-2]) / (ms[-1] - ms[-2])
         x = min(hi, max(lo, xs[-1] + step))
         straddle = (ms[-1] > 0) != (ms[-2] > 0)
-        if abs(x - xs[-1]) <= tol + rtol * abs(x) and straddle:
-            return x, None, None
+        close = tol + rtol * abs(x)
+        if abs(x - xs[-1]) <= close:
+            if straddle:
+                return x, None, None
+            # Closing in from one side: one run half the tolerance past the root brackets it.
+            x = min(hi, max(lo, x + math.copysign(0.5 * close, step)))
         xs.append(x)
         ms.append(ev(x))
     # The secant did not close in: Brent's method on the settled grid from the runs made.
     return _rebracketed_root(ev, name, degree, xs[-1], lo, hi, tol, rtol, maxiter)
+
+
+def _newton_guess(coarse: dict[float, float], near: float, m_near: float) -> Optional[float]:
+    """A step from ``near`` (the settled grid's measure there ``m_near``) along the first grids' slope at
+    their root: the secant of the two first-grid evaluations on either side of ``near`` closest to it.
+    None where the first grids give no such pair, or a flat one."""
+    below = [(x, m) for x, m in coarse.items() if m < 0 and math.isfinite(m)]
+    above = [(x, m) for x, m in coarse.items() if m >= 0 and math.isfinite(m)]
+    if not below or not above:
+        return None
+    a = min(below, key=lambda p: abs(p[0] - near))
+    b = min(above, key=lambda p: abs(p[0] - near))
+    if a[0] == b[0] or a[1] == b[1]:
+        return None
+    return near - m_near * (b[0] - a[0]) / (b[1] - a[1])
 
 
 def _root_uncertainty(found: SearchResult, ln_omega_error: Optional[float]) -> Optional[float]:

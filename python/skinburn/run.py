@@ -404,6 +404,11 @@ def _refined_run(auto: AutoGrid, trial: Trial, at: _Step, nxt: tuple[int, int], 
     ratio = base.deltax_m / g.deltax_m if dim == 0 else base.deltat_s / g.deltat_s
     diffs = _differences(at.judged, fine_judged)
     lower = _first_order_in_space(trial, (base, g), (at.judged, fine_judged)) if dim == 0 else {}
+    if dim == 1 and before is None:
+        # The start of an exposure and its end are corners of the history, after which even the second-order
+        # scheme converges at first order until the step is small: no more is assumed until a second pair
+        # of steps shows it.
+        order = min(order, 1.0)
     coarse = _richardson(diffs, ratio, order, before, lower)
     # The finer grid's error is the coarser one's less the difference between them.
     finer = {q: (e - diffs[q]) if math.isfinite(e) else e for q, e in coarse.items()}

@@ -81,7 +81,10 @@ class SearchResult:
     ``unburnt_value`` and ``burnt_value`` the closest values evaluated on
     either side of it (the degree not reached, and reached);
     ``runs`` counts every run of the program, settling included;
-    ``evaluations`` lists (value, ln(Omega/threshold)). ``uncertainty``
+    ``evaluations`` lists (value, ln(Omega/threshold)); ``deltax_m``,
+    ``deltat_s`` and ``after_exposure_s`` are the grid and cooling time at
+    ``value`` (an automatic grid keeps the levels it settled at, so that
+    its step follows the exposure's duration). ``uncertainty``
     is the estimated numerical error of ``value`` (its unit) where an
     automatic grid was settled at the root under the search's kinetics and
     skin: the error of ln Omega at the criterion depth on that grid
@@ -409,8 +412,8 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
             break
         settled_at = root
         m0 = ev.measure(chosen)
-        root, unburnt, burnt = _root_on_settled(ev, first, make, grid, after, coarse, root, m0, lo, hi, tol,
-                                                rtol, maxiter, name, degree)
+        root, unburnt, burnt = _root_on_settled(ev, first, _on_settled(make, grid, after, settlement.levels),
+                                                coarse, root, m0, lo, hi, tol, rtol, maxiter, name, degree)
         if abs(root - settled_at) <= 0.1 * abs(settled_at):
             break
         ev.make = first
@@ -418,8 +421,9 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
         raise RootNotSettled(f"the grid and cooling time did not settle at the root within {_MAX_SETTLINGS} "
                              f"settlings (last root {name} = {root:g}): give the trial a Grid(...) and "
                              f"after_exposure_s, or loosen AutoGrid's tolerance")
+    at_root = _on_settled(make, grid, after, settlement.levels)(root).grid
     found = _result(ev, name, degree, root, unburnt, burnt, tol, rtol,
-                    (grid.deltax_m, grid.deltat_s, float(after)), labels)  # type: ignore[union-attr,arg-type]
+                    (at_root.deltax_m, at_root.deltat_s, float(after)), labels)  # type: ignore[union-attr,arg-type]
     same_model = ev.kinetics is None or ev.kinetics == top.kinetics
     if isinstance(top.grid, AutoGrid) and same_model and ev.skin == top.skin:
         key = "omega 1" if ev.crit.layer == "epidermis" else "omega 2"
@@ -427,12 +431,25 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
     return found
 
 
-def _root_on_settled(ev: "_Evaluator", first: Callable[[float], Trial], make: Callable[[float], Trial], grid: Any,
-                     after: Any, coarse: dict[float, float], near: float, m_near: float, lo: float, hi: float,
+def _on_settled(make: Callable[[float], Trial], grid: Grid, after: Any,
+                levels: tuple[int, int]) -> Callable[[float], Trial]:
+    """The trial at a value on the settled grid and cooling ``after``: an automatic grid at the levels it
+    settled at (``levels``), so that the exposure ends on a step at every value as where it was
+    settled; a grid that is given (or a data directory's) as it is (``grid``)."""
+    def settled(x: float) -> Trial:
+        t = make(x)
+        g = t.grid.grid(t.skin, t.exposure.duration_s, *levels) if isinstance(t.grid, AutoGrid) else grid
+        return t.replace("grid", g).replace("after_exposure_s", after)
+    return settled
+
+
+def _root_on_settled(ev: "_Evaluator", first: Callable[[float], Trial], settled: Callable[[float], Trial],
+                     coarse: dict[float, float], near: float, m_near: float, lo: float, hi: float,
                      tol: float, rtol: float, maxiter: int, name: str,
                      degree: int) -> tuple[float, Optional[float], Optional[float]]:
-    """The root on the settled ``grid`` and cooling ``after``, from the settled run at ``near`` (its measure
-    ``m_near``) and the first grids' measure (``coarse``, value -> measure, extended as needed)."""
+    """The root on the settled grid and cooling time (``settled``: the trial at a value), from the settled
+    run at ``near`` (its measure ``m_near``) and the first grids' measure (``coarse``, value -> measure,
+    extended as needed)."""
     def first_measure(x: float) -> float:
         if x not in coarse:
             ev.make = first
@@ -451,7 +468,7 @@ def _root_on_settled(ev: "_Evaluator", first: Callable[[float], Trial], make: Ca
             if (fa > 0) != (fb > 0) or fa == 0 or fb == 0:
                 guess = find_threshold(corrected, a, b, tol, rtol, maxiter, name)
                 break
-    ev.make = lambda x, g=grid, a=after: make(x).replace("grid", g).replace("after_exposure_s", a)
+    ev.make = settled
     ev.points, ev.recent = [(near, m_near)], []
     xs = [near, guess]
     ms = [m_near, ev(guess) if guess != near else m_near]

@@ -113,11 +113,15 @@ def test_the_automatic_grid_is_settled_at_the_root_whatever_the_range(program):
     for r in found:
         assert 0 < r.uncertainty < 0.01 * refined and abs(r.value - refined) <= 2 * r.uncertainty + 1e-4, r
         assert r.row()["uncertainty"] == r.uncertainty
-    # The grid and cooling time a result reports are those its root was found on: a run at the last
-    # point evaluated, on them, gives that evaluation's measure to the last bit.
+    # The grid and cooling time a result reports are those its root was found on: the automatic grid's
+    # levels there, the step following the duration. A run at the last point evaluated, on those levels,
+    # gives that evaluation's measure to the last bit.
     r = found[0]
     x, measured = r.evaluations[-1]
-    again = sb.run(flash_fire(84e3, x).replace("grid", sb.Grid(r.deltax_m, r.deltat_s, time_scheme="bdf2"))
+    auto, skin = sb.AutoGrid(), sb.TORVI_DALE_1994
+    space = next(L for L in range(8) if auto.spacing_m(skin, L) == r.deltax_m)
+    time = next(L for L in range(12) if auto.step_s(r.value, L) == pytest.approx(r.deltat_s, rel=1e-12))
+    again = sb.run(flash_fire(84e3, x).replace("grid", auto.grid(skin, x, space, time))
                    .replace("after_exposure_s", r.after_exposure_s), program)
     omega = omega_at_depth(again.temperature_K, again.deltat_s, again.deltax_m, r.depth_m, sb.WEAVER_STOLL_1969,
                            again.conductivity_W_mK)

@@ -15,19 +15,23 @@ See docs/python.md for a walk-through.
 The modules, lowest first; each imports only modules before it:
 
     units -> checks -> kinetics -> skin -> criteria -> exposure -> trial
-    -> scenarios -> program -> results -> assess -> datadir -> tables -> run
-    -> search -> spread -> __main__
+    -> scenarios -> program -> results -> assessment -> datadir -> tables
+    -> runs -> searches -> spreads -> __main__
 
 units, checks: values and their checks; kinetics, skin, criteria: the
 damage models, the skins and the burn criteria; exposure, trial,
 scenarios: trials as values and the data directories they write;
-program: the skinburn binary; results: what a run computed; assess: the
-burn degree of a history; datadir, tables: a user's data directory, its
-values and time tables; run: running trials and directories, settling
-grids and cooling times; search, spread: thresholds and the model-form
-spread; __main__: the command line.
+program: the skinburn binary; results: what a run computed; assessment:
+the burn degree of a history; datadir, tables: a user's data directory,
+its values and time tables; runs: running trials and directories,
+settling grids and cooling times; searches, spreads: thresholds and the
+model-form spread; __main__: the command line.
+
+Each module is named apart from the functions it gives: ``skinburn.run``
+is the function, ``skinburn.runs`` its module (likewise ``assess`` and
+``assessment``, ``search`` and ``searches``, ``spread`` and ``spreads``).
 """
-from .assess import CRITERIA, Assessment, BelowTheModel, Criterion, assess, assess_history, criterion
+from .assessment import CRITERIA, Assessment, BelowTheModel, Criterion, assess, assess_history, criterion
 from .datadir import DataDirectory, DirectoryChanged
 from .exposure import (AIR_1ATM, AirbagJet, Convection, GasTable, HeatFlux, HeldTemperature, InitialProfile,
                        InnerConvection, Insulated, Series, SurfaceTemperature)
@@ -35,11 +39,11 @@ from .kinetics import (HENRIQUES_1947, KINETICS, PROGRAM_DEFAULT, PROGRAM_OMEGA_
                        Kinetics, Regime, damage_integral, kinetics_preset)
 from .program import CheckReport, DirectoryInUse, InputError, Program, ProgramError
 from .results import NonFiniteHistory, Results
-from .run import CoolingNotSettled, GridNotSettled, NotSettled, RunOnRecord, Settlement, run, run_on, settle
-from .search import (BracketError, ExecutorShutDown, RootNotSettled, SearchFailure, SearchJob, SearchResult,
+from .runs import CoolingNotSettled, GridNotSettled, NotSettled, RunOnRecord, Settlement, run, run_on, settle
+from .searches import (BracketError, ExecutorShutDown, RootNotSettled, SearchFailure, SearchJob, SearchResult,
                      StillGrowing, search, search_many)
 from .skin import SKINS, TORVI_DALE_1994, UNIFORM_DERMIS, Layer, Skin, skin_preset
-from .spread import SpreadRow, search_spread, spread, spread_table
+from .spreads import SpreadRow, search_spread, spread, spread_table
 from .tables import BeyondCapacity, PhaseRefused, RunOn
 from .trial import AutoCooling, AutoGrid, Grid, Trial, UnknownKey, trial_from_dict, write_trial
 from .units import SkinburnError, Temperature, celsius, kelvin

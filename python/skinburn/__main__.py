@@ -21,16 +21,16 @@ import tempfile
 from pathlib import Path
 from typing import Any, Optional, Sequence
 
-from .assess import CRITERIA, assess, program_depth_line
+from .assessment import CRITERIA, assess, program_depth_line
 from .datadir import DataDirectory, DirectoryChanged
 from .kinetics import KINETICS, Kinetics, kinetics_preset
 from .program import Program, ProgramError
 from .results import NonFiniteHistory, write_csv
-from .run import run, run_on
+from .runs import run, run_on
 from .scenarios import SCENARIOS
-from .search import BracketError, SearchFailure, SearchResult, SearchJob, search_many
+from .searches import BracketError, SearchFailure, SearchResult, SearchJob, search_many
 from .skin import SKINS, Skin, skin_preset
-from .spread import search_spread, spread, spread_table
+from .spreads import search_spread, spread, spread_table
 from .tables import RunOn
 from .trial import Trial, trial_from_dict
 from .units import SkinburnError, temperature_word
@@ -250,7 +250,7 @@ def _failure_status(failure: SearchFailure) -> int:
 
 
 def cmd_search_job(args: argparse.Namespace, scratch: Path) -> int:
-    from .search import run_job_file
+    from .searches import run_job_file
 
     run_job_file(args.job, args.out, str(Program.find(args.skinburn).path))
     return 0

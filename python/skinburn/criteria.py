@@ -3,7 +3,7 @@
 Holds :class:`Criterion`, :data:`CRITERIA` (first degree: Omega >= 0.53 at
 the base of the epidermis; second: Omega >= 1 there; third: Omega >= 1 at
 the base of the dermis), :data:`DEGREE_NAMES` and :func:`criterion`. Uses
-only :mod:`skinburn.checks`; the judging itself is in :mod:`skinburn.assess`.
+only :mod:`skinburn.checks`; the judging itself is in :mod:`skinburn.assessment`.
 """
 from __future__ import annotations
 

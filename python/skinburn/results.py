@@ -123,7 +123,7 @@ class Results:
         self.layout = layout
         self.directory = directory
         self.settlement: Any = None
-        self.run_on: Any = None  # how a data directory's run was carried on (skinburn.run.run_on)
+        self.run_on: Any = None  # how a data directory's run was carried on (skinburn.runs.run_on)
         self.inputs = CheckReport(document.get("inputs") or {}, directory)
         grid = self.inputs.grid
         self.deltax_m: float = float(grid.get("deltax_m", math.nan))

@@ -8,7 +8,7 @@ docs/data-files.md, and nothing is read back here (``skinburn --check=json``
 says what the program makes of the directory).
 
 The grid and the time after the exposure may be left to the package
-(:class:`AutoGrid`, :class:`AutoCooling`); :func:`skinburn.run.run` settles
+(:class:`AutoGrid`, :class:`AutoCooling`); :func:`skinburn.runs.run` settles
 them by runs of the program before the trial proper.
 
 Holds :class:`Trial`, :class:`Grid`, :class:`AutoGrid`, :class:`AutoCooling`,

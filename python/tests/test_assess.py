@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 import skinburn as sb
-from skinburn.assess import CRITERIA, assess_history, criterion, depth_reached
+from skinburn.assessment import CRITERIA, assess_history, criterion, depth_reached
 from skinburn.kinetics import Kinetics
 from skinburn.results import depth_weights
 

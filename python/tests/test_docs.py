@@ -48,3 +48,20 @@ def test_the_modules_import_only_downwards():
         for node in ast.walk(ast.parse(path.read_text(encoding="utf-8"))):
             if isinstance(node, ast.ImportFrom) and node.level == 1:
                 assert rank[node.module] < rank[path.stem], f"{path.stem} imports {node.module}, above it"
+
+
+def test_every_address_the_docs_cite_resolves():
+    """Each `skinburn.X.Y` the documents and docstrings name is there after ``import skinburn``: a
+    module is not hidden behind a function of its name."""
+    import skinburn
+
+    pages = [REPO / "README.md", *sorted((REPO / "docs").glob("*.md")), *sorted(REPO.glob("tools/*/README.md")),
+             *sorted((REPO / "python" / "skinburn").glob("*.py"))]
+    cited = {m for p in pages for m in re.findall(r"`~?(skinburn(?:\.[A-Za-z_]\w*)+)", p.read_text(encoding="utf-8"))}
+    assert {"skinburn.runs.cooling_growth", "skinburn.searches.search", "skinburn.run"} <= cited
+    for address in sorted(cited):
+        obj = skinburn
+        for part in address.split(".")[1:]:
+            assert hasattr(obj, part), f"{address}: {part!r} is not an attribute of {obj!r}"
+            obj = getattr(obj, part)
+    assert callable(skinburn.run) and skinburn.runs.run is skinburn.run

@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 
 import skinburn as sb
-from skinburn.assess import cooling_growth
+from skinburn.assessment import cooling_growth
 from skinburn.scenarios import flash_fire, hot_liquid
 
 UNIFORM, WS = sb.UNIFORM_DERMIS, sb.WEAVER_STOLL_1969

@@ -4,9 +4,9 @@ import math
 import pytest
 
 import skinburn as sb
-from skinburn.assess import omega_at_depth
+from skinburn.assessment import omega_at_depth
 from skinburn.scenarios import flash_fire, hot_liquid
-from skinburn.search import BracketError, SearchFailure, SearchJob, find_threshold, search, search_many
+from skinburn.searches import BracketError, SearchFailure, SearchJob, find_threshold, search, search_many
 
 
 @pytest.mark.parametrize("measure, root", [
@@ -176,7 +176,7 @@ def test_a_task_that_does_not_come_back_is_a_failure_row(program):
 
 
 def test_a_worker_without_the_binary_at_its_path_runs_its_own_skinburn(program, monkeypatch):
-    from skinburn.search import _one
+    from skinburn.searches import _one
 
     monkeypatch.setenv("SKINBURN", str(program.path))
     job = executor_jobs()[1]

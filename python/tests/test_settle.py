@@ -7,7 +7,7 @@ import pytest
 
 import skinburn as sb
 from skinburn.kinetics import damage_integral
-from skinburn.run import cooling_growth, settle
+from skinburn.runs import cooling_growth, settle
 from skinburn.scenarios import flash_fire
 
 
@@ -25,8 +25,8 @@ def test_every_refinement_keeps_the_epidermis_base_halfway_between_nodes():
 def test_answers_by_a_boundary_off_halfway_take_order_one_in_space():
     # The dermis base of the Torvi-Dale skin falls on a node on every automatic spacing, so the model
     # puts the subcutaneous layer half a spacing deep: an error in proportion to the spacing.
-    from skinburn.assess import _Judged
-    from skinburn.run import _first_order_in_space
+    from skinburn.assessment import _Judged
+    from skinburn.runs import _first_order_in_space
 
     auto = sb.AutoGrid()
     grids = tuple(auto.grid(sb.TORVI_DALE_1994, 10.0, level, 0) for level in (1, 2))

@@ -284,7 +284,7 @@ def omega_crossings(res: Any, kinetics: Any) -> Tuple[List[float], Any]:
     _package()
     import numpy as np
     from scipy.optimize import brentq
-    from skinburn.assess import omega_at_depth
+    from skinburn.assessment import omega_at_depth
     from skinburn.kinetics import damage_integral
 
     hist = res.temperature_K
@@ -318,7 +318,7 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
     import numpy as np
 
     _package()
-    from skinburn.assess import cooling_growth
+    from skinburn.assessment import cooling_growth
     from skinburn.kinetics import Kinetics, damage_integral
     from skinburn.results import Results
     from skinburn.trial import AutoCooling

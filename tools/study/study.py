@@ -45,7 +45,7 @@ HERE = Path(__file__).resolve().parent
 PACKAGE = HERE.parent.parent / "python"
 sys.path.insert(0, str(PACKAGE))
 
-from skinburn.assess import assess  # noqa: E402
+from skinburn.assessment import assess  # noqa: E402
 from skinburn.datadir import DataDirectory  # noqa: E402
 from skinburn.kinetics import Kinetics, kinetics_preset  # noqa: E402
 from skinburn.program import DirectoryInUse, Program, exclusive  # noqa: E402
@@ -304,7 +304,7 @@ def number(value: Any, key: str) -> float:
 
 # --- Lists of pairs of a data directory -----------------------------------------
 # The time tables of a data directory, cut, stretched or carried past the run's end, are the package's
-# (skinburn.tables): the same lists carry a data directory's run on past its end in skinburn.run.run_on.
+# (skinburn.tables): the same lists carry a data directory's run on past its end in skinburn.runs.run_on.
 
 from skinburn.tables import PairList, lengthen, pair_list, r12, time_lists  # noqa: E402,F401
 
@@ -610,8 +610,8 @@ class TrialTemplate:
 # --- Making the case directories ----------------------------------------------
 
 def search_job(template: Any, desc: Description, path: str, number_: int, case: dict) -> dict:
-    """The package's search job (skinburn.search.job_to_dict) of one case."""
-    from skinburn.search import SearchJob, job_to_dict
+    """The package's search job (skinburn.searches.job_to_dict) of one case."""
+    from skinburn.searches import SearchJob, job_to_dict
     from skinburn.trial import trial_from_dict
 
     s = desc.search
@@ -909,7 +909,7 @@ def run_case(directory: str, skinburn: str) -> int:
     ``settlement.json``. The status is the run's; an error is printed.
     """
     from skinburn.program import ProgramError
-    from skinburn.run import run
+    from skinburn.runs import run
     from skinburn.trial import trial_from_dict
 
     trial = trial_from_dict(json.loads(Path(directory, "trial.json").read_text()))
@@ -932,14 +932,14 @@ def settle_case(directory: str, skinburn: str) -> int:
     """One data-directory case that settles its time after the exposure (a GNU parallel job).
 
     Runs the case; while the result still changes by more than the rule's
-    tolerance over the last quarter of the run (:func:`skinburn.run.cooling_growth`
+    tolerance over the last quarter of the run (:func:`skinburn.runs.cooling_growth`
     at the criterion depths of ``settle.json``'s skin, under its kinetics or
     the constants the program read), doubles the time after the exposure:
     TIMESTEPS and the time tables are lengthened in place and the case runs
     again. The case's files end as the trial last run; ``settlement.json``
     holds every attempt. Prints the last run's console; returns its status.
     """
-    from skinburn.run import cooling_growth
+    from skinburn.runs import cooling_growth
 
     plan = json.loads(Path(directory, SETTLE).read_text())
     program = Program.find(skinburn)

@@ -373,7 +373,7 @@ class SettleCoolingTest(unittest.TestCase):
     def test_the_time_after_the_exposure_doubles_until_the_damage_stops_growing(self):
         sys.path.insert(0, os.path.join(ROOT, "python"))
         from skinburn.results import Results
-        from skinburn.run import cooling_growth
+        from skinburn.runs import cooling_growth
         with open(os.path.join(self.tmp, "d.json"), "w") as f:
             json.dump({"cases": [{"exposure.duration_s": 0.04}], "skin": "torvi-dale", "kinetics": "henriques",
                        "cooling_s": {"start_s": 0.005, "tolerance": 0.01}}, f)

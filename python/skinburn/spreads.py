@@ -7,8 +7,8 @@ depth Omega = 1 reaches and the time each criterion is met;
 its own trial: a trial's skin and kinetics are replaced (its grid and
 cooling time settled for each), its absorbed flux scaled by the
 absorptivity; on a data directory the skin gives only the criterion depths
-and the run is carried on past its end as :func:`skinburn.run.run_on` does.
-Uses :mod:`skinburn.assess`, :mod:`skinburn.run` and :mod:`skinburn.search`.
+and the run is carried on past its end as :func:`skinburn.runs.run_on` does.
+Uses :mod:`skinburn.assessment`, :mod:`skinburn.runs` and :mod:`skinburn.searches`.
 """
 from __future__ import annotations
 
@@ -17,13 +17,13 @@ import os
 from dataclasses import dataclass
 from typing import Optional, Sequence, Union
 
-from .assess import Assessment, assess
+from .assessment import Assessment, assess
 from .datadir import DataDirectory
 from .exposure import HeatFlux, Series
 from .kinetics import KINETICS, Kinetics
 from .program import Program
-from .run import run, run_on
-from .search import SearchFailure, SearchJob, SearchResult, search_many
+from .runs import run, run_on
+from .searches import SearchFailure, SearchJob, SearchResult, search_many
 from .skin import Skin, criteria_label
 from .tables import RunOn
 from .trial import Trial
@@ -35,7 +35,7 @@ Subject = Union[Trial, DataDirectory, PathLike]
 @dataclass(frozen=True)
 class SpreadRow:
     """One combination of the spread: ``skin`` and ``kinetics`` names, ``absorptivity`` (None: as
-    given) and its :class:`~skinburn.assess.Assessment`."""
+    given) and its :class:`~skinburn.assessment.Assessment`."""
 
     skin: str
     absorptivity: Optional[float]
@@ -104,7 +104,7 @@ def spread(subject: Subject, skin: Optional[Skin] = None, *, skins: Optional[Seq
     A trial is run once per combination, its skin, kinetics and absorbed flux replaced. A data
     directory is run and carried on past its end with ``after`` (None: as it stands) once per skin
     and kinetics (the growth judged is theirs). A combination whose damage still grew gives an
-    assessment without a degree (:func:`skinburn.assess.assess`).
+    assessment without a degree (:func:`skinburn.assessment.assess`).
     """
     prog = Program.find(program)
     if isinstance(subject, (str, os.PathLike)):
@@ -127,8 +127,8 @@ def search_spread(base: Union[Trial, PathLike], vary: str, lo: float, hi: float,
                   unit: Optional[str] = None, rtol: float = 1e-3, after: Optional[RunOn] = RunOn(),
                   processes: Optional[int] = None, program: Optional[Union[Program, PathLike]] = None
                   ) -> list[Union[SearchResult, SearchFailure]]:
-    """The threshold of one search (:func:`skinburn.search.search`) under every combination of
-    :func:`spread`, side by side (:func:`skinburn.search.search_many`); each result's ``labels``
+    """The threshold of one search (:func:`skinburn.searches.search`) under every combination of
+    :func:`spread`, side by side (:func:`skinburn.searches.search_many`); each result's ``labels``
     name its skin, absorptivity and kinetics."""
     subject: Union[Trial, str] = base if isinstance(base, Trial) else str(base)
     jobs = []

@@ -1,7 +1,7 @@
 """Threshold search: where a chosen burn degree is first reached as one quantity varies.
 
 The measure searched is continuous: ln(Omega / threshold) at the depth of
-the degree's criterion (:data:`skinburn.assess.CRITERIA`), under the chosen
+the degree's criterion (:data:`skinburn.assessment.CRITERIA`), under the chosen
 kinetics. It is 0 where the degree is just reached. SciPy's ``brentq``
 (Brent's bracketing method) finds the root between the two ends given,
 which must lie on opposite sides of it; otherwise :class:`BracketError`
@@ -13,14 +13,14 @@ again with them, and so on at each new root until the trial there settles
 on the grid and cooling time its root was found with; all evaluations of
 the final answer share one grid and one cooling time. Omega is judged at
 a run's end only once the damage has stopped growing: a data directory's
-run is carried on past its end at the root (:func:`skinburn.run.run_on`),
+run is carried on past its end at the root (:func:`skinburn.runs.run_on`),
 and a root whose damage still grows and cannot run on raises
 :class:`StillGrowing`.
 
 Holds :func:`search`, :func:`search_many`, :class:`SearchJob`,
 :class:`SearchResult`, :class:`SearchFailure`, :class:`BracketError`,
 :class:`StillGrowing` and the job files of GNU parallel. Uses
-:mod:`skinburn.run` (every evaluation is a run), :mod:`skinburn.assess`,
+:mod:`skinburn.runs` (every evaluation is a run), :mod:`skinburn.assessment`,
 :mod:`skinburn.criteria`, :mod:`skinburn.datadir`, :mod:`skinburn.tables`,
 :mod:`skinburn.trial` and the modules below them.
 """
@@ -41,14 +41,14 @@ from pathlib import Path
 from typing import Any, Callable, Optional, Sequence, Union
 
 
-from .assess import GROWTH_TOLERANCE, cooling_growth, omega_at_depth
+from .assessment import GROWTH_TOLERANCE, cooling_growth, omega_at_depth
 from .criteria import criterion
 from .datadir import DataDirectory, write_whole
 from .exposure import Series
 from .kinetics import Kinetics
 from .program import Program
 from .results import Results
-from .run import run, run_on, settle
+from .runs import run, run_on, settle
 from .skin import Skin
 from .tables import RunOn, phase_edits
 from .trial import AutoCooling, AutoGrid, Grid, Trial, trial_from_dict
@@ -172,7 +172,7 @@ class _Evaluator:
     def results(self, x: float, run_on_from: Optional[float] = None) -> Results:
         """The run at ``x``. A data directory is edited, and carried on ``after_s`` past its end with
         ``after``; with ``run_on_from`` (s) instead carried on while its damage grows
-        (:func:`skinburn.run.run_on`, starting from that time)."""
+        (:func:`skinburn.runs.run_on`, starting from that time)."""
         if isinstance(self.base, DataDirectory):
             work = Path(tempfile.mkdtemp(prefix="sb-"))
             try:
@@ -232,11 +232,11 @@ def search(base: Union[Trial, DataDirectory], vary: Vary, lo: float, hi: float, 
     :class:`~skinburn.results.NonFiniteHistory`.
 
     Omega is judged at a run's end only once the damage has stopped
-    growing there (:func:`~skinburn.assess.cooling_growth` of Omega at the
+    growing there (:func:`~skinburn.assessment.cooling_growth` of Omega at the
     criterion depth, the one the search judges, at most 1 % at the root):
     a trial's :class:`~skinburn.trial.AutoCooling` runs on, a
     data directory is carried on past its end with ``after`` (default: the
-    face insulated; :func:`skinburn.run.run_on`), and a fixed cooling time,
+    face insulated; :func:`skinburn.runs.run_on`), and a fixed cooling time,
     ``after=None`` or a phase the face cannot take raise
     :class:`StillGrowing` when the damage at the root still grew.
     """
@@ -349,7 +349,7 @@ class ExecutorShutDown(SkinburnError, RuntimeError):
 class StillGrowing(SkinburnError, ValueError):
     """The damage was still growing at the end of the run at a search's root, and the search could
     not run on (a fixed cooling time, or a phase the data directory's face cannot take):
-    ``growth`` is :func:`skinburn.assess.cooling_growth` there (about the relative growth over the
+    ``growth`` is :func:`skinburn.assessment.cooling_growth` there (about the relative growth over the
     last quarter of the run), ``value`` the root."""
 
     def __init__(self, message: str, value: float, growth: float) -> None:
@@ -541,7 +541,7 @@ def _grown_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: float
     On a trial with a fixed cooling time, the trial at the root must show
     the damage stopped growing (else :class:`StillGrowing`). On a data
     directory the run at the root is carried on past its end with
-    ``ev.after`` (:func:`skinburn.run.run_on`) when its damage still grows;
+    ``ev.after`` (:func:`skinburn.runs.run_on`) when its damage still grows;
     the root is then found again with every run carried on that long, and
     so on at each new root until the time carried on settles there. With
     ``ev.after`` None, or a phase the face cannot take, a root whose damage
@@ -582,7 +582,7 @@ def _carried_on_at_ends(ev: "_Evaluator", lo: float, hi: float) -> float:
     """How long (s) a data directory's run is carried on past its end for both ends of the range to
     be judged once their damage has stopped growing (the longer of the two; 0 for a trial, with
     ``after`` None, or where the damage had stopped): the bracket is judged on the damage
-    :func:`~skinburn.assess.assess` judges, not on Omega at the moment the given run ends."""
+    :func:`~skinburn.assessment.assess` judges, not on Omega at the moment the given run ends."""
     if isinstance(ev.base, Trial) or ev.after is None:
         return 0.0
     times = []

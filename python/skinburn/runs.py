@@ -3,9 +3,9 @@ a data directory's run on past its end while its damage still grows (:func:`run_
 
 Holds :func:`run`, :func:`run_directory`, :func:`settle` and
 :class:`Settlement`, :func:`run_on` and :class:`RunOnRecord` (and gives
-:func:`~skinburn.assess.cooling_growth` under its old address). Uses
+:func:`~skinburn.assessment.cooling_growth` under its old address). Uses
 :mod:`skinburn.trial` to write trials, :mod:`skinburn.program` to run them,
-:mod:`skinburn.results`, :mod:`skinburn.assess` for the growth measure,
+:mod:`skinburn.results`, :mod:`skinburn.assessment` for the growth measure,
 :mod:`skinburn.datadir` and :mod:`skinburn.tables` to copy and carry on
 data directories.
 """
@@ -23,7 +23,7 @@ from typing import Callable, Optional, Union
 
 import numpy as np
 
-from .assess import (_change, _criterion_omegas, _differences, _judge, _Judged, _last_quarter, _richardson, _THRESHOLDS,
+from .assessment import (_change, _criterion_omegas, _differences, _judge, _Judged, _last_quarter, _richardson, _THRESHOLDS,
                      _unsettled, cooling_growth)
 from .criteria import CRITERIA
 from .datadir import DataDirectory, copy_inputs, write_whole
@@ -196,7 +196,7 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
     ``growth_at`` (depth m, kinetics) settles the cooling time by the growth
     of Omega at that one depth under that kinetics (a search's measure,
     :func:`cooling_growth` with ``depth_m``) instead of the whole result;
-    ``answers`` (keys of :func:`~skinburn.assess._unsettled`, such as
+    ``answers`` (keys of :func:`~skinburn.assessment._unsettled`, such as
     ``degree 2``) settles the grid by those answers alone.
     """
     prog = Program.find(program)
@@ -304,10 +304,10 @@ def _refine_apart(auto: AutoGrid, trial: Trial, levels: tuple[int, int], start: 
     An answer's error is taken as a part from the spacing plus a part from
     the step. Each part is estimated from two runs that differ in that
     dimension alone (Richardson, orders 2 in space and the scheme's in
-    time, :func:`~skinburn.assess._richardson`), for the finer of the two.
+    time, :func:`~skinburn.assessment._richardson`), for the finer of the two.
     From the first grid one run is refined in space and one in time; the one
     whose answers are nearer to what they may be
-    (:func:`~skinburn.assess._unsettled`) is the grid at hand. While an
+    (:func:`~skinburn.assessment._unsettled`) is the grid at hand. While an
     answer is not within it, the dimension with the larger share is refined
     by one run, whose part is estimated from it and the run before; the
     other part stays. The grid chosen is the last one run, with both parts
@@ -539,7 +539,7 @@ def run_on(subject: Union[DataDirectory, PathLike], skin: Skin, kinetics: Option
     the run's length (at least 1 s), doubled while the damage still grows,
     up to ``cooling.max_doublings`` times or the program's capacity. The
     results returned are of the last run, ``results.run_on`` says what was
-    done (:class:`RunOnRecord`); :func:`skinburn.assess.assess` gives no
+    done (:class:`RunOnRecord`); :func:`skinburn.assessment.assess` gives no
     degree when the damage still grew. The directory itself is never
     written to; without ``directory`` the runs are in a temporary one,
     removed when the results are garbage. ``growth_depth_m`` (m) judges the

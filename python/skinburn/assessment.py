@@ -357,7 +357,7 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
     (:func:`cooling_growth`, about the relative growth) no degree is given:
     ``degree`` is None and the verdict says how much Omega still grew (run
     on first: :class:`~skinburn.trial.AutoCooling` for a trial, ``run_on``
-    of :func:`skinburn.run.run` for a data directory). A history holding
+    of :func:`skinburn.runs.run` for a data directory). A history holding
     NaN, infinity or a temperature at or below 0 K raises
     :class:`~skinburn.results.NonFiniteHistory`; a model above both
     criterion depths raises :class:`BelowTheModel`.

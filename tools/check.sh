@@ -21,7 +21,7 @@ case "${1:-}" in
   -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
   *) echo "usage: tools/check.sh [--quick]" >&2; exit 2 ;;
 esac
-tools/deps.sh python3-matplotlib python3-numpy python3-scipy python3-pytest python3-pandas parallel python3-distributed
+tools/deps.sh python3-matplotlib python3-numpy python3-scipy python3-pytest python3-pandas parallel python3-distributed mypy
 jobs="$(nproc)"
 presets="default asan-ubsan"
 exclude=()

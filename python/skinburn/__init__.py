@@ -42,6 +42,7 @@ from .results import NonFiniteHistory, Results
 from .runs import CoolingNotSettled, GridNotSettled, NotSettled, RunOnRecord, Settlement, run, run_on, settle
 from .searches import (BracketError, ExecutorShutDown, RootNotSettled, SearchFailure, SearchJob, SearchResult,
                      StillGrowing, search, search_many)
+from . import scenarios  # ready-made trials: skinburn.scenarios.flash_fire(...), ...
 from .skin import SKINS, TORVI_DALE_1994, UNIFORM_DERMIS, Layer, Skin, skin_preset
 from .spreads import SpreadRow, search_spread, spread, spread_table
 from .tables import BeyondCapacity, PhaseRefused, RunOn

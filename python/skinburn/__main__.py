@@ -19,7 +19,7 @@ import json
 import sys
 import tempfile
 from pathlib import Path
-from typing import Any, Optional, Sequence
+from typing import Any, Optional, Sequence, Union
 
 from .assessment import CRITERIA, assess, program_depth_line
 from .datadir import DataDirectory, DirectoryChanged
@@ -191,8 +191,8 @@ def cmd_search(args: argparse.Namespace, scratch: Path) -> int:
     if args.spread:
         if args.for_:
             raise UsageError("--spread runs one search per model; give no --for with it")
-        base = subject if isinstance(subject, Trial) else str(subject.path)
-        found = search_spread(base, args.vary, lo, hi, args.degree, skin, skins=_skins(args),
+        spread_base: Union[Trial, str] = subject if isinstance(subject, Trial) else str(subject.path)
+        found = search_spread(spread_base, args.vary, lo, hi, args.degree, skin, skins=_skins(args),
                               absorptivities=_absorptivities(args.absorptivity), unit=args.unit, rtol=args.rtol,
                               after=_after(args.after), processes=args.jobs, program=program)
         print(spread_table(found))

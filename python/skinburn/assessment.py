@@ -372,14 +372,15 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
     program_constants = kinetics is None and trial is None
     if kinetics is None:
         kinetics = trial.kinetics if trial is not None else results.program_kinetics
-    judged = assess_history(results.temperature_K, results.deltat_s, results.deltax_m, skin.epidermis_base_m,
-                            skin.dermis_base_m, kinetics, results.conductivity_W_mK)
+    epidermis_m, dermis_m = skin.criterion_depths_m
+    judged = assess_history(results.temperature_K, results.deltat_s, results.deltax_m, epidermis_m, dermis_m,
+                            kinetics, results.conductivity_W_mK)
     omegas = _criterion_omegas(results, skin, kinetics)
     late = _last_quarter(results.rows)
     growth = _change(_judge(results, kinetics, omegas, late), _judge(results, kinetics, omegas))
     deepest = (results.nodes - 1) * results.deltax_m
     before = tuple(float(omegas[late - 1, k]) if depth <= deepest * (1 + 1e-12) else None
-                   for k, depth in enumerate((skin.epidermis_base_m, skin.dermis_base_m)))
+                   for k, depth in enumerate(skin.criterion_depths_m))
     record = getattr(results, "run_on", None)
     growing = growth > tolerance
     after = None
@@ -404,7 +405,7 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
                    for w in (getattr(inputs, "warnings", None) or ()))
     return dataclasses.replace(
         judged, degree=None if growing else judged.degree, growth=growth, tolerance=tolerance,
-        degree_so_far=judged.degree, omega_three_quarters=before,  # type: ignore[arg-type]
+        degree_so_far=judged.degree, omega_three_quarters=before,
         criterion_times_s=times, notes=judged.notes + warned,
         run_end_s=(results.rows - 1) * results.deltat_s, run_on=record.text() if record is not None else None,
         after_exposure=after, program_constants=program_constants, uncertainty=uncertainty, grid_text=grid_text)
@@ -417,7 +418,7 @@ def _criterion_omegas(res: Results, skin: Skin, kinetics: Kinetics) -> np.ndarra
     hist = res.temperature_K
     cols = []
     deepest = (res.nodes - 1) * res.deltax_m
-    for depth in (skin.epidermis_base_m, skin.dermis_base_m):
+    for depth in skin.criterion_depths_m:
         if depth > deepest:
             cols.append(np.zeros(res.rows))
             continue
@@ -490,11 +491,11 @@ def _changes(old: _Judged, new: _Judged) -> dict[str, float]:
             # from 1 as 0.3 % more of an Omega of 0.5 leaves it from 0.53.
             margin = min(abs(math.log(max(min(a, b), 1e-300) / t)) for t in _THRESHOLDS)
             changes[f"omega {k + 1}"] = abs(math.log(max(b, 1e-300) / max(a, 1e-300))) / max(1.0, margin)
-    for t, a, b in zip(_THRESHOLDS, old.depths_m, new.depths_m):
-        if (a is None) != (b is None) or (a == 0.0) != (b == 0.0):
+    for t, za, zb in zip(_THRESHOLDS, old.depths_m, new.depths_m):
+        if (za is None) != (zb is None) or (za == 0.0) != (zb == 0.0):
             changes[f"depth {t:g}"] = math.inf
-        elif a and b:
-            changes[f"depth {t:g}"] = abs(math.log(b / a))
+        elif za and zb:
+            changes[f"depth {t:g}"] = abs(math.log(zb / za))
     # The criterion times (old.times_s) are carried but not yet judged: under backward Euler they move
     # by more than 1 % at grids the program can hold, until the automatic grid refines space and time
     # apart.
@@ -580,7 +581,7 @@ def _unsettled(base: _Judged, errors: dict[str, float], tolerance: float, deltax
         if e is not None:
             shallow = d is not None and 0.0 < d < _RESOLVING_SPACINGS * deltax_m and deltax_m > _DEPTH_FLOOR_M
             out[f"depth {t:g}"] = math.inf if shallow else e / (tolerance * max(d or 0.0, _DEPTH_FLOOR_M))
-    for c, t in zip(CRITERIA, base.times_s):
+    for c, met in zip(CRITERIA, base.times_s):
         e = errors.get(f"time {c.degree}")
         k = 0 if c.layer == "epidermis" else 1
         if e is not None and k < len(base.omega) and base.omega[k] > 0.0 and \
@@ -589,8 +590,8 @@ def _unsettled(base: _Judged, errors: dict[str, float], tolerance: float, deltax
             # Omega itself, which is judged below; the time is stated, not chased.
             continue
         if e is not None:
-            early = t is not None and t < _RESOLVING_STEPS * deltat_s
-            out[f"time {c.degree}"] = math.inf if early else e / (tolerance * max(t or 0.0, _TIME_FLOOR_S))
+            early = met is not None and met < _RESOLVING_STEPS * deltat_s
+            out[f"time {c.degree}"] = math.inf if early else e / (tolerance * max(met or 0.0, _TIME_FLOOR_S))
     for c in CRITERIA:
         k = 0 if c.layer == "epidermis" else 1
         e = errors.get(f"omega {k + 1}")

@@ -333,7 +333,8 @@ class DataDirectory:
         for f, changes in by_file.items():
             data = bytearray(files[f])
             changes.sort(key=lambda c: c[1], reverse=True)
-            for (_, off, length, word), later in zip(changes, [None] + changes[:-1]):
+            earlier: list[Optional[tuple[str, int, int, str]]] = [None, *changes[:-1]]
+            for (_, off, length, word), later in zip(changes, earlier):
                 if later is not None and off + length > later[1]:
                     raise ValueError(f"two changes overlap in {f} at byte {off}")
                 data[off:off + length] = word.encode("ascii")

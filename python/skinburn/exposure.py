@@ -56,7 +56,8 @@ class Series:
     def __init__(self, times_s: npt.ArrayLike, values: Union[npt.ArrayLike, Temperature]) -> None:
         t = tuple(float(x) for x in np.atleast_1d(np.asarray(times_s, dtype=float)))
         is_temp = isinstance(values, Temperature)
-        v = tuple(float(x) for x in np.atleast_1d(values.K if is_temp else np.asarray(values, dtype=float)))
+        v = tuple(float(x) for x in np.atleast_1d(values.K if isinstance(values, Temperature)
+                                                  else np.asarray(values, dtype=float)))
         if len(t) != len(v) or not t:
             raise ValueError(f"a series needs as many times as values ({len(t)} and {len(v)})")
         for k, x in enumerate(t):
@@ -285,7 +286,7 @@ def end_records(first: float, per_step: np.ndarray) -> np.ndarray:
     Record 0 is ``first`` (the value at time 0); record k the value of the
     step that ends there.
     """
-    return np.concatenate(([first], np.asarray(per_step, dtype=float)[:-1]))
+    return np.concatenate((np.array([first], dtype=float), np.asarray(per_step, dtype=float)[:-1]))
 
 
 def table_pairs(values: np.ndarray, deltat_s: float, limit: int = 30000) -> list[tuple[float, float]]:
@@ -572,7 +573,7 @@ class InitialProfile:
 
     def at_depth_K(self, depth_m: npt.ArrayLike, inner_m: float) -> np.ndarray:
         """The initial temperature (K) at each depth (m), the inner face at ``inner_m``."""
-        return np.interp(depth_m, [0.0, inner_m], [float(self.surface.K), float(self.core.K)])
+        return np.interp(np.asarray(depth_m, dtype=float), [0.0, inner_m], [float(self.surface.K), float(self.core.K)])
 
 
 def after_exposure_text(exposure: Exposure, initial: InitialProfile) -> str:

@@ -104,7 +104,7 @@ class Kinetics:
     def single_set(self) -> bool:
         """True when the program itself can hold this model (one set, all temperatures, E and R known)."""
         return (len(self.regimes) == 1 and self.regimes[0].from_K == 0.0
-                and self.activation_energy_J_mol is not None)
+                and self.activation_energy_J_mol is not None and self.gas_constant_J_molK is not None)
 
     @property
     def threshold_K(self) -> float:
@@ -230,6 +230,7 @@ def damage_integral(temperature_K: npt.ArrayLike, deltat_s: float, kinetics: Kin
         total = total + steps.sum(axis=0) if running is None else running[stop].copy()
         start = stop
     if cumulative:
+        assert running is not None, "kept when cumulative"
         return running[:, 0] if single else running
     if floor > 0:
         total = np.where(total < floor, 0.0, total)

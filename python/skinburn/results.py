@@ -186,8 +186,10 @@ class Results:
         if self._history_path is not None and not self._physical:
             require_finite(self.temperature_K, self.deltat_s, self.deltax_m)
             self._physical = True
-        record = self.non_finite
-        if record is not None:
+        found = self.non_finite
+        if found is not None:
+            record: dict = found
+
             def number(key: str, default: float) -> float:
                 try:
                     return float(record[key])
@@ -382,7 +384,8 @@ class Results:
             if not 1 <= int(node) <= self.nodes:
                 raise ValueError(f"node {node} is not one of the run's nodes 1 to {self.nodes}")
             return np.asarray(self.temperature_K[:, int(node) - 1], dtype=float)
-        return self.temperature_at_depth(float(depth_m))  # type: ignore[arg-type]
+        assert depth_m is not None
+        return self.temperature_at_depth(float(depth_m))
 
     def omega_history(self, depth_m: Optional[float] = None, *, node: Optional[int] = None,
                       kinetics: Optional[Kinetics] = None) -> np.ndarray:

@@ -116,6 +116,7 @@ def run_directory(directory: PathLike, program: ProgramLike = None, trial: Optio
                 shutil.rmtree(d, ignore_errors=True)
             raise
     remove = (lambda p=str(d): shutil.rmtree(p, ignore_errors=True)) if cleanup else None
+    assert done.document is not None, "raise_for_status raised without one"
     return Results(done.document, done.prefix, trial, layout_info, d, remove)
 
 
@@ -202,11 +203,15 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
     prog = Program.find(program)
     auto_grid = trial.grid if isinstance(trial.grid, AutoGrid) else None
     auto_cool = trial.after_exposure_s if isinstance(trial.after_exposure_s, AutoCooling) else None
-    levels = ((start_level, start_level) if isinstance(start_level, int) else tuple(start_level)) \
-        if auto_grid else (0, 0)
-    grid: Grid = _grid_at(auto_grid, trial, levels) if auto_grid else trial.grid  # type: ignore[assignment]
-    after = (start_after_s if start_after_s is not None else auto_cool.first_s(trial.exposure.duration_s)) \
-        if auto_cool else float(trial.after_exposure_s)  # type: ignore[arg-type]
+    levels = levels_of(start_level) if auto_grid else (0, 0)
+    given_grid, given_after = trial.grid, trial.after_exposure_s
+    grid = _grid_at(auto_grid, trial, levels) if auto_grid else given_grid
+    assert isinstance(grid, Grid)
+    if auto_cool:
+        after = start_after_s if start_after_s is not None else auto_cool.first_s(trial.exposure.duration_s)
+    else:
+        assert not isinstance(given_after, AutoCooling)
+        after = float(given_after)
     settlement = Settlement(grid, after)
 
     def attempt(g: Grid, a: float) -> tuple[Results, np.ndarray, _Judged]:
@@ -433,7 +438,7 @@ def _first_order_in_space(trial: Trial, grids: tuple[Grid, Grid], judged: tuple[
         return {}
     low = min(off)
     above = max((b for b in asked if b < low), default=0.0)
-    depth_of = {"epidermis": skin.epidermis_base_m, "dermis": skin.dermis_base_m}
+    depth_of = dict(zip(("epidermis", "dermis"), skin.criterion_depths_m))
     out = {f"time {c.degree}": 1.0 for c in CRITERIA if depth_of[c.layer] >= low - 1e-12}
     out.update({f"omega {k + 1}": 1.0 for k, z in enumerate(depth_of.values()) if z >= low - 1e-12})
     for t, depths in zip(_THRESHOLDS, zip(*(j.depths_m for j in judged))):

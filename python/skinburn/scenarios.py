@@ -9,7 +9,7 @@ Holds :data:`SCENARIOS`. Uses :mod:`skinburn.exposure`,
 """
 from __future__ import annotations
 
-from typing import Optional, Union
+from typing import Callable, Optional, Union
 
 from .exposure import AirbagJet, HeatFlux, InitialProfile, Series, SurfaceTemperature
 from .kinetics import HENRIQUES_1947, WEAVER_STOLL_1969, Kinetics
@@ -57,4 +57,4 @@ def hot_liquid(temperature: Temperature = celsius(60.0), duration_s: float = 10.
                  kinetics=kinetics, title=f"Hot liquid {float(temperature.C):g} C for {duration_s:g} s")
 
 
-SCENARIOS = {"flash-fire": flash_fire, "airbag-jet": airbag_jet, "hot-liquid": hot_liquid}
+SCENARIOS: dict[str, Callable[..., Trial]] = {"flash-fire": flash_fire, "airbag-jet": airbag_jet, "hot-liquid": hot_liquid}

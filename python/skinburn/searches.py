@@ -160,7 +160,7 @@ class _Evaluator:
             self.skin = skin or base.skin
             self.kinetics = kinetics or base.kinetics
             self.make = vary if callable(vary) else _trial_setter(base, vary, unit)
-        self.depth_m = self.skin.epidermis_base_m if self.crit.layer == "epidermis" else self.skin.dermis_base_m
+        self.depth_m = self.skin.criterion_depths_m[0 if self.crit.layer == "epidermis" else 1]
 
     def measure(self, res: Results) -> float:
         res.require_finite()
@@ -213,7 +213,7 @@ class _Evaluator:
         return min(self.recent, key=lambda p: abs(p[0] - x))[1]
 
 
-def search(base: Union[Trial, DataDirectory], vary: Vary, lo: float, hi: float, degree: int = 2,
+def search(base: Union[Trial, DataDirectory, str, os.PathLike], vary: Vary, lo: float, hi: float, degree: int = 2,
            kinetics: Optional[Kinetics] = None, skin: Optional[Skin] = None, unit: Optional[str] = None,
            xtol: Optional[float] = None, rtol: float = 1e-3, maxiter: int = 100,
            program: Optional[Union[Program, PathLike]] = None, labels: Optional[dict] = None,
@@ -265,7 +265,9 @@ def search(base: Union[Trial, DataDirectory], vary: Vary, lo: float, hi: float, 
     grid_info: tuple[Optional[float], Optional[float], Optional[float]] = (None, None, None)
     if isinstance(base, Trial):
         top = ev.make(hi)
-        grid_info = (top.grid.deltax_m, top.grid.deltat_s, float(top.after_exposure_s))  # type: ignore[union-attr,arg-type]
+        g, cooling = top.grid, top.after_exposure_s
+        assert isinstance(g, Grid) and not isinstance(cooling, AutoCooling), "a resolved trial, as tested above"
+        grid_info = (g.deltax_m, g.deltat_s, float(cooling))
     return _grown_search(ev, name, degree, lo, hi, tol, rtol, maxiter, prog, labels, grid_info)
 
 
@@ -408,7 +410,8 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
                                               answers=answers)
         ev.runs += settlement.runs
         grid, after = explicit.grid, explicit.after_exposure_s
-        if not isinstance(top.grid, AutoGrid) and float(after) == same_as_first:  # type: ignore[arg-type]
+        assert isinstance(grid, Grid) and not isinstance(after, AutoCooling), "settle returns an explicit trial"
+        if not isinstance(top.grid, AutoGrid) and float(after) == same_as_first:
             break
         settled_at = root
         m0 = ev.measure(chosen)
@@ -422,8 +425,9 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
                              f"settlings (last root {name} = {root:g}): give the trial a Grid(...) and "
                              f"after_exposure_s, or loosen AutoGrid's tolerance")
     at_root = _on_settled(make, grid, after, settlement.levels)(root).grid
+    assert isinstance(at_root, Grid), "a grid at its settled levels"
     found = _result(ev, name, degree, root, unburnt, burnt, tol, rtol,
-                    (at_root.deltax_m, at_root.deltat_s, float(after)), labels)  # type: ignore[union-attr,arg-type]
+                    (at_root.deltax_m, at_root.deltat_s, float(after)), labels)
     same_model = ev.kinetics is None or ev.kinetics == top.kinetics
     if isinstance(top.grid, AutoGrid) and same_model and ev.skin == top.skin:
         key = "omega 1" if ev.crit.layer == "epidermis" else "omega 2"
@@ -596,7 +600,7 @@ def _result(ev: _Evaluator, name: str, degree: int, root: float, unburnt: Option
             burnt: Optional[float], xtol: float, rtol: float,
             grid_info: tuple[Optional[float], Optional[float], Optional[float]], labels: Optional[dict]) -> SearchResult:
     pts = ev.points
-    if unburnt is None:
+    if unburnt is None or burnt is None:
         below = [p for p in pts if p[1] < 0]
         above = [p for p in pts if p[1] >= 0]
         unburnt = min(below, key=lambda p: abs(p[0] - root))[0]
@@ -779,7 +783,7 @@ def run_job_file(job_path: PathLike, out_path: PathLike, program: str) -> None:
     outcome = _one(job, program)
     tmp = Path(str(out_path) + ".tmp")
     tmp.write_text(json.dumps(outcome_to_dict(outcome)))
-    tmp.replace(out_path)
+    tmp.replace(Path(out_path))
 
 
 def _search_with_gnu_parallel(searches: Sequence[SearchJob], program: str, options: list[str],

@@ -98,7 +98,7 @@ class Skin:
                 object.__setattr__(self, what, float(bottoms[layer]))
                 derived.append((what, float(bottoms[layer])))
         object.__setattr__(self, "from_layers", tuple(derived))
-        if self.epidermis_base_m > self.dermis_base_m:  # type: ignore[operator]
+        if self.criterion_depths_m[0] > self.criterion_depths_m[1]:
             raise ValueError(f"skin {self.name!r}: the epidermis base ({self.epidermis_base_m!r} m) lies below "
                              f"the dermis base ({self.dermis_base_m!r} m)")
 
@@ -114,6 +114,13 @@ class Skin:
     def thickness_m(self) -> float:
         """Total thickness in m."""
         return float(sum(l.thickness_m for l in self.layers))
+
+    @property
+    def criterion_depths_m(self) -> tuple[float, float]:
+        """(epidermis base, dermis base) in m, as given or derived from their layers when the skin was made."""
+        e, d = self.epidermis_base_m, self.dermis_base_m
+        assert e is not None and d is not None, "set when the skin is made"
+        return e, d
 
     @property
     def boundaries_m(self) -> tuple[float, ...]:
@@ -193,8 +200,10 @@ class Skin:
         if unknown:
             raise ValueError(f"skin from_layers names {', '.join(sorted(unknown))}; it takes "
                              f"{', '.join(what for what, _ in CRITERION_LAYERS)}")
-        depths = [None if what in follow else d.get(what) for what, _ in CRITERION_LAYERS]
-        return cls(d.get("name", "skin"), tuple(Layer(**l) for l in d["layers"]), d.get("source", ""), *depths)
+        def depth(what: str) -> Optional[float]:
+            return None if what in follow else d.get(what)
+        return cls(d.get("name", "skin"), tuple(Layer(**l) for l in d["layers"]), d.get("source", ""),
+                   epidermis_base_m=depth("epidermis_base_m"), dermis_base_m=depth("dermis_base_m"))
 
 
 # --- Presets ----------------------------------------------------------------

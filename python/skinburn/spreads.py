@@ -72,7 +72,13 @@ def _combinations(subject: Subject, skins: Optional[Sequence[Skin]], absorptivit
         if not skins and skin is None:
             raise ValueError("give the skin whose criterion depths a data directory is judged at")
     kins = list(kinetics) if kinetics else list(KINETICS.values())
-    skin_list = list(skins) if skins else [skin if skin is not None else subject.skin]  # type: ignore[union-attr]
+    if skins:
+        skin_list = list(skins)
+    elif skin is not None:
+        skin_list = [skin]
+    else:
+        assert isinstance(subject, Trial), "a data directory was given its skin above"
+        skin_list = [subject.skin]
     absorb: list[Optional[float]] = list(absorptivities) if absorptivities else [None]
     return [(s, a, k) for s in _judged_skins(subject, skin_list) for a in absorb for k in kins]
 
@@ -85,7 +91,8 @@ def _judged_skins(subject: Subject, skins: list[Skin]) -> list[Skin]:
         return skins
     groups: dict[tuple[float, float], list[Skin]] = {}
     for s in skins:
-        depths = (round(s.epidermis_base_m, 12), round(s.dermis_base_m, 12))  # type: ignore[arg-type]
+        epidermis_m, dermis_m = s.criterion_depths_m
+        depths = (round(epidermis_m, 12), round(dermis_m, 12))
         groups.setdefault(depths, []).append(s)  # to the picometre: 80 um + 2 mm is 2.08 mm
     out = []
     for (epidermis, dermis), same in groups.items():
@@ -150,20 +157,24 @@ def spread_table(rows: Sequence[Union[SpreadRow, SearchResult, SearchFailure]]) 
 
     def g(v: Optional[float]) -> str:
         return "-" if v is None else f"{v:.3g}"
-    if rows and isinstance(rows[0], SpreadRow):
+    header: tuple[str, ...]
+    body: list[tuple[str, ...]] = []
+    spread_rows = [r for r in rows if isinstance(r, SpreadRow)]
+    if spread_rows and len(spread_rows) != len(rows):
+        raise TypeError("a table holds the rows of spread or those of search_spread, not both")
+    if spread_rows:
         header = ("skin", "absorptivity", "kinetics", "degree", "Omega epidermis base", "Omega dermis base",
                   "Omega>=1 reaches (um)", "2nd degree at (s)")
-        body = [(r.skin, g(r.absorptivity), r.kinetics,  # type: ignore[union-attr]
-                 "no verdict" if r.assessment.degree is None else str(r.assessment.degree),  # type: ignore[union-attr]
-                 g(r.assessment.omega_epidermis_base), g(r.assessment.omega_dermis_base),  # type: ignore[union-attr]
-                 um(r.assessment.depth_reached_m.get(1.0)),  # type: ignore[union-attr]
-                 g(r.assessment.criterion_times_s.get(2)))  # type: ignore[union-attr]
-                for r in rows]
+        body = [(r.skin, g(r.absorptivity), r.kinetics,
+                 "no verdict" if r.assessment.degree is None else str(r.assessment.degree),
+                 g(r.assessment.omega_epidermis_base), g(r.assessment.omega_dermis_base),
+                 um(r.assessment.depth_reached_m.get(1.0)), g(r.assessment.criterion_times_s.get(2)))
+                for r in spread_rows]
     else:
         header = ("skin", "absorptivity", "kinetics", "threshold", "runs")
-        body = []
         for r in rows:
-            lab = r.labels  # type: ignore[union-attr]
+            assert not isinstance(r, SpreadRow)
+            lab = r.labels
             found = f"{r.vary} = {r.value:.6g}" if isinstance(r, SearchResult) else f"{r.kind}: {r.error}"
             body.append((lab.get("skin", ""), g(lab.get("absorptivity")), lab.get("kinetics", ""), found,
                          str(r.runs) if isinstance(r, SearchResult) else "-"))

@@ -248,6 +248,18 @@ class RunOn:
                 raise ValueError("a held face after the run needs its temperature")
             require_temperature(self.surface, "surface")
 
+    @property
+    def ambient_K(self) -> float:
+        """The air's temperature (K) of an ``air`` phase."""
+        assert self.ambient is not None, "an air phase is made with its ambient"
+        return float(self.ambient.K)
+
+    @property
+    def surface_K(self) -> float:
+        """The face's temperature (K) of a ``held`` phase."""
+        assert self.surface is not None, "a held phase is made with its temperature"
+        return float(self.surface.K)
+
     @classmethod
     def insulated(cls) -> "RunOn":
         """The exposed face insulated from the run's end."""
@@ -285,9 +297,9 @@ class RunOn:
     def describe(self) -> str:
         """A few words for a person: ``the face insulated``, ``air at 10 W/(m^2 K) from 293.15 K``, ..."""
         if self.kind == "air":
-            return f"air at {self.h_W_m2K:g} W/(m^2 K) from {float(self.ambient.K):g} K"  # type: ignore[union-attr]
+            return f"air at {self.h_W_m2K:g} W/(m^2 K) from {self.ambient_K:g} K"
         if self.kind == "held":
-            return f"the face held at {float(self.surface.K):g} K"  # type: ignore[union-attr]
+            return f"the face held at {self.surface_K:g} K"
         if self.kind == "continued":
             return "its tables carried on with their last values"
         return "the face insulated"
@@ -336,7 +348,7 @@ def phase_edits(d: DataDirectory, phase: RunOn, after_s: float) -> dict[str, byt
         if face not in allowed[phase.kind]:
             raise PhaseRefused(f"the left face is {face}: {phase.describe()} after the run needs a "
                                f"{' or '.join(allowed[phase.kind])} face")
-        value = (phase.h_W_m2K if phase.kind != "held" else float(phase.surface.K))  # type: ignore[union-attr]
+        value = phase.h_W_m2K if phase.kind != "held" else phase.surface_K
         cut = r12(end + 0.5 * deltat if face == "TEMPERATURE" else end - 0.5 * deltat)
         get("jet.boundary" if jet else "left_bc").move_end(cut, cut, value)
         if phase.kind == "air":
@@ -344,7 +356,7 @@ def phase_edits(d: DataDirectory, phase: RunOn, after_s: float) -> dict[str, byt
                 get("left_ambient")
             except KeyError:
                 raise PhaseRefused("air after the run needs the directory's LEFT_AMBIENT block") from None
-            get("left_ambient").move_end(cut, cut, float(phase.ambient.K))  # type: ignore[union-attr]
+            get("left_ambient").move_end(cut, cut, phase.ambient_K)
     for name in time_lists(report):
         get(name).reach(steps * deltat)
     raw = [e for lst in lists.values() for e in lst.edits()]

@@ -24,7 +24,7 @@ import os
 import re
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Any, Optional, Union
+from typing import Any, Optional, Union, cast
 
 import numpy as np
 
@@ -395,7 +395,9 @@ def _decode(value: Any, name: str = "") -> Any:
         if name == "gas_table":
             if value.get("gas_table") == "air-1atm":
                 return AIR_1ATM
-            return GasTable(value["name"], tuple(tuple(r) for r in value["rows"]), value.get("source", ""))
+            # GasTable checks that each row holds its four values.
+            rows = cast("tuple[tuple[float, float, float, float], ...]", tuple(tuple(r) for r in value["rows"]))
+            return GasTable(value["name"], rows, value.get("source", ""))
     return value
 
 
@@ -469,10 +471,11 @@ def layout(trial: Trial) -> tuple[int, int, float, float]:
     if not trial.resolved:
         raise ValueError("the trial's grid or time after the exposure is automatic: settle it with "
                          "skinburn.run(...) or give Grid(...) and after_exposure_s")
-    grid: Grid = trial.grid  # type: ignore[assignment]
+    grid, cooling = trial.grid, trial.after_exposure_s
+    assert isinstance(grid, Grid) and not isinstance(cooling, AutoCooling), "a resolved trial"
     nodes = grid.node_count(trial.skin)
     duration = trial.exposure.duration_s
-    after = float(trial.after_exposure_s)  # type: ignore[arg-type]
+    after = float(cooling)
     if after < 0:
         raise ValueError("after_exposure_s must not be negative")
     run_s = duration + after
@@ -493,7 +496,8 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
     Files a previous trial left there are replaced; ``OUTPUT.TXT`` is removed.
     """
     nodes, steps, duration, run_s = layout(trial)
-    grid: Grid = trial.grid  # type: ignore[assignment]
+    grid = trial.grid
+    assert isinstance(grid, Grid), "layout refuses an automatic grid"
     dx, dt = grid.deltax_m, grid.deltat_s
     # Backward Euler takes a step's convection and flux from the record at
     # its start, and each step's mean; BDF2 every face value from the record
@@ -507,6 +511,8 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
 
     kin = trial.kinetics if trial.kinetics.single_set else PROGRAM_DEFAULT
     mantissa, exponent = _frequency_words(kin.regimes[0].frequency_factor_per_s)
+    energy_J_mol, gas_J_molK = kin.activation_energy_J_mol, kin.gas_constant_J_molK
+    assert energy_J_mol is not None and gas_J_molK is not None, "a single set carries both"
 
     exp = trial.exposure
     lbc = exp.face
@@ -612,8 +618,8 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
         "Name of operator: python",
         f"Frequency factor mantissa: {mantissa}",
         f"Exponent: {exponent}",
-        f"Activation-energy: {_num(kin.activation_energy_J_mol)}",
-        f"Gas-constant: {_num(kin.gas_constant_J_molK)}",
+        f"Activation-energy: {_num(energy_J_mol)}",
+        f"Gas-constant: {_num(gas_J_molK)}",
         f"Left BC: {lbc}",
         f"RBC: {rbc}",
         f"Time steps: {steps}",

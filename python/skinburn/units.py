@@ -78,7 +78,7 @@ class Temperature:
 
 def kelvin(value: ArrayLike) -> Temperature:
     """A temperature given in K (a number or an array)."""
-    return Temperature(np.asarray(value, dtype=float) if np.ndim(value) else float(value))
+    return Temperature(np.asarray(value, dtype=float) if np.ndim(value) else float(np.asarray(value, dtype=float)))
 
 
 def celsius(value: ArrayLike) -> Temperature:

@@ -51,17 +51,24 @@ def test_the_modules_import_only_downwards():
 
 
 def test_every_address_the_docs_cite_resolves():
-    """Each `skinburn.X.Y` the documents and docstrings name is there after ``import skinburn``: a
-    module is not hidden behind a function of its name."""
-    import skinburn
+    """Each `skinburn.X.Y` the documents and docstrings name is there after ``import skinburn`` (in a
+    fresh interpreter): a module is not hidden behind a function of its name, nor left unimported."""
+    import subprocess
+    import sys
 
     pages = [REPO / "README.md", *sorted((REPO / "docs").glob("*.md")), *sorted(REPO.glob("tools/*/README.md")),
              *sorted((REPO / "python" / "skinburn").glob("*.py"))]
     cited = {m for p in pages for m in re.findall(r"`~?(skinburn(?:\.[A-Za-z_]\w*)+)", p.read_text(encoding="utf-8"))}
     assert {"skinburn.runs.cooling_growth", "skinburn.searches.search", "skinburn.run"} <= cited
-    for address in sorted(cited):
-        obj = skinburn
-        for part in address.split(".")[1:]:
-            assert hasattr(obj, part), f"{address}: {part!r} is not an attribute of {obj!r}"
-            obj = getattr(obj, part)
-    assert callable(skinburn.run) and skinburn.runs.run is skinburn.run
+    probe = ("import skinburn, sys\n"
+             "for address in sys.argv[1:]:\n"
+             "    obj = skinburn\n"
+             "    for part in address.split('.')[1:]:\n"
+             "        if not hasattr(obj, part):\n"
+             "            print(address)\n"
+             "            break\n"
+             "        obj = getattr(obj, part)\n"
+             "assert callable(skinburn.run) and skinburn.runs.run is skinburn.run\n")
+    done = subprocess.run([sys.executable, "-c", probe, *sorted(cited)], capture_output=True, text=True,
+                          env={**os.environ, "PYTHONPATH": str(REPO / "python")})
+    assert done.returncode == 0 and done.stdout == "", done.stdout + done.stderr

@@ -1,6 +1,8 @@
 """Damage kinetics and the damage integral against closed forms and quadrature."""
 import math
 
+import skinburn as sb
+
 import numpy as np
 import pytest
 from scipy.integrate import quad
@@ -106,3 +108,16 @@ def test_user_sets_are_checked():
         Kinetics.arrhenius(-1.0, 6e5, 8.314)
     assert not WEAVER_STOLL_1969.single_set
     assert isinstance(celsius(44), Temperature)
+
+
+def test_a_set_without_its_gas_constant_is_not_one_the_program_can_hold(tmp_path):
+    # DATA.DAT states E and R both: a set that knows only E is integrated by the package, and the
+    # directory is written with the program's own constants rather than failing on the missing R.
+    k = sb.Kinetics("E only", (sb.Regime(0.0, 3.1e98, 75000.0),), "", activation_energy_J_mol=623580.0)
+    assert not k.single_set
+    from skinburn.scenarios import flash_fire
+
+    trial = flash_fire(20e3, 1.0).replace("kinetics", k).replace("grid", sb.Grid(5e-5, 0.05)) \
+        .replace("after_exposure_s", 1.0)
+    sb.write_trial(trial, tmp_path / "d")
+    assert "Gas-constant: 8.31" in (tmp_path / "d" / "DATA.DAT").read_text()

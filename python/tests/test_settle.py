@@ -8,7 +8,7 @@ import pytest
 import skinburn as sb
 from skinburn.kinetics import damage_integral
 from skinburn.runs import cooling_growth, settle
-from skinburn.scenarios import flash_fire
+from skinburn.scenarios import flash_fire, hot_liquid
 
 
 def test_every_refinement_keeps_the_epidermis_base_halfway_between_nodes():
@@ -31,7 +31,7 @@ def test_answers_by_a_boundary_off_halfway_take_order_one_in_space():
     auto = sb.AutoGrid()
     grids = tuple(auto.grid(sb.TORVI_DALE_1994, 10.0, level, 0) for level in (1, 2))
     judged = (_Judged((1.0, 1.0), (0.5e-3, 2.1e-3)), _Judged((1.0, 1.0), (0.5e-3, 2.1e-3)))
-    trial = sb.scenarios.hot_liquid(sb.celsius(99.0), 10.0)
+    trial = hot_liquid(sb.celsius(99.0), 10.0)
     assert _first_order_in_space(trial, grids, judged) == {"time 3": 1.0, "omega 2": 1.0, "depth 1": 1.0}
     uniform = dataclasses.replace(trial, skin=sb.skin_preset("uniform"))
     assert _first_order_in_space(uniform, grids, judged) == {}

@@ -2,7 +2,7 @@
 //
 //   step solve        tridag over the A-matrix as the time loop hands it
 //                     (interior right-hand side from the node temperatures,
-//                     solution into a TempMatrix row, node temperatures
+//                     solution into the step's row, node temperatures
 //                     rewritten), and the whole TimeMarch loop without report
 //                     or jet, against a bare Thomas loop over the same system;
 //   jet coefficient   JetConvection per call, GASPROP.DAT read included,
@@ -17,7 +17,8 @@
 //   report lines      LineBuffer building "%3d     %9.7f  %10.1f\r\n" lines
 //                     and StepReport's full listing, against fprintf of the
 //                     same lines to a file;
-//   history store     first touch of a fresh block as large as a TempMatrix,
+//   history store     first touch of a fresh block as large as a whole history
+//                     (nodes x steps, as the march once held and no longer does),
 //                     warm (a block of the same size was just freed) and cold
 //                     (a fresh process after some seconds idle, as a user's
 //                     run starts);
@@ -84,7 +85,7 @@ void SetUnit(benchmark::State& state, double units) { state.counters["unit"] = u
 
 // ------------------------------------------------------------ conduction
 
-constexpr int kRing = 64;  // TempMatrix rows the solve cycles through
+constexpr int kRing = 64;  // rows of the bench's own ring that the solve cycles through
 
 // A uniform slab of n nodes (skin: k 0.37, rho 1000, c 3600), 1 um and 10 us
 // steps as in the fine grid case, both faces held: 400 K left, 310 K right.
@@ -118,7 +119,7 @@ void Slab(int n, int steps) {
 }
 
 // One step as the time loop makes it: interior right-hand side from the node
-// temperatures, then tridag straight into a TempMatrix row.
+// temperatures, then tridag straight into a row of the ring.
 void BM_StepSolve(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   Slab(n, 1);

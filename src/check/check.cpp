@@ -281,12 +281,8 @@ int CheckInput(bool as_json) {
     }
     if (start) {
       from = console::SinceMark().size();
-      if (!InterNodes()) {
-        StageError("InterNodes() Error: %s", "A-Matrix interior node values could not be generated");
-        failed();
-      } else if (!FacesNamed()) {
-        failed();
-      }
+      InterNodes();
+      if (!FacesNamed()) failed();
     }
     if (start) {
       from = console::SinceMark().size();

@@ -33,7 +33,7 @@ int Fourier() {
   return 1;
 }
 
-int InterNodes() {
+void InterNodes() {
   for (int i = 2; i <= M.NODES - 1; ++i) {
     const double k = M.ConductTable[i].y;
     const double k_west = M.ConductTable[i - 1].y;
@@ -45,5 +45,4 @@ int InterNodes() {
     M.AMiddle[i] = west * fo + 1 + east * fo;
     M.AUpper[i] = -east * fo;
   }
-  return 1;
 }

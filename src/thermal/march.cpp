@@ -145,7 +145,7 @@ int TimeMarch() {
     if (!FaceRow('L', j) || !FaceRow('R', j)) return 0;
     for (int i = 2; i <= n - 1; ++i) M.RHS[i] = M.InitTempTable[i].y;
     // The solver only reads the diagonals and the right-hand side, so it
-    // works on them in place and writes the solution into row j.
+    // works on them in place and writes the step's solution into StepTemps.
     double* u = M.StepTemps.data();
     const double left_before = M.InitTempTable[1].y;
     const double right_before = M.InitTempTable[n].y;

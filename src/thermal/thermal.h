@@ -10,7 +10,7 @@
 int Fourier();
 
 // Interior rows 2..NODES-1 of the A-matrix; always 1.
-int InterNodes();
+void InterNodes();
 
 // Boundary rows of step j for side 'L' (row 1) or 'R' (row NODES).
 void Convection(char side, int j);

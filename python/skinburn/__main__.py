@@ -216,8 +216,8 @@ def cmd_search(args: argparse.Namespace, scratch: Path) -> int:
         if not isinstance(base, Trial):
             base = str(base.path)
         labels = {k: (v.K if hasattr(v, "K") else v) for k, v in case.items()}
-        searches.append(SearchJob(base, args.vary, lo, hi, args.degree, kin, skin, args.unit, None, args.rtol, labels,
-                                  _after(args.after)))
+        searches.append(SearchJob(base, args.vary, lo, hi, degree=args.degree, kinetics=kin, skin=skin,
+                                  unit=args.unit, rtol=args.rtol, labels=labels, after=_after(args.after)))
     parallel = None
     if args.parallel is not None:
         parallel = list(args.parallel) + (["-j", str(args.jobs)] if args.jobs else [])

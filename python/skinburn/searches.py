@@ -36,7 +36,7 @@ import subprocess
 import sys
 import tempfile
 from concurrent.futures import CancelledError, Executor, Future, ProcessPoolExecutor
-from dataclasses import dataclass, field
+from dataclasses import KW_ONLY, dataclass, field, fields
 from pathlib import Path
 from typing import Any, Callable, Optional, Sequence, Union
 
@@ -213,8 +213,8 @@ class _Evaluator:
         return min(self.recent, key=lambda p: abs(p[0] - x))[1]
 
 
-def search(base: Union[Trial, DataDirectory, str, os.PathLike], vary: Vary, lo: float, hi: float, degree: int = 2,
-           kinetics: Optional[Kinetics] = None, skin: Optional[Skin] = None, unit: Optional[str] = None,
+def search(base: Union[Trial, DataDirectory, str, os.PathLike], vary: Vary, lo: float, hi: float, *,
+           degree: int = 2, kinetics: Optional[Kinetics] = None, skin: Optional[Skin] = None, unit: Optional[str] = None,
            xtol: Optional[float] = None, rtol: float = 1e-3, maxiter: int = 100,
            program: Optional[Union[Program, PathLike]] = None, labels: Optional[dict] = None,
            after: Optional[RunOn] = RunOn()) -> SearchResult:
@@ -614,20 +614,27 @@ def _result(ev: _Evaluator, name: str, degree: int, root: float, unburnt: Option
 
 @dataclass(frozen=True)
 class SearchJob:
-    """The arguments of one :func:`search`; ``labels`` are copied into its result (for CSV rows)."""
+    """The arguments of one :func:`search`, the program apart (each machine finds its own); ``labels``
+    are copied into its result (for CSV rows). Keyword-only after ``hi``, as :func:`search` is."""
 
     base: Union[Trial, str]
     vary: Vary
     lo: float
     hi: float
+    _: KW_ONLY
     degree: int = 2
     kinetics: Optional[Kinetics] = None
     skin: Optional[Skin] = None
     unit: Optional[str] = None
     xtol: Optional[float] = None
     rtol: float = 1e-3
+    maxiter: int = 100
     labels: dict = field(default_factory=dict)
     after: Optional[RunOn] = RunOn()
+
+    def options(self) -> dict[str, Any]:
+        """The keyword arguments of :func:`search` this job gives (all but the program)."""
+        return {f.name: getattr(self, f.name) for f in fields(self) if f.kw_only}
 
 
 @dataclass(frozen=True)
@@ -661,8 +668,7 @@ def _program_here(program: str) -> str:
 def _one(job: SearchJob, program: str) -> Union[SearchResult, SearchFailure]:
     """One search of :func:`search_many`, on whatever machine runs it; never raises."""
     try:
-        return search(job.base, job.vary, job.lo, job.hi, job.degree, job.kinetics, job.skin, job.unit,
-                      job.xtol, job.rtol, program=_program_here(program), labels=job.labels, after=job.after)
+        return search(job.base, job.vary, job.lo, job.hi, **job.options(), program=_program_here(program))
     except Exception as exc:  # one failed search must not stop the others
         return SearchFailure(dict(job.labels), str(exc), type(exc).__name__,
                              REFUSED_NOTE in getattr(exc, "__notes__", ()))
@@ -747,20 +753,27 @@ def job_to_dict(job: SearchJob) -> dict:
     if not isinstance(job.vary, str):
         raise TypeError("a search sent to another process by file must name its varied value")
     base = job.base.to_dict() if isinstance(job.base, Trial) else {"datadir": str(Path(job.base).resolve())}
-    return {"base": base, "vary": job.vary, "lo": job.lo, "hi": job.hi, "degree": job.degree,
-            "kinetics": job.kinetics.to_dict() if job.kinetics else None,
-            "skin": job.skin.to_dict() if job.skin else None, "unit": job.unit, "xtol": job.xtol,
-            "rtol": job.rtol, "labels": job.labels, "after": job.after.to_dict() if job.after else None}
+    out: dict[str, Any] = {"base": base, "vary": job.vary, "lo": job.lo, "hi": job.hi}
+    for name, value in job.options().items():
+        out[name] = value.to_dict() if name in _JOB_VALUES and value is not None else value
+    return out
+
+
+#: The options of a job held in JSON by their own form (``to_dict`` and ``from_dict``); the rest as they are.
+_JOB_VALUES: dict[str, Callable[[dict], Any]] = {"kinetics": Kinetics.from_dict, "skin": Skin.from_dict,
+                                                  "after": RunOn.from_dict}
 
 
 def job_from_dict(d: dict) -> SearchJob:
     """The inverse of :func:`job_to_dict`."""
     base = d["base"]["datadir"] if "datadir" in d["base"] else trial_from_dict(d["base"])
-    return SearchJob(base, d["vary"], d["lo"], d["hi"], d["degree"],
-                      Kinetics.from_dict(d["kinetics"]) if d.get("kinetics") else None,
-                      Skin.from_dict(d["skin"]) if d.get("skin") else None, d.get("unit"), d.get("xtol"),
-                      d.get("rtol", 1e-3), d.get("labels") or {},
-                      RunOn.from_dict(d["after"]) if d.get("after") else None)
+    options = {f.name for f in fields(SearchJob) if f.kw_only}
+    given = {name: (_JOB_VALUES[name](value) if name in _JOB_VALUES and value is not None else value)
+             for name, value in d.items() if name in options}
+    if "after" in options and "after" not in d:
+        given["after"] = None  # written before "after" was recorded: none
+    given["labels"] = given.get("labels") or {}
+    return SearchJob(base, d["vary"], d["lo"], d["hi"], **given)
 
 
 def outcome_to_dict(r: Union[SearchResult, SearchFailure]) -> dict:

@@ -144,9 +144,11 @@ def search_spread(base: Union[Trial, PathLike], vary: str, lo: float, hi: float,
         labels = {"skin": s.name, "absorptivity": a, "kinetics": k.name}
         if isinstance(subject, Trial):
             trial = _absorbed(subject.replace("skin", s).replace("kinetics", k), a)
-            jobs.append(SearchJob(trial, vary, lo, hi, degree, k, s, unit, None, rtol, labels, after))
+            jobs.append(SearchJob(trial, vary, lo, hi, degree=degree, kinetics=k, skin=s, unit=unit, rtol=rtol,
+                                  labels=labels, after=after))
         else:
-            jobs.append(SearchJob(subject, vary, lo, hi, degree, k, s, unit, None, rtol, labels, after))
+            jobs.append(SearchJob(subject, vary, lo, hi, degree=degree, kinetics=k, skin=s, unit=unit, rtol=rtol,
+                                  labels=labels, after=after))
     return search_many(jobs, processes, program)
 
 

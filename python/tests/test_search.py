@@ -1,4 +1,5 @@
 """The threshold search: the root finder on toy models, then real searches."""
+import json
 import math
 
 import pytest
@@ -181,3 +182,20 @@ def test_a_worker_without_the_binary_at_its_path_runs_its_own_skinburn(program, 
     monkeypatch.setenv("SKINBURN", str(program.path))
     job = executor_jobs()[1]
     assert _one(job, "/nowhere/skinburn") == _one(job, str(program.path))
+
+
+def test_a_job_holds_exactly_the_searchs_arguments_and_round_trips():
+    import inspect
+
+    from skinburn.searches import job_from_dict, job_to_dict
+
+    params = inspect.signature(search).parameters
+    keyword = [n for n, p in params.items() if p.kind is inspect.Parameter.KEYWORD_ONLY]
+    assert list(params)[:4] == ["base", "vary", "lo", "hi"]
+    job = SearchJob(liquid(), "exposure.duration_s", 0.5, 20.0, degree=3, xtol=1e-4, rtol=1e-2, maxiter=7,
+                    kinetics=sb.HENRIQUES_1947, skin=sb.UNIFORM_DERMIS, labels={"case": 1})
+    assert sorted(job.options()) == sorted(set(keyword) - {"program"})
+    with pytest.raises(TypeError):
+        search(liquid(), "exposure.duration_s", 0.5, 20.0, 3)  # degree is given by name
+    again = job_from_dict(json.loads(json.dumps(job_to_dict(job))))
+    assert again.options() == job.options() and again.base == job.base

@@ -620,8 +620,9 @@ def search_job(template: Any, desc: Description, path: str, number_: int, case: 
     skin, kin = judged_by(template, desc, case)
     if template.kind == "datadir" and skin is None:
         raise StudyError("a search on a data directory needs \"skin\" (whose criterion depths it uses)")
-    job = SearchJob(base, s["vary"], float(s["range"][0]), float(s["range"][1]), int(s.get("degree", 2)), kin,
-                    skin, s.get("unit"), None, float(s.get("rtol", 1e-3)), {"trial": number_})
+    job = SearchJob(base, s["vary"], float(s["range"][0]), float(s["range"][1]), degree=int(s.get("degree", 2)),
+                    kinetics=kin, skin=skin, unit=s.get("unit"), rtol=float(s.get("rtol", 1e-3)),
+                    labels={"trial": number_})
     return job_to_dict(job)
 
 

@@ -181,7 +181,8 @@ def _grid_at(auto: AutoGrid, trial: Trial, levels: tuple[int, int]) -> Grid:
 def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tuple[int, int]] = 0,
            start_after_s: Optional[float] = None,
            growth_at: Optional[tuple[float, Kinetics]] = None,
-           answers: Optional[frozenset[str]] = None) -> tuple[Trial, Settlement, Results]:
+           answers: Optional[frozenset[str]] = None,
+           known: Optional[Results] = None) -> tuple[Trial, Settlement, Results]:
     """Settle an automatic grid and cooling time by runs; returns the explicit trial, how, and its run.
 
     The cooling time is settled on the first grid, then the grid is refined
@@ -198,7 +199,9 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
     of Omega at that one depth under that kinetics (a search's measure,
     :func:`cooling_growth` with ``depth_m``) instead of the whole result;
     ``answers`` (keys of :func:`~skinburn.assessment._unsettled`, such as
-    ``degree 2``) settles the grid by those answers alone.
+    ``degree 2``) settles the grid by those answers alone. ``known`` is a
+    run already made (a search's last evaluation at its root): where it is
+    of the very trial a step of the settling needs, it stands for that run.
     """
     prog = Program.find(program)
     auto_grid = trial.grid if isinstance(trial.grid, AutoGrid) else None
@@ -217,8 +220,12 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
     def attempt(g: Grid, a: float) -> tuple[Results, np.ndarray, _Judged]:
         t = trial.replace("grid", g).replace("after_exposure_s", a)
         layout(t)  # the capacity check, before any run
-        res = run(t, prog)
-        settlement.runs += 1
+        if _same_trial(known, t):
+            assert known is not None
+            res = known
+        else:
+            res = run(t, prog)
+            settlement.runs += 1
         res.require_finite()
         om = _criterion_omegas(res, t.skin, t.kinetics)
         # The criterion times by the rule the verdict gives them (within a step, the temperature on the
@@ -266,6 +273,16 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
     explicit = trial.replace("grid", grid).replace("after_exposure_s", after)
     chosen.settlement = settlement
     return explicit, settlement, chosen
+
+
+def _same_trial(res: Optional[Results], trial: Trial) -> bool:
+    """Whether ``res`` is a run of ``trial`` as the package wrote it."""
+    if res is None or res.trial is None:
+        return False
+    try:
+        return bool(res.trial == trial)
+    except ValueError:  # values held as arrays compare element by element: taken as different
+        return False
 
 
 def levels_of(start_level: Union[int, tuple[int, int]]) -> tuple[int, int]:

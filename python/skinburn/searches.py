@@ -407,7 +407,7 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
     for _ in range(_MAX_SETTLINGS):
         top = make(root)
         explicit, settlement, chosen = settle(top, prog, 0, None, growth_at=(ev.depth_m, ev.kinetics or top.kinetics),
-                                              answers=answers)
+                                              answers=answers, known=ev.nearest(root))
         ev.runs += settlement.runs
         grid, after = explicit.grid, explicit.after_exposure_s
         assert isinstance(grid, Grid) and not isinstance(after, AutoCooling), "settle returns an explicit trial"

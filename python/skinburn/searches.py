@@ -415,8 +415,9 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
             break
         settled_at = root
         m0 = ev.measure(chosen)
-        root, unburnt, burnt = _root_on_settled(ev, first, _on_settled(make, grid, after, settlement.levels),
-                                                coarse, root, m0, lo, hi, tol, rtol, maxiter, name, degree)
+        settled = _on_settled(make, grid, after, settlement.levels)
+        root, unburnt, burnt = _root_on_settled(ev, first, settled, coarse, root, m0, lo, hi, tol, rtol, maxiter,
+                                                name, degree)
         if abs(root - settled_at) <= 0.1 * abs(settled_at):
             break
         ev.make = first
@@ -459,12 +460,13 @@ def _root_on_settled(ev: "_Evaluator", first: Callable[[float], Trial], settled:
             ev.make = first
             coarse[x] = ev(x)
         return coarse[x]
-    offset = m_near - first_measure(near)
-
-    def corrected(x: float) -> float:
-        return first_measure(x) + offset
     guess = _newton_guess(coarse, near, m_near)
     if guess is None or not lo <= guess <= hi:
+        # No slope to step along: the root of the first grids' measure plus its offset at ``near``.
+        offset = m_near - first_measure(near)
+
+        def corrected(x: float) -> float:
+            return first_measure(x) + offset
         half = 0.025 * (hi - lo)
         guess = near
         for a, b in ((max(lo, near - half), min(hi, near + half)), (lo, hi)):

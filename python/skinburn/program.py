@@ -91,9 +91,13 @@ def _repository_binary() -> Path:
 
 @dataclass(frozen=True)
 class Program:
-    """One skinburn binary."""
+    """One skinburn binary (``path``; a relative one is taken from the working directory at construction,
+    as the runs start the binary from another)."""
 
     path: Path
+
+    def __post_init__(self) -> None:
+        object.__setattr__(self, "path", Path(os.path.abspath(self.path)))
 
     @classmethod
     def find(cls, path: Optional[Union[PathLike, "Program"]] = None) -> "Program":

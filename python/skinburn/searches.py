@@ -135,6 +135,10 @@ def _trial_setter(base: Trial, vary: str, unit: Optional[str]) -> Callable[[floa
     raise TypeError(f"{vary} holds {type(current).__name__}, not a number to vary")
 
 
+#: The smallest Omega the measure takes (ln 1e-300 = -690.8): below it the damage is nil.
+_OMEGA_FLOOR = 1e-300
+
+
 class _Evaluator:
     """Runs one evaluation of the measure per value and keeps count."""
 
@@ -167,7 +171,11 @@ class _Evaluator:
         kin = self.kinetics or res.program_kinetics
         om = omega_at_depth(res.temperature_K, res.deltat_s, res.deltax_m, self.depth_m, kin,
                             res.conductivity_W_mK)
-        return math.log(max(om, 1e-300) / self.crit.threshold)
+        return math.log(max(om, _OMEGA_FLOOR) / self.crit.threshold)
+
+    def on_floor(self, m: float) -> bool:
+        """Whether a measure is at its floor (Omega below what a float holds, taken as that)."""
+        return m <= math.log(_OMEGA_FLOOR / self.crit.threshold)
 
     def results(self, x: float, run_on_from: Optional[float] = None) -> Results:
         """The run at ``x``. A data directory is edited, and carried on ``after_s`` past its end with
@@ -314,8 +322,10 @@ def find_threshold(measure: Callable[[float], float], lo: float, hi: float, xtol
 
 
 def _bracketed_root(ev: "_Evaluator", name: str, degree: int, lo: float, hi: float, tol: float, rtol: float,
-                    maxiter: int) -> tuple[float, Optional[float], Optional[float]]:
-    """The root of the measure in [lo, hi]; BracketError, with Omega at both ends, when there is none."""
+                    maxiter: int, start_only: bool = False) -> tuple[float, Optional[float], Optional[float]]:
+    """The root of the measure in [lo, hi]; BracketError, with Omega at both ends, when there is none.
+    A root that only starts a search on another grid (``start_only``) is the first value run that the
+    secant puts well within the tolerance of it, whatever the bracket then."""
     f_lo, f_hi = ev(lo), ev(hi)
     if (f_lo > 0) == (f_hi > 0) and f_lo != 0 and f_hi != 0:
         thr = ev.crit.threshold
@@ -328,12 +338,83 @@ def _bracketed_root(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
             f"no bracket: burn degree {degree} (Omega {thr:g} at {ev.depth_m * 1e6:.0f} um) is {side} at both "
             f"ends: Omega {omega(f_lo)} at {name} = {lo:g}, {omega(f_hi)} at {name} = {hi:g}; widen the range",
             ((lo, f_lo), (hi, f_hi)))
-    root = find_threshold(ev, lo, hi, tol, rtol, maxiter, name)
-    if root in (lo, hi) and ev(root) == 0.0:
+    if f_lo == 0.0 or f_hi == 0.0:
+        root = lo if f_lo == 0.0 else hi
         return root, root, root
+    a, b = _off_the_floor(ev, lo, hi, f_lo, f_hi, tol, rtol)
+    if a > 0:
+        # Omega grows about as a power of a duration, a flux or a temperature: its log is near linear in
+        # the log of the value, so the root is sought there (|d ln x| <= rtol + tol / hi keeps the tolerance).
+        ends = {math.log(a): a, math.log(b): b}
+        xtol_u = rtol + tol / b
+        seen: list[tuple[float, float]] = []
+
+        def in_log(u: float) -> float:
+            m = ev(ends.get(u, math.exp(u)))
+            seen.append((u, m))
+            close = _secant_close(seen, xtol_u) if start_only else None
+            if close is not None:
+                raise _Close(close)
+            return m
+        try:
+            u = find_threshold(in_log, math.log(a), math.log(b), xtol_u, _BRENT_RTOL, maxiter, f"ln {name}")
+        except _Close as done:
+            u = done.root
+        root = ends.get(u, min(b, max(a, math.exp(u))))
+    else:
+        root = find_threshold(ev, a, b, tol, rtol, maxiter, name)
     return root, None, None
 
 
+class _Close(SkinburnError):
+    """Raised out of Brent's method once the secant puts the root well within the tolerance; caught
+    where it is raised (:func:`_bracketed_root`), never seen outside."""
+
+    def __init__(self, root: float) -> None:
+        super().__init__(root)
+        self.root = root
+
+
+def _secant_close(seen: list[tuple[float, float]], xtol: float) -> Optional[float]:
+    """The last evaluation's value, once it (of ``seen``: (value, measure) pairs, in order) is within a
+    tenth of ``xtol`` of the root by the secant to the closest evaluation of the other sign; else None.
+    Brent's method ends only when its bracket is within the tolerance, which costs a run or two more on
+    a smooth measure; the value returned is one already run, so its run serves what follows."""
+    x, m = seen[-1]
+    other = [p for p in seen[:-1] if (p[1] > 0) != (m > 0) and math.isfinite(p[1])]
+    if not other or not math.isfinite(m):
+        return None
+    ox, om = min(other, key=lambda p: abs(p[0] - x))
+    if om == m:
+        return None
+    step = -m * (ox - x) / (om - m)
+    return x if abs(step) <= 0.1 * xtol else None
+
+
+def _off_the_floor(ev: "_Evaluator", lo: float, hi: float, f_lo: float, f_hi: float, tol: float,
+                   rtol: float) -> tuple[float, float]:
+    """A bracket within [lo, hi] whose ends both have a measure above its floor (Omega too small to
+    represent, which says on which side of the root an end lies but not how far, and would hold Brent's
+    method to bisection): the bracket is halved (at its geometric middle when lo > 0) while an end is
+    on the floor, or until it is within the tolerance."""
+    for _ in range(64):
+        if not (ev.on_floor(f_lo) or ev.on_floor(f_hi)):
+            break
+        mid = math.sqrt(lo * hi) if lo > 0 else 0.5 * (lo + hi)
+        if hi - lo <= tol + rtol * abs(mid) or not lo < mid < hi:
+            break
+        f = ev(mid)
+        if f == 0.0:
+            return mid, mid
+        if (f > 0) == (f_lo > 0):
+            lo, f_lo = mid, f
+        else:
+            hi, f_hi = mid, f
+    return lo, hi
+
+
+#: The smallest relative tolerance SciPy's Brent method takes (4 machine epsilons).
+_BRENT_RTOL = 4 * 2.220446049250313e-16
 #: The relative tolerance of the root on the first grids, which only starts the search on the settled grid.
 _FIRST_RTOL = 1e-2
 #: How many times a search settles its grid, cooling time or run-on at a new root before it gives up.
@@ -400,8 +481,12 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
             t = t.replace("after_exposure_s", t.after_exposure_s.first_s(t.exposure.duration_s))
         return t
     ev.make = first
-    # The first grids' root only starts the search on the settled grid: to 1 % is enough.
-    root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, max(rtol, _FIRST_RTOL), maxiter)
+    if same_as_first is None:
+        # The first grids' root only starts the search on the settled grid: to 1 % is enough.
+        root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, max(rtol, _FIRST_RTOL), maxiter,
+                                               start_only=True)
+    else:
+        root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
     coarse = dict(ev.points)
     answers = frozenset({f"degree {degree}"})
     for _ in range(_MAX_SETTLINGS):

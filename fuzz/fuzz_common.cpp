@@ -291,7 +291,7 @@ int Session::RunMain(int argc, char** argv) {
 }
 
 void Session::RunJetAsDriver() {
-  if (M.LBC.empty() || M.LBC[0] != 'C' || M.JetInUse != 1) return;
+  if (!JetFormedBeforeMarch()) return;
   double hbar = 0;
   (void)JetConvection(0, M.InitTempTable[1].y, M.LeftAmbTable[1].y, hbar);
   (void)JetConvection(M.TIMESTEPS, M.InitTempTable[1].y, M.LeftAmbTable[M.TIMESTEPS + 1].y, hbar);

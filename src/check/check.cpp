@@ -115,7 +115,7 @@ void PrintCheckReport(const json& doc) {
                         (depth ? " m" : " s") + ")";
       if (!values.empty()) how += ": " + ValueText(values.front()) + " .. " + ValueText(values.back());
       const std::string unit = block["unit"].is_string() ? block["unit"].get<std::string>() : "";
-      if (source == "LEFTIMP.DAT" && !M.LBC.empty() && M.LBC[0] == 'C') {
+      if (source == "LEFTIMP.DAT" && FaceKindOf('L') == FaceKind::kConvection) {
         // On a convection face the jet's list is a selector, not a coefficient.
         how += " (a value of exactly 1 selects the jet correlation's coefficient; any other is the coefficient in " +
                unit + ")";
@@ -221,8 +221,8 @@ int LaterStop() {
   // face: GASPROP.DAT read, the gas velocity of that time, the stand-off.
   // Only the velocity's time changes from call to call, so the first call
   // and the first time the velocities do not cover decide.
-  if (M.JetInUse != 0 && M.TIMESTEPS >= 1) {
-    const bool first_formed = !M.LBC.empty() && M.LBC[0] == 'C' && M.JetInUse == 1;
+  if (JetCalledIn() && M.TIMESTEPS >= 1) {
+    const bool first_formed = JetFormedBeforeMarch();
     double hbar = 0;
     int j = first_formed ? 0 : 1;
     if (!first_formed && !JetConvection(j, M.InitTempTable[1].y, M.LeftAmbTable[2].y, hbar)) {
@@ -268,7 +268,7 @@ int CheckInput(bool as_json) {
       StageError("GetData() Error: %s", "Exiting Pellimar");
       failed();
     }
-    if (start && !M.LBC.empty() && M.LBC[0] == 'C' && M.JetInUse == 1) {
+    if (start && JetFormedBeforeMarch()) {
       from = console::SinceMark().size();
       if (!JetConvection(0, M.InitTempTable[1].y, M.LeftAmbTable[1].y, M.HbarTable[1].y)) failed();
     }

@@ -165,16 +165,13 @@ int Trial() {
   console::Mark();
   // The jet coefficient that step 1 uses. A failure stops the run here,
   // before anything is appended to OUTPUT.TXT.
-  if (!M.LBC.empty() && M.LBC[0] == 'C' && M.JetInUse == 1 &&
+  if (JetFormedBeforeMarch() &&
       !JetConvection(0, M.InitTempTable[1].y, M.LeftAmbTable[1].y, M.HbarTable[1].y)) {
     return 1;
   }
   if (!Fourier()) return StageError("Fourier() Error: %s", "Fourier Numbers could not be generated");
   InterNodes();
-  const auto names_face = [](const std::string& word) {
-    return !word.empty() && (word[0] == 'C' || word[0] == 'F' || word[0] == 'T');
-  };
-  M.StagesPassed = names_face(M.LBC) && names_face(M.RBC);
+  M.StagesPassed = FaceKindOf('L') != FaceKind::kNone && FaceKindOf('R') != FaceKind::kNone;
   if (!PreRunReport()) return 1;
   console::Flush();  // the announcement stays on screen through the march
   if (!TimeMarch()) return 1;

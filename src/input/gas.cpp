@@ -3,6 +3,7 @@
 // effect at the next step) and the gas velocity of LEFTIMP.DAT at a time.
 // The jet coefficient reads both at every step, and the facts of what was
 // read report them.
+#include <cmath>
 #include <string_view>
 
 #include "console/console.h"
@@ -57,14 +58,24 @@ bool GasVelocityAt(double t, double& velocity) {
   return false;
 }
 
-bool GasPropertyRows(double rows[18][4]) {
-  GasTable gas{};
-  if (!ReadGasTable(gas)) return false;
-  for (int r = 0; r < kGasRows; ++r) {
-    rows[r][0] = gas[r + 1].T;
-    rows[r][1] = gas[r + 1].nu;
-    rows[r][2] = gas[r + 1].k;
-    rows[r][3] = gas[r + 1].Pr;
+double GasProperty(const GasTable& gas, double GasRow::*field, double x, int* rows) {
+  const auto used = [rows](int a, int b) {
+    if (rows) rows[0] = a, rows[1] = b;
+  };
+  if (x < gas[1].T) {
+    used(1, 1);
+    return gas[1].*field;
   }
-  return true;
+  if (x > gas[kGasRows].T) {
+    used(kGasRows, kGasRows);
+    return gas[kGasRows].*field;
+  }
+  for (int k = 1; k < kGasRows; ++k) {
+    if (gas[k].T <= x && x <= gas[k + 1].T) {
+      used(k, k + 1);
+      return LinearInterp(gas[k + 1].T, x, gas[k].T, gas[k + 1].*field, gas[k].*field);
+    }
+  }
+  used(0, 0);
+  return NAN;  // only a temperature that is not a number reaches here
 }

@@ -154,8 +154,9 @@ bool ReadEntries(TextSource& data) {
 
 bool Positive(double value) { return value > 0 && std::isfinite(value); }
 
-bool FaceNeedsNeighbour(const std::string& face) {
-  return !face.empty() && (face[0] == 'C' || face[0] == 'F');
+bool FaceNeedsNeighbour(char side) {
+  const FaceKind kind = FaceKindOf(side);
+  return kind == FaceKind::kConvection || kind == FaceKind::kFlux;
 }
 
 // The checks in their order; the first that fails is the one reported.
@@ -178,7 +179,7 @@ const char* FirstFailedCheck() {
   if (!Positive(M.DELTAT)) return "DATA.DAT Line 18 input must be greater than zero.";
   if (!Positive(M.DELTAX)) return "DATA.DAT Line 19 input must be greater than zero.";
   if (M.NODES < 1 || M.NODES > kMaxNodes) return "DATA.DAT Line 20 input must be between 1 and 30000.";
-  if (M.NODES == 1 && (FaceNeedsNeighbour(M.LBC) || FaceNeedsNeighbour(M.RBC))) {
+  if (M.NODES == 1 && (FaceNeedsNeighbour('L') || FaceNeedsNeighbour('R'))) {
     return "DATA.DAT Line 20 input must be at least 2 with a CONVECTION or FLUX boundary.";
   }
   return nullptr;
@@ -248,7 +249,7 @@ bool ReadBlock(TextSource& data, const BlockKind& kind, std::string_view name, i
     KeepPairs(kDataFile, M.*kind.table, read);
     if (count > 0 && read != count) count = CompareCount(kind.compare_format, read, count, true);
   }
-  if (kind.letter == 'O' && M.JetInUse == 1) M.HBARDURATION = M.LeftAmbTable[2].x;
+  if (kind.letter == 'O' && JetCalledIn()) M.HBARDURATION = M.LeftAmbTable[2].x;
   Interp(name, count);
   return true;
 }

@@ -61,9 +61,12 @@ using GasTable = std::array<GasRow, kGasRows + 1>;  // rows 1..18
 // coefficient's, "JetConvection() Error: %s").
 bool ReadGasTable(GasTable& gas);
 
-// The 18 rows (T K, nu m^2/s, k W/(m K), Pr) of GASPROP.DAT as the jet
-// coefficient reads them; false after a failure it has reported.
-bool GasPropertyRows(double rows[18][4]);
+// The property `field` of the gas at temperature x (K), as the jet
+// coefficient reads it: held at the first and last rows beyond the table,
+// linear between two rows; NaN for an x that is not a number. `rows`, when
+// given, receives the two rows (1-based) the value came from: the same row
+// twice beyond the table, 0 and 0 for NaN.
+double GasProperty(const GasTable& gas, double GasRow::*field, double x, int* rows = nullptr);
 
 // The gas velocity of LEFTIMP.DAT at time t (s), m/s; false when no pair
 // interval covers t (nothing is printed).

@@ -19,3 +19,40 @@ void ResetModel() {
   static const Model* const pristine = new Model();
   M = *pristine;
 }
+
+FaceKind FaceKindOf(const std::string& word) {
+  switch (word.empty() ? '\0' : word[0]) {
+    case 'C': return FaceKind::kConvection;
+    case 'F': return FaceKind::kFlux;
+    case 'T': return FaceKind::kTemperature;
+    default: return FaceKind::kNone;
+  }
+}
+
+FaceKind FaceKindOf(char side) { return FaceKindOf(side == 'L' ? M.LBC : M.RBC); }
+
+const char* FaceKindName(FaceKind kind) {
+  switch (kind) {
+    case FaceKind::kConvection: return "convection";
+    case FaceKind::kFlux: return "flux";
+    case FaceKind::kTemperature: return "temperature";
+    case FaceKind::kNone: break;
+  }
+  return "none";
+}
+
+const char* FaceValueUnit(FaceKind kind) {
+  switch (kind) {
+    case FaceKind::kConvection: return "W/(m^2 K)";
+    case FaceKind::kFlux: return "W/m^2";
+    case FaceKind::kTemperature: return "K";
+    case FaceKind::kNone: break;
+  }
+  return "";
+}
+
+bool JetCalledIn() { return M.JetInUse == 1; }
+
+bool JetFormedBeforeMarch() { return FaceKindOf('L') == FaceKind::kConvection && JetCalledIn(); }
+
+bool JetDrives(double left_value) { return JetCalledIn() && left_value == 1.0; }

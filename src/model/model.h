@@ -231,5 +231,29 @@ struct Model {
 
 extern Model M;
 
+// --- Rules of the state that every room reads the same way -------------------
+
+// What a face word (LBC, RBC) names, by its first letter; kNone for any
+// other word, or none.
+enum class FaceKind { kNone, kConvection, kFlux, kTemperature };
+
+FaceKind FaceKindOf(const std::string& word);
+// The left ('L') or the right face as read.
+FaceKind FaceKindOf(char side);
+// The face's name in the results ("convection", "flux", "temperature";
+// "none").
+const char* FaceKindName(FaceKind kind);
+// The unit of a face table's value column: h, q or T ("" for none).
+const char* FaceValueUnit(FaceKind kind);
+
+// The jet. Once the left block has called in LEFTIMP.DAT, a jet coefficient
+// is formed after every step (whatever the faces); the one of step 1 is
+// formed before the march only when the left face is a CONVECTION face; and
+// a step's left row takes it where that face's boundary value is exactly
+// 1.0.
+bool JetCalledIn();
+bool JetFormedBeforeMarch();
+bool JetDrives(double left_value);
+
 // Back to the state before GetData.
 void ResetModel();

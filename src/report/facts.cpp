@@ -92,17 +92,8 @@ const TableName* Table(char letter) {
 }
 
 // The unit of a face table's values, by the face's type word.
-const char* FaceUnit(const std::string& face) {
-  if (face.empty()) return "";
-  if (face[0] == 'C') return "W/(m^2 K)";
-  if (face[0] == 'F') return "W/m^2";
-  if (face[0] == 'T') return "K";
-  return "";
-}
-
 const char* UnitOf(const TableName& table) {
-  if (table.letter == 'L') return FaceUnit(M.LBC);
-  if (table.letter == 'R') return FaceUnit(M.RBC);
+  if (table.letter == 'L' || table.letter == 'R') return FaceValueUnit(FaceKindOf(table.letter));
   return table.unit;
 }
 
@@ -285,8 +276,7 @@ void CheckTemperatures(json& warnings, const std::string& concerns, const std::s
 
 bool IsTemperatureTable(char letter) {
   if (letter == 'I' || letter == 'O' || letter == 'A') return true;
-  if (letter == 'L') return !M.LBC.empty() && M.LBC[0] == 'T';
-  if (letter == 'R') return !M.RBC.empty() && M.RBC[0] == 'T';
+  if (letter == 'L' || letter == 'R') return FaceKindOf(letter) == FaceKind::kTemperature;
   return false;
 }
 
@@ -377,8 +367,8 @@ json Blocks(json& warnings) {
   }
   // Tables the run uses that no block laid.
   for (const TableName& table : kTables) {
-    if (table.letter == 'O' && (M.LBC.empty() || M.LBC[0] != 'C')) continue;
-    if (table.letter == 'A' && (M.RBC.empty() || M.RBC[0] != 'C')) continue;
+    if (table.letter == 'O' && FaceKindOf('L') != FaceKind::kConvection) continue;
+    if (table.letter == 'A' && FaceKindOf('R') != FaceKind::kConvection) continue;
     bool laid = false;
     for (const BlockRead& block : M.Record.blocks) laid = laid || block.laid == table.letter;
     if (!laid && M.Record.blocks.size() == 8) {
@@ -414,45 +404,23 @@ struct JetStep {
   double reynolds = 0;
 };
 
-// nu at gas temperature x as the jet coefficient reads it: clamped at both
-// ends of the table, linear between; the rows read into `rows`.
-double Viscosity(const double table[18][4], double x, int rows[2]) {
-  if (x < table[0][0]) {
-    rows[0] = rows[1] = 1;
-    return table[0][1];
-  }
-  if (x > table[17][0]) {
-    rows[0] = rows[1] = 18;
-    return table[17][1];
-  }
-  for (int k = 0; k < 17; ++k) {
-    if (table[k][0] <= x && x <= table[k + 1][0]) {
-      rows[0] = k + 1;
-      rows[1] = k + 2;
-      return LinearInterp(table[k + 1][0], x, table[k][0], table[k + 1][1], table[k][1]);
-    }
-  }
-  rows[0] = rows[1] = 0;
-  return NAN;
-}
-
 // Every step of the run whose left face takes the jet coefficient (a
 // CONVECTION face whose boundary value is exactly 1.0), until a time the gas
 // velocities do not cover. `table` is null when GASPROP.DAT could not be read.
-std::vector<JetStep> StepsUsingTheJet(const double (*table)[4]) {
+std::vector<JetStep> StepsUsingTheJet(const GasTable* gas) {
   std::vector<JetStep> steps;
-  if (M.LBC.empty() || M.LBC[0] != 'C' || !(M.DELTAT > 0)) return steps;
+  if (FaceKindOf('L') != FaceKind::kConvection || !(M.DELTAT > 0)) return steps;
   const int last = std::min(M.TIMESTEPS, kTableSize - 1);
   for (int s = 1; s <= last; ++s) {
-    if (M.LeftBCTable[static_cast<std::size_t>(s)].y != 1.0) continue;
+    if (!JetDrives(M.LeftBCTable[static_cast<std::size_t>(s)].y)) continue;
     JetStep step;
     step.step = s;
     step.time = (s - 1) * M.DELTAT;
     step.gas = M.LeftAmbTable[static_cast<std::size_t>(s)].y;
     step.reynolds = M.JETREYNOLDS;
     if (M.JETREYNOLDS == 0) {
-      if (!table || !GasVelocityAt(step.time, step.velocity)) break;
-      step.nu = Viscosity(table, step.gas, step.rows);
+      if (!gas || !GasVelocityAt(step.time, step.velocity)) break;
+      step.nu = GasProperty(*gas, &GasRow::nu, step.gas, step.rows);
       step.reynolds = step.velocity * M.NOZZLEDIAM / step.nu;
     }
     steps.push_back(step);
@@ -468,11 +436,11 @@ constexpr double kReynoldsLow = 2e3, kReynoldsHigh = 4e5;
 constexpr double kStandoffLow = 2, kStandoffHigh = 12;
 constexpr double kOffaxisLow = 2.5, kOffaxisHigh = 7.5;
 
-void RangeWarnings(json& warnings, const double (*table)[4]) {
+void RangeWarnings(json& warnings, const GasTable* gas) {
   // Only over tables the input stage laid whole: a stop before that has its
   // own message, and the tables hold nothing to judge.
   if (M.Record.blocks.size() != 8 || !(M.NOZZLEDIAM > 0)) return;
-  const std::vector<JetStep> steps = StepsUsingTheJet(table);
+  const std::vector<JetStep> steps = StepsUsingTheJet(gas);
   const auto span = [](const std::vector<const JetStep*>& found, double JetStep::*field, const char* unit) {
     double low = found.front()->*field, high = low;
     for (const JetStep* step : found) {
@@ -482,14 +450,15 @@ void RangeWarnings(json& warnings, const double (*table)[4]) {
     return std::to_string(found.size()) + " step" + (found.size() == 1 ? "" : "s") + ", first step " +
            std::to_string(found.front()->step) + "; " + Shown(low) + (low == high ? "" : " to " + Shown(high)) + unit;
   };
-  if (table) {
+  if (gas) {
+    const double first = (*gas)[1].T, last = (*gas)[kGasRows].T;
     std::vector<const JetStep*> beyond;
     for (const JetStep& step : steps) {
-      if (step.gas < table[0][0] || step.gas > table[17][0]) beyond.push_back(&step);
+      if (step.gas < first || step.gas > last) beyond.push_back(&step);
     }
     if (!beyond.empty()) {
       Warn(warnings, "gas-beyond-table", "GASPROP.DAT",
-           "gas temperatures outside the gas table's " + Shown(table[0][0]) + " to " + Shown(table[17][0]) +
+           "gas temperatures outside the gas table's " + Shown(first) + " to " + Shown(last) +
                " K (" + span(beyond, &JetStep::gas, " K") +
                "): the jet coefficient holds the properties of the nearest row there. Extend GASPROP.DAT.");
     }
@@ -537,8 +506,8 @@ std::string ReynoldsEffect(const JetStep& step) {
          ": the jet coefficient is not a number and the temperatures become NaN from that step on.";
 }
 
-void ReynoldsWarnings(json& warnings, const JetRead& jet, const double (*table)[4]) {
-  const std::vector<JetStep> steps = StepsUsingTheJet(table);
+void ReynoldsWarnings(json& warnings, const JetRead& jet, const GasTable* gas) {
+  const std::vector<JetStep> steps = StepsUsingTheJet(gas);
   if (M.JETREYNOLDS != 0) {
     if (!(M.JETREYNOLDS > 0) && !jet.reynolds.text.empty()) {
       Warn(warnings, "reynolds-not-positive", "LEFTIMP.DAT",
@@ -584,7 +553,7 @@ void ReynoldsWarnings(json& warnings, const JetRead& jet, const double (*table)[
   // read is not positive, else the first that reads such a row at all.
   const auto bad_row = [&](const JetStep& s) {
     for (const int r : s.rows) {
-      if (r > 0 && !(table[r - 1][1] > 0)) return r;
+      if (r > 0 && !((*gas)[r].nu > 0)) return r;
     }
     return 0;
   };
@@ -598,8 +567,8 @@ void ReynoldsWarnings(json& warnings, const JetRead& jet, const double (*table)[
     std::string text = "the kinematic viscosity at the gas temperature " + Shown(found->gas) + " K is " +
                        Shown(found->nu) + " m^2/s";
     if (row > 0) {
-      text += " (row " + std::to_string(row) + ", " + Shown(table[row - 1][0]) + " K, gives " +
-              Shown(table[row - 1][1]) + " m^2/s)";
+      text += " (row " + std::to_string(row) + ", " + Shown((*gas)[row].T) + " K, gives " +
+              Shown((*gas)[row].nu) + " m^2/s)";
     }
     text += "; " + ReynoldsEffect(*found);
     Warn(warnings, "viscosity-not-positive", "GASPROP.DAT", text);
@@ -627,18 +596,18 @@ json Jet(json& warnings) {
   j["velocity_pairs"] = PairList(jet.velocities);
   j["velocity_words"] = PairWordList(jet.velocity_words, "LEFTIMP.DAT");
   // The gas table as the jet coefficient reads it, read once more in quiet.
-  double rows[18][4];
+  GasTable table{};
   std::string failure;
   bool read;
   {
     console::Quiet quiet;
-    read = GasPropertyRows(rows);
+    read = ReadGasTable(table);
     failure = quiet.said;
   }
   json gas = json::object();
   gas["rows"] = json::array();
   if (read) {
-    for (const auto& row : rows) gas["rows"].push_back({row[0], row[1], row[2], row[3]});
+    for (int r = 1; r <= kGasRows; ++r) gas["rows"].push_back({table[r].T, table[r].nu, table[r].k, table[r].Pr});
   }
   SetText(gas, "error", failure);
   if (read) gas["error"] = nullptr;
@@ -672,8 +641,8 @@ json Jet(json& warnings) {
       }
     }
   }
-  ReynoldsWarnings(warnings, jet, read ? rows : nullptr);
-  RangeWarnings(warnings, read ? rows : nullptr);
+  ReynoldsWarnings(warnings, jet, read ? &table : nullptr);
+  RangeWarnings(warnings, read ? &table : nullptr);
   return j;
 }
 

@@ -142,7 +142,7 @@ int FilePreRun() {
   if (M.Scheme == TimeScheme::kBdf2) {
     lines.Text("Time scheme: BDF2, second order in time (step 1 backward Euler)\r\n");
   }
-  if (M.JetInUse != 0) {
+  if (JetCalledIn()) {
     lines.Text("\r\nHbar duration = ");
     lines.Fixed(M.HBARDURATION, 0, 6);
     lines.Text("\r\n");

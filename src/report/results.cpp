@@ -389,19 +389,10 @@ json Crossings() {
   return list;
 }
 
-const char* FaceTypeName(const std::string& word) {
-  switch (word.empty() ? '\0' : word[0]) {
-    case 'C': return "convection";
-    case 'F': return "flux";
-    case 'T': return "temperature";
-  }
-  return "none";
-}
-
 // One face, step by step: its row's coefficient and ambient, its node's
 // temperature and the heat flux into the skin (NaN, as null, where the face
 // type has none).
-json FaceSeries(const std::string& word, const std::vector<FaceStep>& steps) {
+json FaceSeries(char side, const std::vector<FaceStep>& steps) {
   json h = json::array(), ambient = json::array(), surface = json::array(), flux = json::array();
   const auto number = [](double value) { return std::isfinite(value) ? json(value) : json(nullptr); };
   for (const FaceStep& step : steps) {
@@ -410,7 +401,7 @@ json FaceSeries(const std::string& word, const std::vector<FaceStep>& steps) {
     surface.push_back(number(step.surface));
     flux.push_back(number(step.flux));
   }
-  return {{"type", FaceTypeName(word)}, {"h_W_m2K", h}, {"ambient_K", ambient}, {"surface_K", surface},
+  return {{"type", FaceKindName(FaceKindOf(side))}, {"h_W_m2K", h}, {"ambient_K", ambient}, {"surface_K", surface},
           {"flux_W_m2", flux}};
 }
 
@@ -418,8 +409,8 @@ json Faces() {
   if (bundle.left_face.empty()) return nullptr;
   json time = json::array();
   for (std::size_t r = 1; r <= bundle.left_face.size(); ++r) time.push_back(static_cast<double>(r) * M.DELTAT);
-  return {{"time_s", time}, {"left", FaceSeries(M.LBC, bundle.left_face)},
-          {"right", FaceSeries(M.RBC, bundle.right_face)}};
+  return {{"time_s", time}, {"left", FaceSeries('L', bundle.left_face)},
+          {"right", FaceSeries('R', bundle.right_face)}};
 }
 
 json NonFiniteRecord() {

@@ -42,7 +42,7 @@ double Weight(const Face& face) {
 // The convection coefficient of the face's row in step j: on the exposed
 // face the value 1.0 selects the jet correlation's coefficient.
 double Coefficient(char side, int j, const Face& face) {
-  if (side == 'L' && M.JetInUse == 1 && face.value == 1.0) return M.HbarTable[j].y;
+  if (side == 'L' && JetDrives(face.value)) return M.HbarTable[j].y;
   return face.value;
 }
 
@@ -52,17 +52,17 @@ void FaceStepOf(char side, int j, double before, const double* u, FaceStep& step
   Face face{};
   FaceOf(side, j, face);
   const int n = face.node;
-  const char type = (side == 'L' ? M.LBC : M.RBC).c_str()[0];
+  const FaceKind kind = FaceKindOf(side);
   constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
   step = {kNone, kNone, u[n], kNone};
-  if (type == 'C') {
+  if (kind == FaceKind::kConvection) {
     step.h = Coefficient(side, j, face);
     step.ambient = face.ambient;
     step.flux = step.h * (face.ambient - u[n]);
-  } else if (type == 'F') {
+  } else if (kind == FaceKind::kFlux) {
     // The flux is positive towards increasing depth.
     step.flux = side == 'L' ? face.value : -face.value;
-  } else if (type == 'T') {
+  } else if (kind == FaceKind::kTemperature) {
     // The half cell's energy balance: what it stored, and what it passed on
     // to its neighbour, both as the row forms them.
     const double dt = M.DELTAT * M.SolveFraction;

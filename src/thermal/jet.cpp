@@ -25,18 +25,6 @@ int Fail(const char* text) {
   return 0;
 }
 
-// The property `field` at temperature x: clamped at both ends, linear between.
-double Property(const GasTable& gas, double GasRow::*field, double x) {
-  if (x < gas[1].T) return gas[1].*field;
-  if (x > gas[kGasRows].T) return gas[kGasRows].*field;
-  for (int k = 1; k < kGasRows; ++k) {
-    if (gas[k].T <= x && x <= gas[k + 1].T) {
-      return LinearInterp(gas[k + 1].T, x, gas[k].T, gas[k + 1].*field, gas[k].*field);
-    }
-  }
-  return NAN;  // only a temperature that is not a number reaches here
-}
-
 // Gas velocity at time t from the pairs of LEFTIMP.DAT (records 1..1000);
 // false after reporting a time that no pair interval covers: no velocity
 // measured for one time can stand in for another's.
@@ -62,10 +50,10 @@ int JetConvection(int j, double surface, double gas_temperature, double& hbar) {
   if (Re == 0) {
     double velocity;
     if (!Velocity(j * M.DELTAT, velocity)) return 0;
-    Re = velocity * D / Property(gas, &GasRow::nu, gas_temperature);
+    Re = velocity * D / GasProperty(gas, &GasRow::nu, gas_temperature);
   }
   const double film = (gas_temperature + surface) / 2;
-  const double Pr = Property(gas, &GasRow::Pr, film);
+  const double Pr = GasProperty(gas, &GasRow::Pr, film);
 
   double C;
   if (H > 0 && H <= 5.5) {
@@ -99,6 +87,6 @@ int JetConvection(int j, double surface, double gas_temperature, double& hbar) {
     }
     Nu = Nu0 * (sum / 100);
   }
-  hbar = Nu * Property(gas, &GasRow::k, film) / D;
+  hbar = Nu * GasProperty(gas, &GasRow::k, film) / D;
   return 1;
 }

@@ -25,12 +25,7 @@ namespace {
 // coefficients stay the same.
 TridagFactors factors;
 
-char FaceType(const std::string& word) { return word.empty() ? '\0' : word[0]; }
-
-bool FaceKnown(char side) {
-  const char type = FaceType(side == 'L' ? M.LBC : M.RBC);
-  return type == 'C' || type == 'F' || type == 'T';
-}
+bool FaceKnown(char side) { return FaceKindOf(side) != FaceKind::kNone; }
 
 void FaceError(char side) {
   if (side == 'L') {
@@ -51,12 +46,12 @@ int FaceRecord(int j) { return Bdf2() ? j + 1 : j; }
 
 // The row of one face for step j; false for a type word that names none.
 bool FaceRow(char side, int j) {
-  const char type = FaceType(side == 'L' ? M.LBC : M.RBC);
-  if (type == 'C') {
+  const FaceKind kind = FaceKindOf(side);
+  if (kind == FaceKind::kConvection) {
     Convection(side, FaceRecord(j));
-  } else if (type == 'F') {
+  } else if (kind == FaceKind::kFlux) {
     Flux(side, FaceRecord(j));
-  } else if (type == 'T') {
+  } else if (kind == FaceKind::kTemperature) {
     // The prescribed temperature at the end of the step.
     const int n = side == 'L' ? 1 : M.NODES;
     M.AMiddle[n] = 1.0;
@@ -112,7 +107,7 @@ void SchemeStep(int j) {
 // BDF2's jet coefficient at the end of step j, from the surface temperature
 // extrapolated linearly from the two steps before (the start's on step 1).
 bool PredictJet(int j) {
-  if (!Bdf2() || M.JetInUse == 0) return true;
+  if (!Bdf2() || !JetCalledIn()) return true;
   const double now = M.InitTempTable[1].y;
   const double surface = j == 1 ? now : 2 * now - M.PrevTemps[1];
   return JetConvection(j, surface, M.LeftAmbTable[j + 1].y, M.HbarTable[j + 1].y) != 0;
@@ -159,7 +154,7 @@ int TimeMarch() {
     ResultsRow(j, u);
     if (!StepReport(j, u)) return 0;
     console::Mark();
-    if (M.JetInUse != 0 && !Bdf2() && !JetConvection(j, u[1], M.LeftAmbTable[j + 1].y, M.HbarTable[j + 1].y)) {
+    if (JetCalledIn() && !Bdf2() && !JetConvection(j, u[1], M.LeftAmbTable[j + 1].y, M.HbarTable[j + 1].y)) {
       return 0;
     }
   }

@@ -7,17 +7,6 @@
 #include "input/reader.h"
 #include "model/model.h"
 
-// Where a block's pairs go and what it says when something is wrong.
-struct BlockKind {
-  char letter;                  // I C H D L O R A, as Interp selects it
-  PairTable Model::*table;      // the table the pairs are read into
-  const char* file;             // its separate data file
-  const char* missing_format;   // when that file cannot be opened
-  const char* missing_text;
-  const char* rows_format;      // rows of data after an external file call
-  const char* compare_format;   // pairs read differ from the count
-};
-
 // The reporting of an input failure that makes GetData return 0.
 void DataError(std::string_view text);                  // "DATA.DAT Error: %s"
 void FileError(const char* file, std::string_view text);  // "GetData() Error: %s"

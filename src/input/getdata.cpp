@@ -19,48 +19,63 @@ constexpr const char* kDataFile = "DATA.DAT";
 constexpr const char* kEntriesEnded = "all twenty run-parameter entries were read";
 constexpr const char* kBlocksEnded = "all eight distribution blocks were read";
 
-// The wording of each block, by the letter that selects it.
-const BlockKind kBlocks[] = {
+}  // namespace
+
+const BlockTable kBlockTables[kBlockCount] = {
     {'I', &Model::InitTempTable, "INITTEMP.DAT", "GetData() Error: %s",
      "\r\n INITTEMP.DAT could not be found... \r\n",
      "Initial Temperature Distribution Error: \r\n%s%s\r\n",
-     "Initial Temperature Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+     "Initial Temperature Distribution: \r\n%s (%d)\n%s (%d)\r\n",
+     true, "Initial node temperatures", "initial_temperature", "K"},
     {'C', &Model::ConductTable, "CONDUCT.DAT", "GetData Error: %s",
      "\r\n CONDUCT.DAT could not be found... \r\n",
      "Conductivity Distribution Error:  \r\n%s%s\r\n",
-     "Conductivity Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+     "Conductivity Distribution: \r\n%s (%d)\n%s (%d)\r\n",
+     true, "Node conductivities", "conductivity", "W/(m K)"},
     {'H', &Model::HeatCapTable, "HEATCAP.DAT", "%s",
      "\r\n HEATCAP.DAT could not be found... \r\n",
      "Heat Capacity Distribution Error:  \r\n%s%s\r\n",
-     "Heat Capacity Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+     "Heat Capacity Distribution: \r\n%s (%d)\n%s (%d)\r\n",
+     true, "Node heat capacities", "heat_capacity", "J/(kg K)"},
     {'D', &Model::DensityTable, "DENSITY.DAT", "GetData() Error: %s",
      "\r\n DENSITY.DAT could not be found... \r\n",
      "Density Distribution Error:  \r\n%s%s\r\n",
-     "Density Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+     "Density Distribution: \r\n%s (%d)\n%s (%d)\r\n",
+     true, "Node densities", "density", "kg/m^3"},
     {'L', &Model::LeftBCTable, "LEFTBC.DAT", "GetData() Error: %s",
      "\r\n LEFTBC.DAT could not be found... \r\n",
      "Left Boundary Condition Distribution Error:  \r\n%s%s\r\n",
-     "Left Boundary Condition Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+     "Left Boundary Condition Distribution: \r\n%s (%d)\n%s (%d)\r\n",
+     false, "Left boundary conditions", "left_bc", ""},
     {'O', &Model::LeftAmbTable, "LEFTAMB.DAT", "GetData() Error: %s",
      "\r\n LEFTAMB.DAT could not be found... \r\n",
      "Left-side Ambient Temperature Distribution Error:  \r\n%s%s\r\n",
-     "Left-side Ambient Temperature Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+     "Left-side Ambient Temperature Distribution: \r\n%s (%d)\n%s (%d)\r\n",
+     false, "Left-side ambient temperatures", "left_ambient", "K"},
     {'R', &Model::RightBCTable, "RIGHTBC.DAT", "GetData() Error: %s",
      "\r\n RIGHTBC.DAT could not be found... \r\n",
      "Right Boundary Condition Distribution Error:  \r\n%s%s\r\n",
-     "Right Boundary Condition Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+     "Right Boundary Condition Distribution: \r\n%s (%d)\n%s (%d)\r\n",
+     false, "Right boundary conditions", "right_bc", ""},
     {'A', &Model::RightAmbTable, "RIGHTAMB.DAT", "GetData() Error: %s",
      "\r\n RIGHTAMB.DAT could not be found... \r\n",
      "Right-side Ambient Temperature Distribution Error:  \r\n%s%s\r\n",
-     "Right-side Ambient Temperature Distribution: \r\n%s (%d)\n%s (%d)\r\n"},
+     "Right-side Ambient Temperature Distribution: \r\n%s (%d)\n%s (%d)\r\n",
+     false, "Right-side ambient temperatures", "right_ambient", "K"},
 };
 
-const BlockKind* KindOf(char letter) {
-  for (const BlockKind& kind : kBlocks) {
-    if (kind.letter == letter && letter != 'I') return &kind;
+const BlockTable* BlockOf(char letter) {
+  for (const BlockTable& block : kBlockTables) {
+    if (block.letter == letter) return &block;
   }
   return nullptr;
 }
+
+namespace {
+
+// The block a marker selects after the first: the initial temperatures come
+// first, and only first.
+const BlockTable* KindOf(char letter) { return letter == 'I' ? nullptr : BlockOf(letter); }
 
 // --- The run-parameter entries -------------------------------------------
 
@@ -202,7 +217,7 @@ void KeepPairs(const char* source, const PairTable& table, int read) {
 }
 
 // The word that must follow an external data file call in DATA.DAT.
-bool ExpectMarker(TextSource& data, const BlockKind& kind) {
+bool ExpectMarker(TextSource& data, const BlockTable& kind) {
   std::string_view word;
   if (!TakeWord(data, 0, word, 0, kDataFile, kBlocksEnded)) return false;
   if (word[0] != '!') RowsOfDataError(kind.rows_format);
@@ -210,7 +225,7 @@ bool ExpectMarker(TextSource& data, const BlockKind& kind) {
 }
 
 // The block's pairs from its separate data file (count code 0).
-bool ReadDataFile(TextSource& data, const BlockKind& kind, int& count) {
+bool ReadDataFile(TextSource& data, const BlockTable& kind, int& count) {
   TextSource file;
   file.name = kind.file;
   if (!file.Load(M.DataDir + kind.file)) {
@@ -238,7 +253,7 @@ bool ReadDataFile(TextSource& data, const BlockKind& kind, int& count) {
 }
 
 // Reads one recognised block after its count and hands it to Interp.
-bool ReadBlock(TextSource& data, const BlockKind& kind, std::string_view name, int count) {
+bool ReadBlock(TextSource& data, const BlockTable& kind, std::string_view name, int count) {
   if (kind.letter == 'L' && count == -1) {
     if (!ReadLeftImp(data, count)) return false;
   } else if (count == 0) {
@@ -294,7 +309,7 @@ bool ReadBlocks(TextSource& data) {
     return false;
   }
   if (BlockRead* block = Current()) block->letter = 'I';
-  if (!ReadBlock(data, kBlocks[0], name, count)) return false;
+  if (!ReadBlock(data, kBlockTables[0], name, count)) return false;
 
   for (int place = 2; place <= 8; ++place) {
     if (!TakeName(data, place, 0, name) || !TakeCount(data, count)) return false;
@@ -311,7 +326,7 @@ bool ReadBlocks(TextSource& data) {
     } else if (name.size() >= 7 && name[0] == 'R' && name[6] == 'A') {
       name = "A";
     }
-    const BlockKind* kind = KindOf(name[0]);
+    const BlockTable* kind = KindOf(name[0]);
     if (!kind) continue;  // an unknown block still uses up its place
     if (BlockRead* block = Current()) block->letter = kind->letter;
     if (!ReadBlock(data, *kind, name, count)) return false;

@@ -9,6 +9,8 @@
 #include <array>
 #include <string_view>
 
+#include "model/model.h"
+
 // Reads DATA.DAT and every file it calls in into the model state. Returns 1
 // when all of it was read and handed on, 0 after a failure it has reported.
 // A few failures end the process themselves (after a wait), with status 1.
@@ -43,6 +45,35 @@ int ParseInt(std::string_view word);
 
 // A pair list goes on while its words begin with a digit or a full stop.
 bool StartsNumber(std::string_view word);
+
+// --- The eight distribution blocks ----------------------------------------
+
+// All that is said of one distribution block, in one place: the letter that
+// selects it, the table its pairs are read into and laid on the grid, its
+// separate data file and the wording of its failures, its grid (a value per
+// node, or per time record) and what its values are in the grid's messages,
+// and its name and unit in the facts of what was read ("" for a face table,
+// whose unit follows the face's kind).
+struct BlockTable {
+  char letter;                  // I C H D L O R A
+  PairTable Model::*table;
+  const char* file;
+  const char* missing_format;   // when the file cannot be opened
+  const char* missing_text;
+  const char* rows_format;      // rows of data after an external file call
+  const char* compare_format;   // pairs read differ from the count
+  bool depth;                   // depth grid (per node), else time grid (per record)
+  const char* subject;          // "Node conductivities", ...
+  const char* name;             // "conductivity", ...
+  const char* unit;             // of the values
+};
+
+inline constexpr int kBlockCount = 8;
+// In the order DATA.DAT names them.
+extern const BlockTable kBlockTables[kBlockCount];
+
+// The block a letter selects; nullptr for none.
+const BlockTable* BlockOf(char letter);
 
 // --- The gas of the jet ------------------------------------------------------
 

@@ -10,27 +10,9 @@
 
 namespace {
 
-struct TableGrid {
-  char letter;
-  PairTable Model::*table;
-  bool depth;            // depth grid (per node) or time grid (per record)
-  const char* subject;   // what the table holds, for the messages
-};
-
-const TableGrid kGrids[] = {
-    {'I', &Model::InitTempTable, true, "Initial node temperatures"},
-    {'C', &Model::ConductTable, true, "Node conductivities"},
-    {'H', &Model::HeatCapTable, true, "Node heat capacities"},
-    {'D', &Model::DensityTable, true, "Node densities"},
-    {'L', &Model::LeftBCTable, false, "Left boundary conditions"},
-    {'O', &Model::LeftAmbTable, false, "Left-side ambient temperatures"},
-    {'R', &Model::RightBCTable, false, "Right boundary conditions"},
-    {'A', &Model::RightAmbTable, false, "Right-side ambient temperatures"},
-};
-
 PairTable scratch;  // the user's pairs while the table is rewritten
 
-[[noreturn]] void GridError(const TableGrid& grid, const std::string& problem, const char* hint) {
+[[noreturn]] void GridError(const BlockTable& grid, const std::string& problem, const char* hint) {
   const std::string message = std::string(grid.subject) + problem;
   console::Printf("Datafile Error:  %s  %s", message.c_str(), hint);
   console::Wait();
@@ -40,10 +22,7 @@ PairTable scratch;  // the user's pairs while the table is rewritten
 }  // namespace
 
 void Interp(std::string_view name, int n) {
-  const TableGrid* grid = nullptr;
-  for (const TableGrid& g : kGrids) {
-    if (!name.empty() && name[0] == g.letter) grid = &g;
-  }
+  const BlockTable* grid = name.empty() ? nullptr : BlockOf(name[0]);
   if (!grid) {
     console::Printf("Interp() Error:  %s", "No Switch could be made based on a Boundary Condition.  \r\n");
     console::Print("Make sure all input parameter names in DATA.DAT are in ALL CAPS and spelled correctly.\r\n");

@@ -1,6 +1,8 @@
 // The single instance of the program-wide model state.
 #include "model/model.h"
 
+#include <cassert>
+
 
 // Constant-initialised where the compiler can: the several megabytes of
 // tables then start as the program image's blank pages instead of being
@@ -51,7 +53,10 @@ const char* FaceValueUnit(FaceKind kind) {
   return "";
 }
 
-bool JetCalledIn() { return M.JetInUse == 1; }
+bool JetCalledIn() {
+  assert(M.JetInUse == 0 || M.JetInUse == 1);  // set to 1 by the left block's call of LEFTIMP.DAT only
+  return M.JetInUse == 1;
+}
 
 bool JetFormedBeforeMarch() { return FaceKindOf('L') == FaceKind::kConvection && JetCalledIn(); }
 

@@ -70,29 +70,8 @@ const std::string& EntryText(int number) {
   }
 }
 
-struct TableName {
-  char letter;
-  const char* name;
-  const char* unit;
-  bool depth;
-};
-
-const TableName kTables[] = {
-    {'I', "initial_temperature", "K", true},    {'C', "conductivity", "W/(m K)", true},
-    {'H', "heat_capacity", "J/(kg K)", true},   {'D', "density", "kg/m^3", true},
-    {'L', "left_bc", "", false},                {'O', "left_ambient", "K", false},
-    {'R', "right_bc", "", false},               {'A', "right_ambient", "K", false},
-};
-
-const TableName* Table(char letter) {
-  for (const TableName& t : kTables) {
-    if (t.letter == letter) return &t;
-  }
-  return nullptr;
-}
-
 // The unit of a face table's values, by the face's type word.
-const char* UnitOf(const TableName& table) {
+const char* UnitOf(const BlockTable& table) {
   if (table.letter == 'L' || table.letter == 'R') return FaceValueUnit(FaceKindOf(table.letter));
   return table.unit;
 }
@@ -298,7 +277,7 @@ json Blocks(json& warnings) {
     json j = json::object();
     j["place"] = block.place;
     j["name"] = Word(block.name, true);
-    const TableName* table = Table(block.letter);
+    const BlockTable* table = BlockOf(block.letter);
     j["table"] = table ? json(table->name) : json(nullptr);
     j["unit"] = table ? json(UnitOf(*table)) : json(nullptr);
     j["count"] = block.count.text.empty() ? json(nullptr) : Word(block.count, true);
@@ -311,7 +290,7 @@ json Blocks(json& warnings) {
     j["first_pair"] = block.pairs.empty() ? json(nullptr) : json({block.pairs.front().x, block.pairs.front().y});
     j["last_pair"] = block.pairs.empty() ? json(nullptr) : json({block.pairs.back().x, block.pairs.back().y});
     j["laid"] = nullptr;
-    if (const TableName* laid = Table(block.laid)) {
+    if (const BlockTable* laid = BlockOf(block.laid)) {
       j["laid"] = {{"table", laid->name},
                    {"grid", laid->depth ? "depth" : "time"},
                    {"first", 1},
@@ -366,7 +345,7 @@ json Blocks(json& warnings) {
     }
   }
   // Tables the run uses that no block laid.
-  for (const TableName& table : kTables) {
+  for (const BlockTable& table : kBlockTables) {
     if (table.letter == 'O' && FaceKindOf('L') != FaceKind::kConvection) continue;
     if (table.letter == 'A' && FaceKindOf('R') != FaceKind::kConvection) continue;
     bool laid = false;

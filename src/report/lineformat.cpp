@@ -5,6 +5,7 @@
 // otherwise by std::to_chars, which rounds the same way.
 #include "report/report.h"
 
+#include <cassert>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -18,6 +19,7 @@ void LineBuffer::Pad(std::size_t length, int width) {
 void LineBuffer::Int(int value, int width) {
   char digits[16];
   const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  assert(result.ec == std::errc());  // a finite double always fits
   const std::size_t length = static_cast<std::size_t>(result.ptr - digits);
   Pad(length, width);
   out_.append(digits, length);

@@ -28,6 +28,7 @@
 #include <zlib.h>
 
 #include <bit>
+#include <cassert>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -333,6 +334,7 @@ void FlushRows() {
   }
   bundle.crc = crc32_z(bundle.crc, reinterpret_cast<const Bytef*>(bundle.pending.data()), bundle.pending.size());
   bundle.data_bytes += bundle.pending.size();
+  assert(bundle.pending.size() % row_bytes == 0);  // whole rows only
   bundle.rows_on_disk += bundle.pending.size() / row_bytes;
   bundle.pending.clear();
   const std::string header = NpyHeader(bundle.rows_on_disk, static_cast<std::size_t>(M.NODES));

@@ -11,6 +11,7 @@
 // extrapolated from the two steps before; its first step, and the step after
 // a jump of a face table, is backward Euler.
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
 #include "console/console.h"
@@ -127,6 +128,10 @@ int FacesNamed() {
 
 int TimeMarch() {
   const int n = M.NODES;
+  // The input stage let through only a grid the tables hold, and a step
+  // that BDF2 alone scales.
+  assert(n >= 1 && n <= kMaxNodes && M.TIMESTEPS >= 0 && M.TIMESTEPS <= kMaxTimeSteps);
+  assert(Bdf2() || M.SolveFraction == 1.0);
   // The burn integral starts every node from the temperature the march
   // starts from, however the first block laid it.
   for (int i = 1; i <= n; ++i) M.InitialTemps[i] = M.InitTempTable[i].y;

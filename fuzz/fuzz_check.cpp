@@ -38,12 +38,6 @@ namespace {
 const char* const kFiles[] = {"INITTEMP.DAT", "CONDUCT.DAT", "HEATCAP.DAT", "DENSITY.DAT", "LEFTBC.DAT",
                               "LEFTAMB.DAT",  "RIGHTBC.DAT", "RIGHTAMB.DAT", "LEFTIMP.DAT", "GASPROP.DAT"};
 
-const char* const kEntryNames[] = {"",           "OUTTIME",  "OUTNODE",  "VERBOSE",   "PRINTAMATRIX",
-                                   "PRINTINITTEMP", "BURNDEPTH", "BATCH", "TRIAL", "EXECDATE",
-                                   "EXECBY",     "FREQFACTOR", "FREQEXP", "ACTENERGY", "GASCONST",
-                                   "LBC",        "RBC",      "TIMESTEPS", "DELTAT",   "DELTAX",
-                                   "NODES"};
-
 // The files of this run's data directory, by name, as written.
 std::map<std::string, std::string> files;
 std::string document_text;  // for the report of a breach
@@ -153,7 +147,8 @@ void CheckEntries(const json& entries) {
     const json& number = Field(entry, "number");
     Require(number.is_number_integer() && number > last && number <= 20, "entries are not numbered in order", entry);
     last = number.get<int>();
-    Require(Field(entry, "name") == kEntryNames[last], "an entry has the name of another", entry);
+    Require(Field(entry, "name") == EntryOf(last).name, "an entry has the name of another", entry);
+    Require(Field(entry, "kind") == EntryKindName(EntryOf(last).kind), "an entry has the kind of another", entry);
     Require(Field(entry, "unit").is_string(), "an entry's unit is not text", entry);
     (void)Field(entry, "value");
     CheckWordOrNull(Field(entry, "word"));

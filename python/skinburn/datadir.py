@@ -52,9 +52,6 @@ PathLike = Union[str, os.PathLike]
 #: The files a data directory may hold as input (README, "What a data directory holds").
 INPUT_FILES = ("DATA.DAT", "INITTEMP.DAT", "CONDUCT.DAT", "HEATCAP.DAT", "DENSITY.DAT", "LEFTBC.DAT",
                "LEFTAMB.DAT", "RIGHTBC.DAT", "RIGHTAMB.DAT", "LEFTIMP.DAT", "GASPROP.DAT")
-_INTEGER_ENTRIES = {"OUTNODE", "VERBOSE", "PRINTAMATRIX", "PRINTINITTEMP", "BURNDEPTH", "BATCH", "TRIAL",
-                    "TIMESTEPS", "NODES"}
-_WORD_ENTRIES = {"EXECDATE", "EXECBY", "LBC", "RBC"}
 _JET_VALUES = {"jet.option": "option", "jet.reynolds": "reynolds", "jet.nozzle_diameter_m": "nozzle_diameter_m",
                "jet.offaxis_spacing_m": "offaxis_spacing_m", "jet.standoff_m": "standoff_m"}
 _PAIR = re.compile(r"^(?P<block>[^\[\]]+)\[(?P<index>\d+)\]$")
@@ -245,14 +242,15 @@ class DataDirectory:
             if read_zero != (float(value) == 0):
                 raise ValueError("FREQFACTOR 0 leaves the exponent entry out of DATA.DAT: changing to or "
                                  "from 0 would shift every entry after it")
-        if name in _WORD_ENTRIES:
+        kind = entry["kind"]  # how the program reads the word: "real", "integer" or "text"
+        if kind == "text":
             word = str(value)
             if not word or any(c.isspace() for c in word):
                 raise ValueError(f"{name} takes one word, not {value!r}")
         elif name == "FREQEXP":
             word = f"10^{_number_word(value, True)}"
         else:
-            word = _number_word(value, name in _INTEGER_ENTRIES)
+            word = _number_word(value, kind == "integer")
         w = entry["word"]
         return (w["file"], w["offset"], w["length"], word)
 

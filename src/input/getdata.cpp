@@ -5,6 +5,7 @@
 // header and one title line. Each entry skips a fixed number of free label
 // words, takes its value word and for some entries skips one unit word:
 // only the number of words matters, not the lines they stand on.
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -19,7 +20,45 @@ constexpr const char* kDataFile = "DATA.DAT";
 constexpr const char* kEntriesEnded = "all twenty run-parameter entries were read";
 constexpr const char* kBlocksEnded = "all eight distribution blocks were read";
 
+// The entries in file order.
+const EntryTable kEntryTables[kEntryCount] = {
+    {1, "OUTTIME", "s", EntryKind::kReal, &Model::OUTTIME, nullptr, nullptr, 7, 1},
+    {2, "OUTNODE", "", EntryKind::kInteger, nullptr, &Model::OUTNODE, nullptr, 6, 1},
+    {3, "VERBOSE", "", EntryKind::kInteger, nullptr, &Model::VERBOSE, nullptr, 5, 0},
+    {4, "PRINTAMATRIX", "", EntryKind::kInteger, nullptr, &Model::PRINTAMATRIX, nullptr, 2, 0},
+    {5, "PRINTINITTEMP", "", EntryKind::kInteger, nullptr, &Model::PRINTINITTEMP, nullptr, 2, 0},
+    {6, "BURNDEPTH", "", EntryKind::kInteger, nullptr, &Model::BURNDEPTH, nullptr, 6, 0},
+    {7, "BATCH", "", EntryKind::kInteger, nullptr, &Model::BATCH, nullptr, 2, 0},
+    {8, "TRIAL", "", EntryKind::kInteger, nullptr, &Model::TRIAL, nullptr, 2, 0},
+    {9, "EXECDATE", "", EntryKind::kText, nullptr, nullptr, &Model::EXECDATE, 3, 0},
+    {10, "EXECBY", "", EntryKind::kText, nullptr, nullptr, &Model::EXECBY, 3, 0},
+    {11, "FREQFACTOR", "1/s", EntryKind::kReal, &Model::FREQFACTOR, nullptr, nullptr, 3, 0},
+    {12, "FREQEXP", "", EntryKind::kInteger, nullptr, &Model::FREQEXP, nullptr, 1, 0},
+    {13, "ACTENERGY", "J/mol", EntryKind::kReal, &Model::ACTENERGY, nullptr, nullptr, 1, 0},
+    {14, "GASCONST", "J/(mol K)", EntryKind::kReal, &Model::GASCONST, nullptr, nullptr, 1, 0},
+    {15, "LBC", "", EntryKind::kText, nullptr, nullptr, &Model::LBC, 2, 0},
+    {16, "RBC", "", EntryKind::kText, nullptr, nullptr, &Model::RBC, 1, 0},
+    {17, "TIMESTEPS", "", EntryKind::kInteger, nullptr, &Model::TIMESTEPS, nullptr, 2, 0},
+    {18, "DELTAT", "s", EntryKind::kReal, &Model::DELTAT, nullptr, nullptr, 1, 1},
+    {19, "DELTAX", "m", EntryKind::kReal, &Model::DELTAX, nullptr, nullptr, 1, 1},
+    {20, "NODES", "", EntryKind::kInteger, nullptr, &Model::NODES, nullptr, 1, 0},
+};
+
 }  // namespace
+
+const EntryTable& EntryOf(int number) {
+  assert(number >= 1 && number <= kEntryCount);
+  return kEntryTables[number - 1];
+}
+
+const char* EntryKindName(EntryKind kind) {
+  switch (kind) {
+    case EntryKind::kReal: return "real";
+    case EntryKind::kInteger: return "integer";
+    case EntryKind::kText: return "text";
+  }
+  return "";
+}
 
 const BlockTable kBlockTables[kBlockCount] = {
     {'I', &Model::InitTempTable, "INITTEMP.DAT", "GetData() Error: %s",
@@ -95,24 +134,23 @@ bool Entry(TextSource& data, int number, int before, std::string_view& value, in
   return true;
 }
 
-bool RealEntry(TextSource& data, int number, int before, double& target, int after) {
+// Takes entry `number` into its member of the model.
+bool TakeEntry(TextSource& data, int number) {
+  const EntryTable& entry = EntryOf(number);
   std::string_view word;
-  if (!Entry(data, number, before, word, after)) return false;
-  target = ParseReal(word);
+  if (!Entry(data, number, entry.before, word, entry.after)) return false;
+  switch (entry.kind) {
+    case EntryKind::kReal: M.*entry.real = ParseReal(word); break;
+    case EntryKind::kInteger: M.*entry.integer = ParseInt(word); break;
+    case EntryKind::kText: (M.*entry.text).assign(word.substr(0, word.find('\0'))); break;  // a C string ends at NUL
+  }
   return true;
 }
 
-bool IntEntry(TextSource& data, int number, int before, int& target, int after) {
-  std::string_view word;
-  if (!Entry(data, number, before, word, after)) return false;
-  target = ParseInt(word);
-  return true;
-}
-
-bool TextEntry(TextSource& data, int number, int before, std::string& target) {
-  std::string_view word;
-  if (!Entry(data, number, before, word, 0)) return false;
-  target.assign(word.substr(0, word.find('\0')));  // a C string ends at NUL
+bool TakeEntries(TextSource& data, int first, int last) {
+  for (int number = first; number <= last; ++number) {
+    if (!TakeEntry(data, number)) return false;
+  }
   return true;
 }
 
@@ -124,14 +162,7 @@ void Defaulted(int number) {
 }
 
 bool ReadEntries(TextSource& data) {
-  if (!RealEntry(data, 1, 7, M.OUTTIME, 1) || !IntEntry(data, 2, 6, M.OUTNODE, 1) ||
-      !IntEntry(data, 3, 5, M.VERBOSE, 0) || !IntEntry(data, 4, 2, M.PRINTAMATRIX, 0) ||
-      !IntEntry(data, 5, 2, M.PRINTINITTEMP, 0) || !IntEntry(data, 6, 6, M.BURNDEPTH, 0) ||
-      !IntEntry(data, 7, 2, M.BATCH, 0) || !IntEntry(data, 8, 2, M.TRIAL, 0) ||
-      !TextEntry(data, 9, 3, M.EXECDATE) || !TextEntry(data, 10, 3, M.EXECBY) ||
-      !RealEntry(data, 11, 3, M.FREQFACTOR, 0)) {
-    return false;
-  }
+  if (!TakeEntries(data, 1, 11)) return false;
   if (M.FREQFACTOR == 0) {
     // The standard skin constants; the file then leaves out the exponent.
     Defaulted(11);
@@ -145,15 +176,16 @@ bool ReadEntries(TextSource& data) {
       M.Record.entries.push_back(std::move(absent));
     }
   } else {
+    const EntryTable& exponent = EntryOf(12);
     std::string_view word;
-    if (!Entry(data, 12, 1, word, 0)) return false;
+    if (!Entry(data, 12, exponent.before, word, exponent.after)) return false;
     if (word.size() <= 3) {
       DataError("DATA.DAT Line 12 input must be longer than three characters, as in 10^94.");
       return false;
     }
     M.FREQEXP = ParseInt(word.substr(3));  // "10^94" gives 94
   }
-  if (!RealEntry(data, 13, 1, M.ACTENERGY, 0) || !RealEntry(data, 14, 1, M.GASCONST, 0)) return false;
+  if (!TakeEntries(data, 13, 14)) return false;
   if (M.ACTENERGY == 0) {
     Defaulted(13);
     M.ACTENERGY = 623580.0;
@@ -162,9 +194,7 @@ bool ReadEntries(TextSource& data) {
     Defaulted(14);
     M.GASCONST = 8.31439;
   }
-  return TextEntry(data, 15, 2, M.LBC) && TextEntry(data, 16, 1, M.RBC) &&
-         IntEntry(data, 17, 2, M.TIMESTEPS, 0) && RealEntry(data, 18, 1, M.DELTAT, 1) &&
-         RealEntry(data, 19, 1, M.DELTAX, 1) && IntEntry(data, 20, 1, M.NODES, 0);
+  return TakeEntries(data, 15, kEntryCount);
 }
 
 bool Positive(double value) { return value > 0 && std::isfinite(value); }

@@ -46,6 +46,34 @@ int ParseInt(std::string_view word);
 // A pair list goes on while its words begin with a digit or a full stop.
 bool StartsNumber(std::string_view word);
 
+// --- The twenty run-parameter entries --------------------------------------
+
+enum class EntryKind { kReal, kInteger, kText };
+
+// All that is said of one entry of DATA.DAT, in one place: its number (its
+// place in the file), name, unit and kind, the member of the model it
+// fills (the one of its kind), and the free words around its value word:
+// labels before it, unit words after it. FREQEXP (12) is an integer read
+// from the word after its "10^".
+struct EntryTable {
+  int number;
+  const char* name;
+  const char* unit;
+  EntryKind kind;
+  double Model::*real;
+  int Model::*integer;
+  std::string Model::*text;
+  int before;
+  int after;
+};
+
+inline constexpr int kEntryCount = 20;
+
+// Entry `number`, 1..20.
+const EntryTable& EntryOf(int number);
+// "real", "integer", "text".
+const char* EntryKindName(EntryKind kind);
+
 // --- The eight distribution blocks ----------------------------------------
 
 // All that is said of one distribution block, in one place: the letter that

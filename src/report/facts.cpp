@@ -22,52 +22,15 @@ using nlohmann::json;
 
 namespace {
 
-struct EntryName {
-  const char* name;
-  const char* unit;
-  bool text;
-};
-
-const EntryName kEntries[21] = {
-    {"", "", false},
-    {"OUTTIME", "s", false},       {"OUTNODE", "", false},         {"VERBOSE", "", false},
-    {"PRINTAMATRIX", "", false},   {"PRINTINITTEMP", "", false},   {"BURNDEPTH", "", false},
-    {"BATCH", "", false},          {"TRIAL", "", false},           {"EXECDATE", "", true},
-    {"EXECBY", "", true},          {"FREQFACTOR", "1/s", false},   {"FREQEXP", "", false},
-    {"ACTENERGY", "J/mol", false}, {"GASCONST", "J/(mol K)", false}, {"LBC", "", true},
-    {"RBC", "", true},             {"TIMESTEPS", "", false},       {"DELTAT", "s", false},
-    {"DELTAX", "m", false},        {"NODES", "", false},
-};
-
+// The value entry `number` holds in the model, by its kind (null for text).
 json EntryValue(int number) {
-  switch (number) {
-    case 1: return M.OUTTIME;
-    case 2: return M.OUTNODE;
-    case 3: return M.VERBOSE;
-    case 4: return M.PRINTAMATRIX;
-    case 5: return M.PRINTINITTEMP;
-    case 6: return M.BURNDEPTH;
-    case 7: return M.BATCH;
-    case 8: return M.TRIAL;
-    case 11: return M.FREQFACTOR;
-    case 12: return M.FREQEXP;
-    case 13: return M.ACTENERGY;
-    case 14: return M.GASCONST;
-    case 17: return M.TIMESTEPS;
-    case 18: return M.DELTAT;
-    case 19: return M.DELTAX;
-    case 20: return M.NODES;
-    default: return nullptr;
+  const EntryTable& entry = EntryOf(number);
+  switch (entry.kind) {
+    case EntryKind::kReal: return M.*entry.real;
+    case EntryKind::kInteger: return M.*entry.integer;
+    case EntryKind::kText: break;
   }
-}
-
-const std::string& EntryText(int number) {
-  switch (number) {
-    case 9: return M.EXECDATE;
-    case 10: return M.EXECBY;
-    case 15: return M.LBC;
-    default: return M.RBC;
-  }
+  return nullptr;
 }
 
 // The unit of a face table's values, by the face's type word.
@@ -142,12 +105,12 @@ void LikelyCause(json& warnings) {
     const std::string& word = entry.value.text;
     if (entry.absent || word.empty()) continue;
     const bool colon = word.size() >= 2 && word.back() == ':';
-    const bool text_entry = kEntries[entry.number].text;
+    const bool text_entry = EntryOf(entry.number).kind == EntryKind::kText;
     const bool exponent = entry.number == 12 && word.rfind("10^", 0) == 0;
     if (!colon && (text_entry || exponent || IsNumber(word))) continue;
     std::string skipped;
     for (const WordAt& label : entry.before) skipped += " '" + label.text + "'";
-    const std::string read = std::string(kEntries[entry.number].name) + " reads '" + word + "' (DATA.DAT line " +
+    const std::string read = std::string(EntryOf(entry.number).name) + " reads '" + word + "' (DATA.DAT line " +
                              std::to_string(entry.value.line) + "), ";
     json warning = json::object();
     warning["code"] = "label-as-value";
@@ -170,13 +133,15 @@ void LikelyCause(json& warnings) {
 json Entries(json& warnings) {
   json list = json::array();
   for (const EntryRead& entry : M.Record.entries) {
-    const EntryName& about = kEntries[entry.number];
+    const EntryTable& about = EntryOf(entry.number);
+    const bool text = about.kind == EntryKind::kText;
     json j = json::object();
     j["number"] = entry.number;
     j["name"] = about.name;
     j["unit"] = about.unit;
-    if (about.text) {
-      SetText(j, "value", EntryText(entry.number));
+    j["kind"] = EntryKindName(about.kind);
+    if (text) {
+      SetText(j, "value", M.*about.text);
     } else {
       j["value"] = EntryValue(entry.number);
     }
@@ -216,7 +181,7 @@ json Entries(json& warnings) {
              "FREQEXP: '" + word + "'" + where + " has no whole power of ten after 10^; it reads as " +
                  std::to_string(M.FREQEXP) + ".");
       }
-    } else if (!about.text && !IsNumber(word)) {
+    } else if (!text && !IsNumber(word)) {
       Warn(warnings, "value-not-number", concerns,
            std::string(about.name) + ": the value word '" + word + "'" + where +
                " is not a number; it reads as " + EntryValue(entry.number).dump() +

@@ -152,8 +152,13 @@ TEST(Check, EveryExampleWouldStartWithoutAWarning) {
     EXPECT_EQ(doc["warnings"], json::array()) << example << doc["warnings"].dump(1);
     EXPECT_EQ(doc["entries"].size(), 20u);
     EXPECT_EQ(doc["blocks"].size(), 8u);
-    // Every value word stands where the document says.
+    // Every value word stands where the document says, and the value is of the entry's kind.
     for (const json& entry : doc["entries"]) {
+      const std::string kind = entry["kind"].get<std::string>();
+      EXPECT_TRUE(kind == "text" ? entry["value"].is_string()
+                  : kind == "integer" ? entry["value"].is_number_integer()
+                                      : kind == "real" && entry["value"].is_number())
+          << example << entry.dump();
       if (!entry["word"].is_object()) continue;
       const std::string text = dir.Read(entry["word"]["file"].get<std::string>());
       EXPECT_EQ(text.substr(entry["word"]["offset"].get<std::size_t>(), entry["word"]["length"].get<std::size_t>()),

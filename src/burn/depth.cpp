@@ -54,11 +54,12 @@ void FindCrossings() {
     const bool falling = here > 1 && next < 1;
     const bool rising = here < 1 && next > 1;
     if (!falling && !rising) continue;  // an Omega of exactly 1 is not bracketed
-    const double shallow = i * M.DELTAX;
-    const double deep = (i + 1) * M.DELTAX;
-    const double depth = falling ? LinearInterp(next, 1.0, here, deep, shallow)
-                                 : LinearInterp(here, 1.0, next, shallow, deep);
-    M.Crossings.push_back({i, falling, depth});
+    // The straight line between the two nodes, at their depths and at the
+    // depths the report gives them (one spacing deeper).
+    const auto line = [&](double shallow, double deep) {
+      return falling ? LinearInterp(next, 1.0, here, deep, shallow) : LinearInterp(here, 1.0, next, shallow, deep);
+    };
+    M.Crossings.push_back({i, falling, line((i - 1) * M.DELTAX, i * M.DELTAX), line(i * M.DELTAX, (i + 1) * M.DELTAX)});
   }
 }
 
@@ -134,6 +135,6 @@ int BurnEvaluation() {
   M.Reached = Phase::kBurn;
   console::Mark();
   console::Flush();  // what the march printed is seen before the integration
-  if (M.OUTNODE != 0 && M.BURNDEPTH == 0) return SingleNode();
+  if (!BurnsEveryNode()) return SingleNode();
   return AllNodes();
 }

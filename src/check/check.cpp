@@ -242,7 +242,7 @@ int LaterStop() {
   // The burn integral needs an exposure: with no step, or with one node's
   // Omega asked for while OUTTIME lists a profile (the march then keeps no
   // history of the node), the integrator ends the run.
-  if (M.TIMESTEPS < 1 || (M.OUTNODE != 0 && M.BURNDEPTH == 0 && M.OUTTIME != 0)) {
+  if (M.TIMESTEPS < 1 || (!BurnsEveryNode() && M.OUTTIME != 0)) {
     run_error("Step size too small in routine rkdumb");
   }
   from_stop = false;

@@ -61,3 +61,7 @@ bool JetCalledIn() {
 bool JetFormedBeforeMarch() { return FaceKindOf('L') == FaceKind::kConvection && JetCalledIn(); }
 
 bool JetDrives(double left_value) { return JetCalledIn() && left_value == 1.0; }
+
+bool BurnsEveryNode() { return BurnsEveryNode(M.OUTNODE); }
+
+bool BurnsEveryNode(int output_node) { return !(output_node != 0 && M.BURNDEPTH == 0); }

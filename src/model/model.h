@@ -117,6 +117,7 @@ struct FaceStep {
 struct Crossing {
   int node = 0;          // the shallower node i of (i, i + 1)
   bool falling = false;  // Omega above 1 at i, below at i + 1
+  double depth = 0;         // m, at the nodes' depths (node i at (i - 1) DELTAX)
   double report_depth = 0;  // m, as the report gives it (node i at i DELTAX)
 };
 
@@ -254,6 +255,12 @@ const char* FaceValueUnit(FaceKind kind);
 bool JetCalledIn();
 bool JetFormedBeforeMarch();
 bool JetDrives(double left_value);
+
+// The burn mode: Omega of every node and the burn depth, unless an output
+// node is named with BURNDEPTH 0 (then Omega of that node alone).
+// `output_node` defaults to OUTNODE as read.
+bool BurnsEveryNode();
+bool BurnsEveryNode(int output_node);
 
 // Back to the state before GetData.
 void ResetModel();

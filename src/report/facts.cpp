@@ -610,7 +610,7 @@ json Grid(json& warnings) {
   const long page = sysconf(_SC_PAGESIZE);
   const double memory = pages > 0 && page > 0 ? static_cast<double>(pages) * static_cast<double>(page) : 0;
   j["memory_mib"] = memory / (1 << 20);
-  const bool all_nodes = !(M.OUTNODE != 0 && M.BURNDEPTH == 0);
+  const bool all_nodes = BurnsEveryNode();
   j["burn_mode"] = all_nodes ? "all-nodes" : "single-node";
   j["output_node"] = M.OUTNODE;
   // Named only when chosen, so that a run without the option reads as it always did.

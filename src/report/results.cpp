@@ -375,16 +375,9 @@ json Crossings() {
   json list = json::array();
   for (const Crossing& c : M.Crossings) {
     const int i = c.node;
-    const double here = M.OmegaByNode[i];
-    const double next = M.OmegaByNode[i + 1];
-    // The same straight line, with the nodes at their true depths.
-    const double shallow = (i - 1) * M.DELTAX;
-    const double deep = i * M.DELTAX;
-    const double depth = c.falling ? LinearInterp(next, 1.0, here, deep, shallow)
-                                   : LinearInterp(here, 1.0, next, shallow, deep);
     list.push_back({{"nodes", {i, i + 1}},
                     {"direction", c.falling ? "falling" : "rising"},
-                    {"depth_m", depth},
+                    {"depth_m", c.depth},
                     {"report_depth_m", c.report_depth},
                     {"printed", Fixed(c.report_depth, 0, 6)}});
   }
@@ -630,7 +623,7 @@ int WriteResults(int status) {
     }
   }
   if (marched) {
-    const bool all_nodes = !(output_node != 0 && M.BURNDEPTH == 0);
+    const bool all_nodes = BurnsEveryNode(output_node);
     const bool burnt = M.Reached == Phase::kEnd;
     json depth = json::array();
     json peak = json::array();

@@ -268,20 +268,11 @@ int CheckInput(bool as_json) {
       StageError("GetData() Error: %s", "Exiting Pellimar");
       failed();
     }
-    if (start && JetFormedBeforeMarch()) {
-      from = console::SinceMark().size();
-      if (!JetConvection(0, M.InitTempTable[1].y, M.LeftAmbTable[1].y, M.HbarTable[1].y)) failed();
-    }
+    // Each stage's messages begin where the console stood before it.
+    const auto mark = [](void* at) { *static_cast<std::size_t*>(at) = console::SinceMark().size(); };
+    if (start && !StartStages(mark, &from)) failed();
     if (start) {
       from = console::SinceMark().size();
-      if (!Fourier()) {
-        StageError("Fourier() Error: %s", "Fourier Numbers could not be generated");
-        failed();
-      }
-    }
-    if (start) {
-      from = console::SinceMark().size();
-      InterNodes();
       if (!FacesNamed()) failed();
     }
     if (start) {

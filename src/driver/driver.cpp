@@ -163,14 +163,8 @@ int Trial() {
     console::Blank(30);
   }
   console::Mark();
-  // The jet coefficient that step 1 uses. A failure stops the run here,
-  // before anything is appended to OUTPUT.TXT.
-  if (JetFormedBeforeMarch() &&
-      !JetConvection(0, M.InitTempTable[1].y, M.LeftAmbTable[1].y, M.HbarTable[1].y)) {
-    return 1;
-  }
-  if (!Fourier()) return StageError("Fourier() Error: %s", "Fourier Numbers could not be generated");
-  InterNodes();
+  // A failure here stops the run before anything is appended to OUTPUT.TXT.
+  if (!StartStages()) return 1;
   M.StagesPassed = FaceKindOf('L') != FaceKind::kNone && FaceKindOf('R') != FaceKind::kNone;
   if (!PreRunReport()) return 1;
   console::Flush();  // the announcement stays on screen through the march

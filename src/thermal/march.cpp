@@ -116,6 +116,24 @@ bool PredictJet(int j) {
 
 }  // namespace
 
+bool StartStages(void (*stage)(void* context), void* context) {
+  const auto next = [&] {
+    if (stage) stage(context);
+  };
+  next();
+  if (JetFormedBeforeMarch() && !JetConvection(0, M.InitTempTable[1].y, M.LeftAmbTable[1].y, M.HbarTable[1].y)) {
+    return false;
+  }
+  next();
+  if (!Fourier()) {
+    StageError("Fourier() Error: %s", "Fourier Numbers could not be generated");
+    return false;
+  }
+  next();
+  InterNodes();
+  return true;
+}
+
 int FacesNamed() {
   for (const char side : {'L', 'R'}) {
     if (!FaceKnown(side)) {

@@ -30,6 +30,14 @@ int JetConvection(int j, double surface, double gas, double& hbar);
 // face type; 1 when both name one.
 int FacesNamed();
 
+// The stages between the input and the march, as a run makes them and a
+// check makes them again: the jet coefficient of step 1 (where the left
+// face is a CONVECTION face under the jet), the Fourier numbers and the
+// interior rows. `stage`, when given, is called before each (a check notes
+// where each one's messages begin). False after the failure a stage has
+// reported.
+bool StartStages(void (*stage)(void* context) = nullptr, void* context = nullptr);
+
 // Steps 1..TIMESTEPS, each solved and reported; the rows of steps 1 and
 // TIMESTEPS are kept. Returns 0 when the run must stop (it has reported
 // why), 1 otherwise.

@@ -31,9 +31,6 @@ void RemoveDir() {
   std::filesystem::remove_all(*dir, ignored);
 }
 
-[[noreturn]] void ThrowEnded(int status) {
-  throw ProcessEnded{status};
-}
 
 // Resetting the model. ResetModel (and a copy of the model) moves all 22
 // tables of kTableSize entries, about 8 MB: half the time of a whole run of
@@ -265,29 +262,23 @@ Session::Session(std::size_t input_bytes) : input_bytes_(input_bytes + kCompanio
   FreshModel();
   M.DataDir = DataDir();
   console::Capture(&out_, &err_, "");
-  console::SetExitHook(ThrowEnded);
 }
 
 Session::~Session() {
   NoteBound(input_bytes_);
-  console::SetExitHook(nullptr);
   console::Restore();
 }
 
 int Session::RunGetData() {
   try {
     return GetData();
-  } catch (const ProcessEnded&) {
+  } catch (const console::Stopped&) {
     return -1;
   }
 }
 
 int Session::RunMain(int argc, char** argv) {
-  try {
-    return RunGuarded(Run, argc, argv);
-  } catch (const ProcessEnded& ended) {
-    return ended.status;
-  }
+  return RunGuarded(Run, argc, argv);
 }
 
 void Session::RunJetAsDriver() {

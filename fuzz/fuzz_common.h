@@ -10,11 +10,6 @@
 
 namespace fuzz {
 
-// Thrown by the exit hook: the input stage ended the process.
-struct ProcessEnded {
-  int status;
-};
-
 // The per-process data directory, made on first use (ends with '/'), and
 // removed with its contents when the process exits normally.
 const std::string& DataDir();

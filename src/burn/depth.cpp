@@ -41,7 +41,7 @@ int SingleNode() {
   console::Blank(35);
   console::Printf("Omega Output: %s", text);
   console::Wait();
-  console::EndProcess(0);
+  console::Stop(0);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <exception>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -186,16 +187,26 @@ void Integrate(const Schedule& plan, int k, Ring& ring, Nodes& nodes) {
 struct Pipeline {
   std::atomic<int> made{0};        // rows of the second march in the ring
   std::atomic<int> integrated{0};  // steps integrated
+  // A stop in the march's thread (it remakes rows the first march made, so
+  // none is expected), handed to the integration's thread to unwind with.
+  std::atomic<bool> stopped{false};
+  std::exception_ptr stop;
 };
 
 void MakeRows(int n, int lead, Ring& ring, Pipeline& pipe) {
-  for (int s = 1; s <= n; ++s) {
-    // Row s takes the place of row s - size, which step k reads from k + lo.
-    while (s - ring.size() >= pipe.integrated.load(std::memory_order_acquire) + 1 + lead) {
-      std::this_thread::yield();
+  try {
+    for (int s = 1; s <= n; ++s) {
+      // Row s takes the place of row s - size, which step k reads from k + lo.
+      while (s - ring.size() >= pipe.integrated.load(std::memory_order_acquire) + 1 + lead) {
+        if (pipe.stopped.load(std::memory_order_acquire)) return;
+        std::this_thread::yield();
+      }
+      MarchAgain(s, ring.Row(s));
+      pipe.made.store(s, std::memory_order_release);
     }
-    MarchAgain(s, ring.Row(s));
-    pipe.made.store(s, std::memory_order_release);
+  } catch (...) {
+    pipe.stop = std::current_exception();
+    pipe.stopped.store(true, std::memory_order_release);
   }
 }
 
@@ -245,12 +256,16 @@ void BurnEveryNode() {
     }
   }
   if (march.joinable()) {
-    for (int k = 1; k <= n; ++k) {
-      while (pipe.made.load(std::memory_order_acquire) < ready(k)) std::this_thread::yield();
+    for (int k = 1; k <= n && !pipe.stopped.load(std::memory_order_acquire); ++k) {
+      while (pipe.made.load(std::memory_order_acquire) < ready(k) && !pipe.stopped.load(std::memory_order_acquire)) {
+        std::this_thread::yield();
+      }
+      if (pipe.stopped.load(std::memory_order_acquire)) break;
       Integrate(plan, k, ring, state);
       pipe.integrated.store(k, std::memory_order_release);
     }
     march.join();
+    if (pipe.stop) std::rethrow_exception(pipe.stop);
   } else {
     int k = 1;
     for (int s = 1; s <= n; ++s) {

@@ -202,11 +202,6 @@ void PrintCheckReport(const json& doc) {
   }
 }
 
-// Thrown by the end hook of a check: a stage that would end the process.
-struct InputStop {
-  int status;
-};
-
 // Set while LaterStop looks past the start: an end of the process there is
 // a stop of the run after it started.
 bool from_stop = false;
@@ -256,7 +251,6 @@ int CheckInput(bool as_json) {
   console::KeepSinceMark(true);
   console::SetSilent(true);
   console::SetWaitsReturn(true);
-  console::SetEndHook([](int status) -> int { throw InputStop{status}; });
   bool start = true;
   std::size_t from = 0;
   int stop_at = -1;  // steps done before a stop the march or the burn evaluation would make
@@ -279,7 +273,7 @@ int CheckInput(bool as_json) {
       from = console::SinceMark().size();
       stop_at = LaterStop();
     }
-  } catch (const InputStop&) {
+  } catch (const console::Stopped&) {  // a stage that would have ended the run
     if (start && from_stop) {
       stop_at = M.TIMESTEPS;  // in the burn evaluation, after the last step
       in_burn = true;
@@ -289,7 +283,6 @@ int CheckInput(bool as_json) {
   }
   from_stop = false;
   const std::string printed = console::SinceMark();
-  console::SetEndHook(nullptr);
   console::SetWaitsReturn(false);
   console::SetSilent(false);
   console::KeepSinceMark(false);

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 
 namespace console {
 namespace {
@@ -13,9 +12,7 @@ std::string* captured_out = nullptr;  // non-null while a test captures
 std::string* captured_err = nullptr;
 std::string captured_in;
 std::size_t captured_in_pos = 0;
-void (*exit_hook)(int) = nullptr;
 std::vector<std::size_t> flush_points;  // while capturing
-int (*end_hook)(int) = nullptr;
 bool keeping = false;
 std::string since_mark;
 bool waits_return = false;
@@ -115,18 +112,7 @@ void Wait() {
   (void)std::getchar();
 }
 
-void EndProcess(int status) {
-  if (end_hook) {
-    int (*hook)(int) = end_hook;
-    end_hook = nullptr;  // once, even if the hook itself ends the process
-    status = hook(status);
-  }
-  Flush();
-  if (exit_hook) {
-    exit_hook(status);
-  }
-  std::exit(status);
-}
+void Stop(int status) { throw Stopped{status}; }
 
 void Capture(std::string* out, std::string* err, std::string_view input) {
   captured_out = out;
@@ -141,18 +127,13 @@ void Restore() {
   captured_err = nullptr;
   captured_in.clear();
   captured_in_pos = 0;
-  end_hook = nullptr;
   keeping = false;
   since_mark.clear();
   waits_return = false;
   silent = false;
 }
 
-void SetExitHook(void (*hook)(int status)) { exit_hook = hook; }
-
 const std::vector<std::size_t>& FlushPoints() { return flush_points; }
-
-void SetEndHook(int (*hook)(int status)) { end_hook = hook; }
 
 void KeepSinceMark(bool on) {
   keeping = on;

@@ -30,11 +30,15 @@ void Flush();
 // the first failure.
 bool FlushOk();
 
-// Ends the process with `status`, flushing what was printed. The end hook,
-// when set, runs first (the results bundle is written there) and gives the
-// status to end with: the same, or 1 when its own work failed.
-[[noreturn]] void EndProcess(int status);
-void SetEndHook(int (*hook)(int status));
+// A stage that cannot go on, after it has printed (and waited on) its
+// message: thrown by Stop, it unwinds to the driver, which alone ends the
+// process, with `status` (the results bundle written first). A check
+// catches it as the stop of the run it stands for, a test as what the
+// stage did.
+struct Stopped {
+  int status;
+};
+[[noreturn]] void Stop(int status);
 
 // While kept, the text printed (to either stream) since the last Mark, so
 // that the message a run stopped with can be recorded. Only the last 64 KiB
@@ -70,9 +74,6 @@ void SetWaitsReturn(bool on);
 // `Restore` returns to the real streams.
 void Capture(std::string* out, std::string* err, std::string_view input);
 void Restore();
-// Test seam: called instead of ending the process; it must not return
-// (a test throws from it).
-void SetExitHook(void (*hook)(int status));
 // Test seam: while capturing, the length of the captured standard output at
 // every flush (explicit, before a wait, at the end of the process).
 const std::vector<std::size_t>& FlushPoints();

@@ -224,6 +224,8 @@ int RunGuarded(int (*run)(int argc, char** argv), int argc, char** argv) {
   int status;
   try {
     status = run(argc, argv);
+  } catch (const console::Stopped& stop) {
+    status = stop.status;  // a stage that could not go on has said why
   } catch (const std::bad_alloc&) {
     console::Printf("Memory Error: %s", "\nThere is not enough memory in your PC to go on with the run.\r\n");
     console::Printf("Memory Error: %s", "\nTo remedy this, reduce the number of nodes, time steps or both.\r\n");

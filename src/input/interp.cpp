@@ -16,7 +16,7 @@ PairTable scratch;  // the user's pairs while the table is rewritten
   const std::string message = std::string(grid.subject) + problem;
   console::Printf("Datafile Error:  %s  %s", message.c_str(), hint);
   console::Wait();
-  console::EndProcess(1);
+  console::Stop(1);
 }
 
 }  // namespace

@@ -144,5 +144,5 @@ void RowsOfDataError(const char* format) {
   console::Printf(format, "An external data file call cannot be followed by rows of data.\r\n",
                   "Check DATA.DAT for pairs of data following a 0 code integer.\r\n");
   console::Wait();
-  console::EndProcess(1);
+  console::Stop(1);
 }

@@ -11,7 +11,7 @@ void run_error(const char* message) {
   console::ErrorPrint("\n");
   console::ErrorPrint("Check that all input files and data are available...now exiting to system...\n");
   console::Wait();
-  console::EndProcess(1);
+  console::Stop(1);
 }
 
 namespace {

@@ -497,7 +497,6 @@ void BeginResults(const std::string& prefix) {
   bundle.active = true;
   M.Record.on = true;
   console::KeepSinceMark(true);
-  console::SetEndHook([](int status) { return WriteResults(status); });
 }
 
 bool ResultsActive() { return bundle.active; }
@@ -558,7 +557,6 @@ void ResultsRow(int r, const double* u) {
 int WriteResults(int status) {
   if (!bundle.active) return status;
   bundle.active = false;  // once, whichever end comes first
-  console::SetEndHook(nullptr);
   const std::string error = Trimmed(console::SinceMark());
   console::KeepSinceMark(false);
 

@@ -59,11 +59,7 @@ Flushed RunInProcess(const TempDir& dir) {
   std::string arg1 = dir.path();
   char* argv[] = {arg0.data(), arg1.data(), nullptr};
   Flushed result;
-  try {
-    result.status = RunGuarded(Run, 2, argv);
-  } catch (const ProcessEnded& ended) {
-    result.status = ended.status;
-  }
+  result.status = RunGuarded(Run, 2, argv);
   result.out = run.out;
   result.points = console::FlushPoints();
   return result;

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "console/console.h"
 #include "input/input.h"
 #include "model/model.h"
 #include "support/support.h"
@@ -28,7 +29,7 @@ int ReadInput(const TempDir& dir, std::string* printed) {
   try {
     result = GetData();
     if (result == 0 && run.out.empty()) result = -1;  // a refusal must say why
-  } catch (const ProcessEnded& ended) {
+  } catch (const console::Stopped& ended) {
     result = ended.status == 1 ? 2 : -2;  // the input stage only ends after an error
   }
   *printed = run.out;

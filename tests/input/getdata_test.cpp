@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "console/console.h"
 #include "input/input.h"
 #include "model/model.h"
 #include "support/support.h"
@@ -22,7 +23,7 @@ int Load(const TempDir& dir) {
   M.DataDir = dir.path();
   try {
     return GetData();
-  } catch (const ProcessEnded& ended) {
+  } catch (const console::Stopped& ended) {
     return 100 + ended.status;
   }
 }

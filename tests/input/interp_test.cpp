@@ -2,6 +2,7 @@
 // reach and order the data must have.
 #include <gtest/gtest.h>
 
+#include "console/console.h"
 #include "input/input.h"
 #include "model/model.h"
 #include "support/support.h"
@@ -70,7 +71,7 @@ TEST(Interp, LaysPairsOntoTheGrid) {
     int status = 0;
     try {
       Interp(c.name, static_cast<int>(c.pairs.size()));
-    } catch (const ProcessEnded& ended) {
+    } catch (const console::Stopped& ended) {
       status = ended.status;
     }
     EXPECT_EQ(io.out, c.out) << c.name;

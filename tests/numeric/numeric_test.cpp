@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "console/console.h"
 #include "input/input.h"
 #include "model/model.h"
 #include "support/support.h"
@@ -35,7 +36,7 @@ void ExpectRunError(Stage stage, const std::string& message) {
   int status = -1;
   try {
     stage();
-  } catch (const testing_support::ProcessEnded& ended) {
+  } catch (const console::Stopped& ended) {
     status = ended.status;
   }
   EXPECT_EQ(status, 1) << message;

@@ -58,12 +58,6 @@ std::string Slurp(const std::string& path) {
   return text.str();
 }
 
-namespace {
-
-[[noreturn]] void ThrowEnded(int status) { throw ProcessEnded{status}; }
-
-}  // namespace
-
 RunResult RunBinary(const std::string& args, std::string_view input, const std::string& cwd) {
   TempDir io;
   io.Write("stdin", input);
@@ -179,11 +173,9 @@ Dialogue Converse(const TempDir& dir) {
 InProcess::InProcess(std::string_view input) {
   ResetModel();
   console::Capture(&out, &err, input);
-  console::SetExitHook(ThrowEnded);
 }
 
 InProcess::~InProcess() {
-  console::SetExitHook(nullptr);
   console::Restore();
 }
 

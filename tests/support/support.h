@@ -55,11 +55,6 @@ struct Dialogue {
 };
 Dialogue Converse(const TempDir& dir);
 
-// Thrown by the exit hook in process: the stage ended the process.
-struct ProcessEnded {
-  int status;
-};
-
 // Resets the model state and captures the console for one in-process test.
 // Destruction restores the real console.
 class InProcess {

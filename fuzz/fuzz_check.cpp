@@ -28,7 +28,7 @@
 #include <nlohmann/json.hpp>
 
 #include "input/input.h"
-#include "report/report.h"
+#include "facts/facts.h"
 #include "fuzz_common.h"
 
 using nlohmann::json;

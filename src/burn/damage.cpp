@@ -162,7 +162,8 @@ void BurnRate(double t, const double* /*y*/, double* dydx) { dydx[1] = PlannedRa
 
 double BurnInjury() {
   const int n = M.TIMESTEPS;
-  double* v = vector(1, 1);
+  const ScopedVector start(1, 1);
+  double* v = start.get();
   M.BurnRefTemp = (M.NodeHistory[1].y + M.NodeHistory[n].y) / 2.0;
   M.EOverR = M.ACTENERGY / M.GASCONST;
   M.BurnRefExponent = M.EOverR / M.BurnRefTemp;
@@ -188,7 +189,6 @@ double BurnInjury() {
 
   M.RkPath = nullptr;
   M.RkTimes = nullptr;
-  release_vector(v, 1, 1);
   M.Omega = omega;
   return omega;
 }

@@ -12,6 +12,7 @@
 
 #include "check/check.h"
 #include "console/console.h"
+#include "facts/facts.h"
 #include "input/input.h"
 #include "model/model.h"
 #include "numeric/numeric.h"

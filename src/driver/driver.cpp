@@ -21,6 +21,7 @@
 #include "input/input.h"
 #include "model/model.h"
 #include "report/report.h"
+#include "results/results.h"
 #include "thermal/thermal.h"
 
 namespace {
@@ -204,6 +205,7 @@ int Run(int argc, char** argv) {
   M.DataDir = options.dir;
   M.Threads = options.threads > 0 ? options.threads : CoresAvailable();
   M.Scheme = options.scheme;
+  SetRowSink(nullptr);
   if (options.check) return CheckInput(options.json);
   if (options.results) {
     BeginResults(options.prefix);
@@ -216,6 +218,7 @@ int Run(int argc, char** argv) {
       const std::string reason = error == ENOENT ? "the directory " + dir + " does not exist" : std::strerror(error);
       return UsageError("cannot write the results to " + options.prefix + ".json: " + reason);
     }
+    SetRowSink(ResultsRow);  // the history goes to PREFIX.npy row by row as the march makes it
   }
   return Trial();
 }

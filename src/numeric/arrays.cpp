@@ -45,7 +45,10 @@ double** matrix(int nrl, int nrh, int ncl, int nch) {
   double* block = (ncol >= 1 && nrow <= std::numeric_limits<long long>::max() / ncol)
                       ? AllocateElements(nrow * ncol + 1)
                       : nullptr;
-  if (!block) run_error("allocation failure 2 in matrix()");
+  if (!block) {
+    std::free(rows);
+    run_error("allocation failure 2 in matrix()");
+  }
   double** m = rows + 1 - nrl;
   m[nrl] = block + 1 - ncl;
   for (int i = nrl + 1; i <= nrh; ++i) m[i] = m[i - 1] + ncol;

@@ -13,12 +13,28 @@
 double* vector(int nl, int nh);
 void release_vector(double* v, int nl, int nh);
 
+// A vector(nl, nh) released when the scope ends, however it ends (a stop
+// that unwinds to the driver included).
+class ScopedVector {
+ public:
+  ScopedVector(int nl, int nh) : v_(vector(nl, nh)), nl_(nl), nh_(nh) {}
+  ~ScopedVector() { release_vector(v_, nl_, nh_); }
+  ScopedVector(const ScopedVector&) = delete;
+  ScopedVector& operator=(const ScopedVector&) = delete;
+  double* get() const { return v_; }
+
+ private:
+  double* v_;
+  int nl_, nh_;
+};
+
 // A matrix of doubles addressed m[nrl..nrh][ncl..nch], all rows back to back
 // in one element block.
 double** matrix(int nrl, int nrh, int ncl, int nch);
 void release_matrix(double** m, int nrl, int nrh, int ncl, int nch);
 
-// Writes the three-line report to standard error, waits, ends with status 1.
+// Writes the three-line report to standard error, waits, and stops the run
+// with status 1 (console::Stop).
 [[noreturn]] void run_error(const char* message);
 
 // Solves a[j] u[j-1] + b[j] u[j] + c[j] u[j+1] = r[j], j = 1..n, by
@@ -106,9 +122,10 @@ void rkdumb(const double* vstart, int nvar, double x1, double x2, int nstep, F&&
   if (nstep < 1) run_error("Step size too small in routine rkdumb");
   double* times = M.RkTimes;
   double** path = M.RkPath;
-  double* v = vector(1, nvar);
-  double* vout = vector(1, nvar);
-  double* dv = vector(1, nvar);
+  const ScopedVector v_owned(1, nvar), vout_owned(1, nvar), dv_owned(1, nvar);
+  double* v = v_owned.get();
+  double* vout = vout_owned.get();
+  double* dv = dv_owned.get();
   for (int i = 1; i <= nvar; ++i) {
     v[i] = vstart[i];
     path[i][1] = v[i];
@@ -127,7 +144,4 @@ void rkdumb(const double* vstart, int nvar, double x1, double x2, int nstep, F&&
       path[i][k + 1] = v[i];
     }
   }
-  release_vector(dv, 1, nvar);
-  release_vector(vout, 1, nvar);
-  release_vector(v, 1, nvar);
 }

@@ -26,6 +26,12 @@ namespace {
 // coefficients stay the same.
 TridagFactors factors;
 
+RowSink row_sink = nullptr;
+
+void HandOn(int r, const double* u) {
+  if (row_sink) row_sink(r, u);
+}
+
 bool FaceKnown(char side) { return FaceKindOf(side) != FaceKind::kNone; }
 
 void FaceError(char side) {
@@ -116,6 +122,8 @@ bool PredictJet(int j) {
 
 }  // namespace
 
+void SetRowSink(RowSink sink) { row_sink = sink; }
+
 bool StartStages(void (*stage)(void* context), void* context) {
   const auto next = [&] {
     if (stage) stage(context);
@@ -155,7 +163,7 @@ int TimeMarch() {
   for (int i = 1; i <= n; ++i) M.InitialTemps[i] = M.InitTempTable[i].y;
   M.Reached = Phase::kMarch;
   factors.valid = false;  // InterNodes has laid the interior rows anew
-  ResultsRow(0, M.InitialTemps.data());
+  HandOn(0, M.InitialTemps.data());
   for (int j = 1; j <= M.TIMESTEPS; ++j) {
     console::Mark();
     if (!PredictJet(j)) return 0;
@@ -174,7 +182,7 @@ int TimeMarch() {
     if (j == 1) M.FirstRow = M.StepTemps;
     if (j == M.TIMESTEPS) M.LastRow = M.StepTemps;
     M.StepsDone = j;
-    ResultsRow(j, u);
+    HandOn(j, u);
     if (!StepReport(j, u)) return 0;
     console::Mark();
     if (JetCalledIn() && !Bdf2() && !JetConvection(j, u[1], M.LeftAmbTable[j + 1].y, M.HbarTable[j + 1].y)) {

@@ -38,6 +38,12 @@ int FacesNamed();
 // reported.
 bool StartStages(void (*stage)(void* context) = nullptr, void* context = nullptr);
 
+// Where the march hands each history row as it makes it: r = 0 the start,
+// else the end of step r, nodes u[1..NODES]. None unless the driver sets one
+// (the results bundle's); the second march hands on nothing.
+using RowSink = void (*)(int r, const double* u);
+void SetRowSink(RowSink sink);
+
 // Steps 1..TIMESTEPS, each solved and reported; the rows of steps 1 and
 // TIMESTEPS are kept. Returns 0 when the run must stop (it has reported
 // why), 1 otherwise.

@@ -47,7 +47,9 @@
 #include "console/console.h"
 #include "input/input.h"
 #include "model/model.h"
+#include "facts/facts.h"
 #include "report/report.h"
+#include "results/results.h"
 
 using nlohmann::json;
 

@@ -16,7 +16,7 @@
 #include "console/console.h"
 #include "input/input.h"
 #include "model/model.h"
-#include "report/report.h"
+#include "facts/facts.h"
 
 using nlohmann::json;
 

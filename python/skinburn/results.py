@@ -116,14 +116,15 @@ class Results:
     """
 
     def __init__(self, document: dict, prefix: Path, trial: Any = None, layout: Any = None,
-                 directory: Optional[Path] = None, cleanup: Optional[Callable[[], None]] = None) -> None:
+                 directory: Optional[Path] = None, cleanup: Optional[Callable[[], None]] = None, *,
+                 settlement: Any = None, run_on: Any = None) -> None:
         self.document = document
         self.prefix = Path(prefix)
         self.trial = trial
         self.layout = layout
         self.directory = directory
-        self.settlement: Any = None
-        self.run_on: Any = None  # how a data directory's run was carried on (skinburn.runs.run_on)
+        self.settlement: Any = settlement  # how an automatic grid was settled (skinburn.runs.Settlement)
+        self.run_on: Any = run_on  # how a data directory's run was carried on (skinburn.runs.RunOnRecord)
         self.inputs = CheckReport(document.get("inputs") or {}, directory)
         grid = self.inputs.grid
         self.deltax_m: float = float(grid.get("deltax_m", math.nan))
@@ -136,8 +137,18 @@ class Results:
             self._history_path = self.prefix.parent / Path(file).name
         self._temperature: Optional[np.ndarray] = None
         self._physical = False  # the history has been read and found physical (require_finite)
+        self._source: Optional[Results] = None  # the results rebuilt from, whose directory these read
         if cleanup is not None:
             weakref.finalize(self, cleanup)
+
+    def rebuilt(self, *, settlement: Any = None, run_on: Any = None) -> "Results":
+        """The same run's results, built whole with what was learnt of the run after it ran (how its
+        grid was settled, how it was carried on). A temporary directory stays while either is held."""
+        whole = Results(self.document, self.prefix, self.trial, self.layout, self.directory,
+                        settlement=settlement if settlement is not None else self.settlement,
+                        run_on=run_on if run_on is not None else self.run_on)
+        whole._source = self
+        return whole
 
     # --- what the program said ---------------------------------------------------
     @property

@@ -94,11 +94,12 @@ def _workdir() -> Path:
 
 def run_directory(directory: PathLike, program: ProgramLike = None, trial: Optional[Trial] = None,
                   layout_info: object = None, cleanup: bool = False, raise_errors: bool = True,
-                  time_scheme: Optional[str] = None) -> Results:
+                  time_scheme: Optional[str] = None, settlement: Optional["Settlement"] = None) -> Results:
     """Run skinburn on a data directory as it stands; results in ``directory/results.*``.
 
     ``time_scheme`` is the program's ``--time-scheme`` (None: its own,
-    backward Euler); a trial's grid gives its own.
+    backward Euler); a trial's grid gives its own. ``settlement`` is how the
+    trial's automatic grid was settled, when it was.
 
     A run the program ends with an error raises :class:`~skinburn.program.ProgramError`
     carrying its message and status (unless ``raise_errors`` is False).
@@ -117,7 +118,7 @@ def run_directory(directory: PathLike, program: ProgramLike = None, trial: Optio
             raise
     remove = (lambda p=str(d): shutil.rmtree(p, ignore_errors=True)) if cleanup else None
     assert done.document is not None, "raise_for_status raised without one"
-    return Results(done.document, done.prefix, trial, layout_info, d, remove)
+    return Results(done.document, done.prefix, trial, layout_info, d, remove, settlement=settlement)
 
 
 def run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike = None,
@@ -166,9 +167,7 @@ def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
                 shutil.rmtree(target, ignore_errors=True)
                 return last
         lay = write_trial(trial, target)
-        res = run_directory(target, prog, trial, lay, cleanup, raise_errors)
-        res.settlement = settlement
-        return res
+        return run_directory(target, prog, trial, lay, cleanup, raise_errors, settlement=settlement)
     source = subject.path if isinstance(subject, DataDirectory) else Path(subject)
     copy_inputs(source, target, keep=directory is not None)
     return run_directory(target, prog, None, None, cleanup, raise_errors, time_scheme)
@@ -271,8 +270,7 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
     settlement.levels = levels
     settlement.after_exposure_s = after
     explicit = trial.replace("grid", grid).replace("after_exposure_s", after)
-    chosen.settlement = settlement
-    return explicit, settlement, chosen
+    return explicit, settlement, chosen.rebuilt(settlement=settlement)
 
 
 def _same_trial(res: Optional[Results], trial: Trial) -> bool:
@@ -610,5 +608,4 @@ def run_on(subject: Union[DataDirectory, PathLike], skin: Skin, kinetics: Option
         if record.growth <= tolerance:
             break
         after_s *= 2
-    last.run_on = record
-    return keep(last)
+    return keep(last.rebuilt(run_on=record))

@@ -122,6 +122,16 @@ def test_trial_results_know_their_trial_and_clean_up(program):
     del res, a
     gc.collect()
     assert not where.exists()
+    # Results of an automatic grid are built whole from the run the settling chose: they say how, and
+    # their temporary directory stays while they are held (the run chosen goes out of reach at once).
+    auto = sb.run(t.replace("grid", sb.AutoGrid()), program)
+    assert auto.settlement is not None and auto.trial.grid.deltat_s == auto.deltat_s
+    gc.collect()
+    where = auto.directory
+    assert where.exists() and auto.temperature_K.shape[0] == auto.rows
+    del auto
+    gc.collect()
+    assert not where.exists()
 
 
 @pytest.fixture(scope="module")

@@ -14,13 +14,14 @@ See docs/python.md for a walk-through.
 
 The modules, lowest first; each imports only modules before it:
 
-    units -> checks -> kinetics -> skin -> criteria -> exposure -> trial
-    -> scenarios -> program -> results -> assessment -> datadir -> tables
-    -> runs -> searches -> spreads -> __main__
+    units -> checks -> kinetics -> skin -> criteria -> exposure -> sampling
+    -> trial -> writer -> scenarios -> program -> results -> assessment
+    -> datadir -> tables -> runs -> searches -> spreads -> __main__
 
 units, checks: values and their checks; kinetics, skin, criteria: the
 damage models, the skins and the burn criteria; exposure, trial,
-scenarios: trials as values and the data directories they write;
+scenarios: trials as values; sampling, writer: the per-step tables and the
+data directory a trial writes;
 program: the skinburn binary; results: what a run computed; assessment:
 the burn degree of a history; datadir, tables: a user's data directory,
 its values and time tables; runs: running trials and directories,
@@ -46,7 +47,8 @@ from . import scenarios  # ready-made trials: skinburn.scenarios.flash_fire(...)
 from .skin import SKINS, TORVI_DALE_1994, UNIFORM_DERMIS, Layer, Skin, skin_preset
 from .spreads import SpreadRow, search_spread, spread, spread_table
 from .tables import BeyondCapacity, PhaseRefused, RunOn
-from .trial import AutoCooling, AutoGrid, Grid, Trial, UnknownKey, trial_from_dict, write_trial
+from .trial import AutoCooling, AutoGrid, Grid, Trial, UnknownKey, trial_from_dict
+from .writer import write_trial
 from .units import SkinburnError, Temperature, celsius, kelvin
 
 __version__ = "1.0.0"

@@ -32,7 +32,8 @@ from .program import Program, exclusive
 from .results import Results
 from .skin import Skin
 from .tables import PhaseRefused, RunOn, phase_edits
-from .trial import MAX_NODES, MAX_STEPS, AutoCooling, AutoGrid, Grid, Trial, layout, write_trial
+from .trial import MAX_NODES, MAX_STEPS, AutoCooling, AutoGrid, Grid, Trial
+from .writer import layout, write_trial
 from .units import SkinburnError
 
 PathLike = Union[str, os.PathLike]

@@ -92,7 +92,7 @@ def test_orders_in_time_one_and_two_on_a_flux_step_and_two_layers(program):
 def test_a_step_that_ends_on_a_knot_but_for_rounding_takes_the_knots_value():
     # 9.995 + 0.005 lies an ulp past 10 s, the ramp's end: the step is straight and takes 20 kW/m2, not
     # its mean (which made BDF2's last steps first order in the ramp's time-order sequence).
-    from skinburn.exposure import Profile, record_values
+    from skinburn.sampling import Profile, record_values
     ramp = Profile.cut((np.array([0.0, 10.0]), np.array([0.0, 20e3])), 10.0, 0.0)  # then the flux is off
     for dt in (0.04, 0.01, 0.005):
         steps = round(10.0 / dt)

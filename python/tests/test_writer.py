@@ -9,7 +9,8 @@ import pytest
 import skinburn as sb
 from skinburn.exposure import AIR_1ATM
 from skinburn.kinetics import Regime
-from skinburn.trial import trial_from_dict, write_trial
+from skinburn.trial import trial_from_dict
+from skinburn.writer import write_trial
 
 SKIN = sb.TORVI_DALE_1994
 INIT = sb.InitialProfile.linear(sb.celsius(32.5), sb.celsius(37))
@@ -152,7 +153,7 @@ def test_json_description_round_trips_to_the_same_files(tmp_path):
 
 # --- Tables against time, without the program ---------------------------------------
 
-from skinburn.exposure import Profile, record_values, staircase_pairs, table_pairs  # noqa: E402
+from skinburn.sampling import Profile, record_values, staircase_pairs, table_pairs  # noqa: E402
 
 
 def test_step_means_are_exact_across_ramps_and_jumps():

@@ -16,7 +16,8 @@ The modules, lowest first; each imports only modules before it:
 
     units -> checks -> kinetics -> skin -> criteria -> exposure -> sampling
     -> trial -> writer -> scenarios -> program -> results -> assessment
-    -> datadir -> tables -> runs -> searches -> spreads -> __main__
+    -> datadir -> tables -> runs -> dispatch -> searches -> spreads
+    -> __main__
 
 units, checks: values and their checks; kinetics, skin, criteria: the
 damage models, the skins and the burn criteria; exposure, trial,
@@ -25,8 +26,9 @@ data directory a trial writes;
 program: the skinburn binary; results: what a run computed; assessment:
 the burn degree of a history; datadir, tables: a user's data directory,
 its values and time tables; runs: running trials and directories,
-settling grids and cooling times; searches, spreads: thresholds and the
-model-form spread; __main__: the command line.
+settling grids and cooling times; dispatch: many tasks side by side
+(executors, GNU parallel) for the searches and the study tool; searches,
+spreads: thresholds and the model-form spread; __main__: the command line.
 
 Each module is named apart from the functions it gives: ``skinburn.run``
 is the function, ``skinburn.runs`` its module (likewise ``assess`` and
@@ -41,7 +43,8 @@ from .kinetics import (HENRIQUES_1947, KINETICS, PROGRAM_DEFAULT, PROGRAM_OMEGA_
 from .program import CheckReport, DirectoryInUse, InputError, Program, ProgramError
 from .results import NonFiniteHistory, Results
 from .runs import CoolingNotSettled, GridNotSettled, NotSettled, RunOnRecord, Settlement, run, run_on, settle
-from .searches import (BracketError, ExecutorShutDown, RootNotSettled, SearchFailure, SearchJob, SearchResult,
+from .dispatch import ExecutorShutDown, GnuParallelMissing
+from .searches import (BracketError, RootNotSettled, SearchFailure, SearchJob, SearchResult,
                      StillGrowing, search, search_many)
 from . import scenarios  # ready-made trials: skinburn.scenarios.flash_fire(...), ...
 from .skin import SKINS, TORVI_DALE_1994, UNIFORM_DERMIS, Layer, Skin, skin_preset
@@ -54,7 +57,7 @@ from .units import SkinburnError, Temperature, celsius, kelvin
 __version__ = "1.0.0"
 
 __all__ = [
-    "SkinburnError", "BeyondCapacity", "ExecutorShutDown", "PhaseRefused", "RootNotSettled", "UnknownKey",
+    "SkinburnError", "BeyondCapacity", "ExecutorShutDown", "GnuParallelMissing", "PhaseRefused", "RootNotSettled", "UnknownKey",
     "AIR_1ATM", "AirbagJet", "CoolingNotSettled", "GridNotSettled", "NotSettled", "Assessment", "AutoCooling", "AutoGrid", "BelowTheModel", "BracketError", "CRITERIA", "CheckReport",
     "Convection", "Criterion", "DataDirectory", "DirectoryChanged", "DirectoryInUse", "GasTable", "Grid", "HENRIQUES_1947",
     "HeatFlux", "HeldTemperature", "InitialProfile", "InnerConvection", "InputError", "Insulated", "KINETICS",

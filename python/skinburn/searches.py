@@ -32,10 +32,9 @@ import math
 import os
 import shutil
 import socket
-import subprocess
 import sys
 import tempfile
-from concurrent.futures import CancelledError, Executor, Future, ProcessPoolExecutor
+from concurrent.futures import Executor, ProcessPoolExecutor
 from dataclasses import KW_ONLY, dataclass, field, fields
 from pathlib import Path
 from typing import Any, Callable, Optional, Sequence, Union
@@ -44,6 +43,7 @@ from typing import Any, Callable, Optional, Sequence, Union
 from .assessment import GROWTH_TOLERANCE, cooling_growth, omega_at_depth
 from .criteria import criterion
 from .datadir import DataDirectory, write_whole
+from .dispatch import ExecutorShutDown, gnu_parallel, on_executor  # noqa: F401 - the error stood here before
 from .exposure import Series
 from .kinetics import Kinetics
 from .program import Program
@@ -425,10 +425,6 @@ class RootNotSettled(SkinburnError, RuntimeError):
     """The grid, or the time carried on past the run, kept changing the root it was settled at."""
 
 
-class ExecutorShutDown(SkinburnError, RuntimeError):
-    """The executor given to :func:`search_many` was shut down and took no search."""
-
-
 class StillGrowing(SkinburnError, ValueError):
     """The damage was still growing at the end of the run at a search's root, and the search could
     not run on (a fixed cooling time, or a phase the data directory's face cannot take):
@@ -785,7 +781,7 @@ def search_many(searches: Sequence[SearchJob], processes: Optional[int] = None,
     of stopping the others; so does a search whose task did not come back
     (its worker killed or lost, the task refused): ``kind`` is the
     executor's exception (``BrokenProcessPool``, ``KilledWorker``, ...).
-    An executor already shut down raises :class:`ExecutorShutDown` (a ``RuntimeError``) and runs
+    An executor already shut down raises :class:`~skinburn.dispatch.ExecutorShutDown` (a ``RuntimeError``) and runs
     nothing.
     """
     path = str(Program.find(program).path)
@@ -805,32 +801,10 @@ def search_many(searches: Sequence[SearchJob], processes: Optional[int] = None,
 def _search_with(executor: Executor, searches: Sequence[SearchJob],
                  program: str) -> list[Union[SearchResult, SearchFailure]]:
     """Each search a task of ``executor``; a task that does not come back is a :class:`SearchFailure`."""
-    futures: list[Future] = []
-    try:
-        for job in searches:
-            futures.append(executor.submit(_one, job, program))
-    except RuntimeError as exc:  # shut down (or shutting down): nothing may be left running half-way
-        for f in futures:
-            f.cancel()
-        raise ExecutorShutDown(f"the executor took no searches ({exc}): it is shut down") from exc
-    except BaseException:
-        for f in futures:
-            f.cancel()
-        raise
-    out: list[Union[SearchResult, SearchFailure]] = []
-    try:
-        for job, f in zip(searches, futures):
-            try:
-                out.append(f.result())
-            except (Exception, CancelledError) as exc:
-                why = str(exc) or "no message"
-                out.append(SearchFailure(dict(job.labels), f"the search did not come back from its worker: "
-                                         f"{why}", type(exc).__name__))
-    except BaseException:  # interrupted: what has not started yet never will
-        for f in futures:
-            f.cancel()
-        raise
-    return out
+    def lost(k: int, exc: BaseException) -> SearchFailure:
+        return SearchFailure(dict(searches[k].labels), "the search did not come back from its worker: "
+                             f"{str(exc) or 'no message'}", type(exc).__name__)
+    return on_executor(executor, _one, [(job, program) for job in searches], lambda k, r: r, lost, "searches")
 
 
 # --- Searches as files, for GNU parallel ------------------------------------------
@@ -896,10 +870,9 @@ def _search_with_gnu_parallel(searches: Sequence[SearchJob], program: str, optio
             f.write_text(json.dumps(job_to_dict(job)))
             files.append(f)
         package_root = Path(__file__).resolve().parents[1]
-        command = ["parallel", *options, "env", f"PYTHONPATH={package_root}", "PYTHONDONTWRITEBYTECODE=1",
-                   sys.executable, "-m", "skinburn", "search-job", "--skinburn", program, "{}", "{.}.out.json",
-                   ":::", *map(str, files)]
-        subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, check=False)
+        gnu_parallel(["env", f"PYTHONPATH={package_root}", "PYTHONDONTWRITEBYTECODE=1", sys.executable, "-m",
+                      "skinburn", "search-job", "--skinburn", program, "{}", "{.}.out.json"],
+                     [str(f) for f in files], options)
         out = []
         for f, job in zip(files, searches):
             done = f.with_suffix(".out.json")

@@ -98,6 +98,12 @@ def test_gnu_parallel_runs_the_same_searches(program):
     assert isinstance(by_parallel[2], SearchFailure) and "both ends" in by_parallel[2].error
 
 
+def test_searches_on_a_machine_without_gnu_parallel_say_so(program, monkeypatch, tmp_path):
+    monkeypatch.setenv("PATH", str(tmp_path))  # no parallel on it
+    with pytest.raises(sb.GnuParallelMissing, match="apt-get install parallel"):
+        search_many([SearchJob(liquid(), "exposure.duration_s", 0.5, 20.0)], program=program, parallel=[])
+
+
 def test_the_automatic_grid_is_settled_at_the_root_whatever_the_range(program):
     """84 kW/m2 for the time to a second-degree burn: fixed grids refined to convergence give 0.4597 s.
     The grid is settled at the root (and again at each new root until it agrees there), so the

@@ -37,7 +37,7 @@ import shutil
 import subprocess
 import sys
 import threading
-from concurrent.futures import CancelledError, Executor, Future, ThreadPoolExecutor
+from concurrent.futures import Executor, ThreadPoolExecutor
 from pathlib import Path
 from typing import Any, Callable, Iterator, Optional
 
@@ -47,6 +47,7 @@ sys.path.insert(0, str(PACKAGE))
 
 from skinburn.assessment import assess  # noqa: E402
 from skinburn.datadir import DataDirectory  # noqa: E402
+from skinburn.dispatch import ExecutorShutDown, GnuParallelMissing, gnu_parallel, on_executor  # noqa: E402
 from skinburn.kinetics import Kinetics, kinetics_preset  # noqa: E402
 from skinburn.program import DirectoryInUse, Program, exclusive  # noqa: E402
 from skinburn.results import NonFiniteHistory, Results, write_whole  # noqa: E402
@@ -816,21 +817,13 @@ def run_trials(study: str, pending: list, command: str, jobs: Optional[str], per
     joblog = fresh_joblog(study)
     job = job_script(study, command, "{}")
     # Without -j, one job per CPU core on every machine.
-    cmd = ["parallel", "--will-cite", "--use-cores-instead-of-threads", "--ungroup",
-           "--joblog", joblog, "-n", str(per_job)]
-    cmd += ["-j", str(jobs)] if jobs else []
-    cmd += extra + [job]
-    env = dict(os.environ, PARALLEL_SHELL="/bin/sh")
-    try:
-        proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, env=env, text=True)
-    except FileNotFoundError:
-        raise StudyError("GNU parallel is not installed (Debian: apt-get install parallel)")
+    options = ["--use-cores-instead-of-threads", "--ungroup", "--joblog", joblog, "-n", str(per_job)]
+    options += ["-j", str(jobs)] if jobs else []
     with showing(progress):
         try:
-            proc.communicate("".join(n + "\n" for n in pending))
-        except KeyboardInterrupt:
-            proc.wait()
-            raise
+            gnu_parallel([job], pending, options + extra, quiet=False, env={"PARALLEL_SHELL": "/bin/sh"})
+        except GnuParallelMissing as missing:
+            raise StudyError(str(missing))
 
 
 def run_with_executor(study: str, pending: list, command: str, executor: Executor,
@@ -848,36 +841,32 @@ def run_with_executor(study: str, pending: list, command: str, executor: Executo
     status and runs again next time. The executor is not shut down here.
     """
     fresh_joblog(study)
-    tasks: list[tuple[str, Future]] = []
-    try:
-        for name in pending:
-            script = job_script(study, command, shlex.quote(name))
-            tasks.append((name, executor.submit(subprocess.run, ["/bin/sh", "-c", script],
-                                                stdin=subprocess.DEVNULL, check=False)))
-    except RuntimeError as e:  # shut down: none of the cases may be left half-way
-        for _, f in tasks:
-            f.cancel()
-        raise StudyError(f"the executor took no cases ({e}): it is shut down")
-    lost = 0
+
+    def script(name: str) -> list[str]:
+        return ["/bin/sh", "-c", job_script(study, command, shlex.quote(name))]
+
+    def done(k: int, ran: subprocess.CompletedProcess) -> int:
+        if ran.returncode != 255:
+            return 0
+        print(f"study: {pending[k]}: the worker found no {os.path.abspath(study)} (the study directory "
+              "must be at the same path there)", file=sys.stderr)
+        return 1
+
+    def lost(k: int, e: BaseException) -> int:
+        print(f"study: {pending[k]}: its task did not come back ({type(e).__name__}: "
+              f"{e or 'no message'}); it runs again next time", file=sys.stderr)
+        return 1
+
     with showing(progress):
         try:
-            for name, f in tasks:
-                try:
-                    done = f.result()
-                except (Exception, CancelledError) as e:
-                    lost += 1
-                    print(f"study: {name}: its task did not come back ({type(e).__name__}: "
-                          f"{e or 'no message'}); it runs again next time", file=sys.stderr)
-                    continue
-                if done.returncode == 255:
-                    lost += 1
-                    print(f"study: {name}: the worker found no {os.path.abspath(study)} (the study directory "
-                          "must be at the same path there)", file=sys.stderr)
-        except BaseException:
-            for _, f in tasks:
-                f.cancel()
-            raise
-    return lost
+            return sum(on_executor(executor, run_script, [(script(n),) for n in pending], done, lost, "cases"))
+        except ExecutorShutDown as e:  # none of the cases was left half-way
+            raise StudyError(str(e))
+
+
+def run_script(argv: list[str]) -> subprocess.CompletedProcess:
+    """One task of an executor: a job's script, standard input empty (on the worker)."""
+    return subprocess.run(argv, stdin=subprocess.DEVNULL, check=False)
 
 
 def executor_of(address: str, jobs: Optional[str]) -> tuple[Executor, Any]:

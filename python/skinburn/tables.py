@@ -342,14 +342,15 @@ def phase_edits(d: DataDirectory, phase: RunOn, after_s: float) -> dict[str, byt
         return lists[name]
 
     if phase.kind != "continued":
-        face = str(report.value("LBC"))
-        jet = report.jet is not None and face == "CONVECTION"
-        allowed = {"insulated": ("CONVECTION", "FLUX"), "air": ("CONVECTION",), "held": ("TEMPERATURE",)}
+        word = str(report.value("LBC"))
+        face = report.grid.get("left_face")  # the kind the program reads the word as
+        jet = report.jet is not None and face == "convection"
+        allowed = {"insulated": ("convection", "flux"), "air": ("convection",), "held": ("temperature",)}
         if face not in allowed[phase.kind]:
-            raise PhaseRefused(f"the left face is {face}: {phase.describe()} after the run needs a "
-                               f"{' or '.join(allowed[phase.kind])} face")
+            raise PhaseRefused(f"the left face is {word}: {phase.describe()} after the run needs a "
+                               f"{' or '.join(k.upper() for k in allowed[phase.kind])} face")
         value = phase.h_W_m2K if phase.kind != "held" else phase.surface_K
-        cut = r12(end + 0.5 * deltat if face == "TEMPERATURE" else end - 0.5 * deltat)
+        cut = r12(end + 0.5 * deltat if face == "temperature" else end - 0.5 * deltat)
         get("jet.boundary" if jet else "left_bc").move_end(cut, cut, value)
         if phase.kind == "air":
             try:

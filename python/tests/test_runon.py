@@ -72,6 +72,16 @@ def test_a_face_that_cannot_take_the_phase_is_refused_with_the_reason(program, e
         sb.RunOn.air(1.0, sb.kelvin(300))  # 1.0 selects the jet
 
 
+def test_the_face_a_run_on_sees_is_the_one_the_program_reads(program, examples, tmp_path):
+    # The program takes a face by its word's first letter: "FLUXES" is a FLUX face, and carried on as one.
+    given = sb.DataDirectory(examples / "flux-cooling", program)
+    fluxes = given.edited({"LBC": "FLUXES"}, tmp_path / "fluxes")
+    assert fluxes.report.grid["left_face"] == "flux"
+    as_given = sb.run_on(examples / "flux-cooling", UNIFORM, WS, program=program)
+    res = sb.run_on(fluxes, UNIFORM, WS, program=program)
+    assert res.run_on.refused is None and res.run_on.after_s == as_given.run_on.after_s
+
+
 def test_the_command_line_runs_on_by_default_and_says_so(program, hot_jet):
     env = dict(os.environ, SKINBURN=str(program.path), PYTHONPATH=PACKAGE_ROOT, PYTHONDONTWRITEBYTECODE="1")
 

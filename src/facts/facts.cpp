@@ -599,6 +599,9 @@ json Grid(json& warnings) {
   j["timesteps"] = M.TIMESTEPS;
   j["deltat_s"] = M.DELTAT;
   j["duration_s"] = M.TIMESTEPS * M.DELTAT + 0.0;
+  // What the face words name, as the march reads them (by their first letter).
+  j["left_face"] = FaceKindName(FaceKindOf('L'));
+  j["right_face"] = FaceKindName(FaceKindOf('R'));
   // The full temperature history: the march holds a few rows of it at a time, and only --results
   // writes it whole (the rows after its 128-byte header). `matrix_mib`, the block of (TIMESTEPS+2) x
   // (NODES+2) doubles a run once held, stays for the callers that read it.

@@ -363,9 +363,13 @@ std::vector<JetStep> StepsUsingTheJet(const GasTable* gas) {
     step.gas = M.LeftAmbTable[static_cast<std::size_t>(s)].y;
     step.reynolds = M.JETREYNOLDS;
     if (M.JETREYNOLDS == 0) {
-      if (!gas || !GasVelocityAt(step.time, step.velocity)) break;
-      step.nu = GasProperty(*gas, &GasRow::nu, step.gas, step.rows);
-      step.reynolds = step.velocity * M.NOZZLEDIAM / step.nu;
+      JetFlow flow;
+      if (!gas || !JetFlowAt(*gas, step.time, step.gas, flow)) break;
+      step.velocity = flow.velocity;
+      step.nu = flow.nu;
+      step.rows[0] = flow.rows[0];
+      step.rows[1] = flow.rows[1];
+      step.reynolds = flow.reynolds;
     }
     steps.push_back(step);
   }

@@ -58,6 +58,16 @@ bool GasVelocityAt(double t, double& velocity) {
   return false;
 }
 
+bool JetFlowAt(const GasTable& gas, double t, double gas_temperature, JetFlow& flow) {
+  flow = JetFlow{};
+  flow.reynolds = M.JETREYNOLDS;
+  if (M.JETREYNOLDS != 0) return true;
+  if (!GasVelocityAt(t, flow.velocity)) return false;
+  flow.nu = GasProperty(gas, &GasRow::nu, gas_temperature, flow.rows);
+  flow.reynolds = flow.velocity * M.NOZZLEDIAM / flow.nu;
+  return true;
+}
+
 double GasProperty(const GasTable& gas, double GasRow::*field, double x, int* rows) {
   const auto used = [rows](int a, int b) {
     if (rows) rows[0] = a, rows[1] = b;

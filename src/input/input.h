@@ -130,3 +130,17 @@ double GasProperty(const GasTable& gas, double GasRow::*field, double x, int* ro
 // The gas velocity of LEFTIMP.DAT at time t (s), m/s; false when no pair
 // interval covers t (nothing is printed).
 bool GasVelocityAt(double t, double& velocity);
+
+// What the jet's Reynolds number reads at time t (s) and gas temperature
+// (K): the one LEFTIMP.DAT gives or, where it gives 0, velocity x
+// NOZZLEDIAM / nu, nu read from `gas` at the gas temperature (with the rows
+// it came from). The jet coefficient and the facts both form it here.
+struct JetFlow {
+  double velocity = 0;   // m/s (a Reynolds number given: 0)
+  double nu = 0;         // m^2/s (a Reynolds number given: 0)
+  int rows[2] = {0, 0};  // the GASPROP.DAT rows (1-based) nu came from
+  double reynolds = 0;
+};
+// False, with nothing printed, where the Reynolds number is formed from a
+// velocity and no velocity pair covers t.
+bool JetFlowAt(const GasTable& gas, double t, double gas_temperature, JetFlow& flow);

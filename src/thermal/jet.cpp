@@ -25,15 +25,13 @@ int Fail(const char* text) {
   return 0;
 }
 
-// Gas velocity at time t from the pairs of LEFTIMP.DAT (records 1..1000);
-// false after reporting a time that no pair interval covers: no velocity
-// measured for one time can stand in for another's.
-bool Velocity(double t, double& velocity) {
-  if (GasVelocityAt(t, velocity)) return true;
+// The failure at a time that no pair interval of the gas velocities of
+// LEFTIMP.DAT covers: no velocity measured for one time can stand in for
+// another's.
+int NotCovered(double t) {
   char text[160];
   std::snprintf(text, sizeof text, "\r\n LEFTIMP.DAT gas velocities do not cover the time %.6g s... \r\n", t);
-  Fail(text);
-  return false;
+  return Fail(text);
 }
 
 }  // namespace
@@ -46,12 +44,9 @@ int JetConvection(int j, double surface, double gas_temperature, double& hbar) {
   const double D = M.NOZZLEDIAM;
   const double H = M.STANDOFFRATIO;
   const double R = M.OFFAXISRATIO;
-  double Re = M.JETREYNOLDS;
-  if (Re == 0) {
-    double velocity;
-    if (!Velocity(j * M.DELTAT, velocity)) return 0;
-    Re = velocity * D / GasProperty(gas, &GasRow::nu, gas_temperature);
-  }
+  JetFlow flow;
+  if (!JetFlowAt(gas, j * M.DELTAT, gas_temperature, flow)) return NotCovered(j * M.DELTAT);
+  const double Re = flow.reynolds;
   const double film = (gas_temperature + surface) / 2;
   const double Pr = GasProperty(gas, &GasRow::Pr, film);
 

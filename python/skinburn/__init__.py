@@ -37,14 +37,14 @@ is the function, ``skinburn.runs`` its module (likewise ``assess`` and
 """
 from .assessment import CRITERIA, Assessment, BelowTheModel, Criterion, assess, assess_history, criterion
 from .datadir import DataDirectory, DirectoryChanged
-from .exposure import (AIR_1ATM, AirbagJet, Convection, GasTable, HeatFlux, HeldTemperature, InitialProfile,
+from .exposure import (AIR_1ATM, SKIN_EMISSIVITY, STEFAN_BOLTZMANN, AirbagJet, Convection, Flame, GasTable, HeatFlux, HeldTemperature, InitialProfile,
                        InnerConvection, Insulated, Series, SurfaceTemperature)
 from .measured import FluxRecord, RecordError, read_flux_csv, semi_infinite_flux, slug_flux
 from .kinetics import (HENRIQUES_1947, KINETICS, PROGRAM_DEFAULT, PROGRAM_OMEGA_FLOOR, WEAVER_STOLL_1969,
                        Kinetics, Regime, damage_integral, kinetics_preset)
 from .program import CheckReport, DirectoryInUse, InputError, Program, ProgramError
 from .results import NonFiniteHistory, Results
-from .runs import CoolingNotSettled, GridNotSettled, NotSettled, RunOnRecord, Settlement, run, run_on, settle
+from .runs import CoolingNotSettled, FlameNotSettled, GridNotSettled, NotSettled, RunOnRecord, Settlement, run, run_on, settle
 from .dispatch import ExecutorShutDown, GnuParallelMissing
 from .searches import (BracketError, RootNotSettled, SearchFailure, SearchJob, SearchResult,
                      StillGrowing, search, search_many)
@@ -59,7 +59,7 @@ from .units import SkinburnError, Temperature, celsius, kelvin
 __version__ = "1.0.0"
 
 __all__ = [
-    "SkinburnError", "BeyondCapacity", "FluxRecord", "RecordError", "read_flux_csv", "semi_infinite_flux", "slug_flux", "ExecutorShutDown", "GnuParallelMissing", "PhaseRefused", "RootNotSettled", "UnknownKey",
+    "SkinburnError", "BeyondCapacity", "Flame", "FlameNotSettled", "SKIN_EMISSIVITY", "STEFAN_BOLTZMANN", "FluxRecord", "RecordError", "read_flux_csv", "semi_infinite_flux", "slug_flux", "ExecutorShutDown", "GnuParallelMissing", "PhaseRefused", "RootNotSettled", "UnknownKey",
     "AIR_1ATM", "AirbagJet", "CoolingNotSettled", "GridNotSettled", "NotSettled", "Assessment", "AutoCooling", "AutoGrid", "BelowTheModel", "BracketError", "CRITERIA", "CheckReport",
     "Convection", "Criterion", "DataDirectory", "DirectoryChanged", "DirectoryInUse", "GasTable", "Grid", "HENRIQUES_1947",
     "HeatFlux", "HeldTemperature", "InitialProfile", "InnerConvection", "InputError", "Insulated", "KINETICS",

@@ -6,7 +6,7 @@ Exposures act from time 0 for ``duration_s`` and are then replaced by what
 follows them (no flux, a cooling convection, a cooling temperature). A value
 may be a constant or a :class:`Series` against time within the exposure.
 
-Holds the exposures (:class:`HeatFlux`, :class:`Convection`,
+Holds the exposures (:class:`HeatFlux`, :class:`Convection`, :class:`Flame`,
 :class:`SurfaceTemperature`, :class:`AirbagJet`), the inner faces, the
 initial profile, :class:`Series` and the gas table.
 Uses :mod:`skinburn.checks` and :mod:`skinburn.units`.
@@ -228,6 +228,82 @@ class Convection:
         _check_after(self.after_h_W_m2K, self.after_gas)
 
 
+#: W/(m^2 K^4), the Stefan-Boltzmann constant (CODATA 2018, exact).
+STEFAN_BOLTZMANN = 5.670374419e-8
+#: The emissivity of human skin in the thermal infrared, 0.98 (Steketee, Phys. Med. Biol. 18 (1973)
+#: 686-694: 0.98 +- 0.01 from 3 to 14 um, whatever the pigmentation).
+SKIN_EMISSIVITY = 0.98
+
+
+@dataclass(frozen=True)
+class Flame:
+    """A flame on the surface for ``duration_s``, then the surface insulated.
+
+    The surface takes convection with h (W/(m^2 K)) from gas at ``gas``, an
+    incident radiant flux ``radiant_W_m2`` (W/m^2) of which it absorbs
+    ``absorptivity`` (the ``emissivity``, a grey surface, unless given), and
+    re-radiates emissivity x sigma (T_s^4 - T_surr^4) to surroundings at
+    ``surroundings`` (default 25 C), T_s its own temperature.
+
+    The program's faces are linear in the surface temperature, so the
+    package writes the flame as the CONVECTION face h + h_r from
+    T_eff = (h T_gas + absorptivity q + h_r T_surr) / (h + h_r), with
+    h_r = emissivity sigma (T_s^2 + T_surr^2)(T_s + T_surr) taken at
+    ``surface_K``, the surface temperature of a run before (None: the
+    surroundings'). :func:`skinburn.runs.run` runs a trial with a flame
+    again on the surface temperature it gave until that settles (to
+    ``FLAME_TOLERANCE_K``), where the face's re-radiation is
+    emissivity sigma (T_s^4 - T_surr^4) at every record.
+    """
+
+    h_W_m2K: Value
+    gas: TemperatureValue
+    radiant_W_m2: Value
+    duration_s: float
+    emissivity: float = SKIN_EMISSIVITY
+    absorptivity: Optional[float] = None
+    surroundings: Temperature = Temperature(298.15)
+    surface_K: Optional[Series] = None
+
+    face = "CONVECTION"
+
+    def __post_init__(self) -> None:
+        _check_duration(self.duration_s)
+        least_value(self.h_W_m2K, "h_W_m2K", "W/(m^2 K)", 0.0, strict=False)
+        knots(self.gas, "gas", True)
+        least_value(self.radiant_W_m2, "radiant_W_m2", "W/m^2", 0.0, strict=False)
+        for what in ("emissivity", "absorptivity"):
+            value = getattr(self, what)
+            if value is not None and not 0.0 <= finite(value, what, "") <= 1.0:
+                raise ValueError(f"{what} must lie from 0 to 1, not {value!r}")
+        require_temperature(self.surroundings, "surroundings")
+        if self.surface_K is not None and not self.surface_K.is_temperature:
+            raise TypeError("surface_K: the series must hold temperatures given with kelvin(...)")
+
+    def reradiation_h(self, surface_K: np.ndarray) -> np.ndarray:
+        """h_r (W/(m^2 K)) at surface temperatures (K): emissivity sigma (T_s^4 - T_surr^4) / (T_s - T_surr)."""
+        ts, tr = np.asarray(surface_K, dtype=float), float(self.surroundings.K)
+        return self.emissivity * STEFAN_BOLTZMANN * (ts * ts + tr * tr) * (ts + tr)
+
+    def as_convection(self) -> Convection:
+        """The CONVECTION face the program takes for this flame, linearized about ``surface_K``."""
+        absorbed = self.emissivity if self.absorptivity is None else self.absorptivity
+        hk, gk, qk = knots(self.h_W_m2K, "h_W_m2K", False), knots(self.gas, "gas", True), \
+            knots(self.radiant_W_m2, "radiant_W_m2", False)
+        surface = (np.array(self.surface_K.times_s), np.array(self.surface_K.values)) if self.surface_K is not None \
+            else (np.array([0.0]), np.array([float(self.surroundings.K)]))
+        times = np.unique(np.concatenate([k[0] for k in (hk, gk, qk, surface)] + [np.array([self.duration_s])]))
+        times = times[times <= self.duration_s]
+
+        def at(k: tuple[np.ndarray, np.ndarray]) -> np.ndarray:
+            return np.interp(times, k[0], k[1])
+        h, gas, q, ts = at(hk), at(gk), at(qk), at(surface)
+        hr = self.reradiation_h(ts)
+        total = h + hr
+        eff = (h * gas + absorbed * q + hr * float(self.surroundings.K)) / total
+        return Convection(Series(times, total), Series(times, Temperature(eff)), self.duration_s)
+
+
 @dataclass(frozen=True)
 class SurfaceTemperature:
     """The surface held at ``temperature`` for ``duration_s`` (hot-liquid contact), then at ``after``.
@@ -301,7 +377,7 @@ class AirbagJet:
         return self.standoff_m / self.nozzle_diameter_m
 
 
-Exposure = Union[HeatFlux, Convection, SurfaceTemperature, AirbagJet]
+Exposure = Union[HeatFlux, Convection, Flame, SurfaceTemperature, AirbagJet]
 
 
 # --- The inner face -----------------------------------------------------------

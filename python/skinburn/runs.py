@@ -27,6 +27,7 @@ from .assessment import (_change, _criterion_omegas, _differences, _judge, _Judg
                      _unsettled, cooling_growth)
 from .criteria import CRITERIA
 from .datadir import DataDirectory, copy_inputs, write_whole
+from .exposure import Flame, Series
 from .kinetics import Kinetics
 from .program import Program, exclusive
 from .results import Results
@@ -34,7 +35,7 @@ from .skin import Skin
 from .tables import PhaseRefused, RunOn, phase_edits
 from .trial import MAX_NODES, MAX_STEPS, AutoCooling, AutoGrid, Grid, Trial
 from .writer import layout, write_trial
-from .units import SkinburnError
+from .units import SkinburnError, kelvin
 
 PathLike = Union[str, os.PathLike]
 ProgramLike = Optional[Union[Program, PathLike]]
@@ -167,11 +168,58 @@ def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
             if directory is None:
                 shutil.rmtree(target, ignore_errors=True)
                 return last
+        if isinstance(trial.exposure, Flame):
+            if directory is None:
+                shutil.rmtree(target, ignore_errors=True)  # each run of the flame has a directory of its own
+            return _flame_run(trial, prog, None if directory is None else Path(directory), raise_errors, settlement)
         lay = write_trial(trial, target)
         return run_directory(target, prog, trial, lay, cleanup, raise_errors, settlement=settlement)
     source = subject.path if isinstance(subject, DataDirectory) else Path(subject)
     copy_inputs(source, target, keep=directory is not None)
     return run_directory(target, prog, None, None, cleanup, raise_errors, time_scheme)
+
+
+#: K: a flame's surface temperature has settled when two runs in a row differ by no more than this.
+FLAME_TOLERANCE_K = 1e-3
+#: Runs of a flame before it is given up on.
+_FLAME_RUNS = 12
+
+
+class FlameNotSettled(SkinburnError, RuntimeError):
+    """A flame's surface temperature kept changing from run to run (:func:`_flame_run`)."""
+
+
+def _flame_run(trial: Trial, prog: Program, directory: Optional[Path], raise_errors: bool,
+               settlement: Optional["Settlement"]) -> Results:
+    """A trial whose exposure is a :class:`~skinburn.exposure.Flame`: run with the re-radiation
+    linearized about the surface temperature of the run before (the surroundings' at first), again
+    until two runs in a row agree to ``FLAME_TOLERANCE_K`` over the exposure; the last run's results
+    (its trial holds the surface temperature it was linearized about)."""
+    flame = trial.exposure
+    assert isinstance(flame, Flame), "called for a flame"
+    previous: Optional[np.ndarray] = None
+    change = math.inf
+    for _ in range(_FLAME_RUNS):
+        target = _workdir() if directory is None else directory
+        lay = write_trial(trial, target)
+        res = run_directory(target, prog, trial, lay, directory is None, raise_errors, settlement=settlement)
+        if not res.rows:
+            return res  # stopped before the march: nothing to settle
+        surface = np.asarray(res.temperature_K[:, 0], dtype=float)
+        if not np.all(np.isfinite(surface)):
+            return res  # judged (and refused) as any run with non-finite temperatures
+        times = np.arange(surface.size) * res.deltat_s
+        within = times <= flame.duration_s + 1e-9 * res.deltat_s
+        if previous is not None:
+            change = float(np.max(np.abs(surface[within] - previous[within])))
+            if change <= FLAME_TOLERANCE_K:
+                return res
+        previous = surface
+        flame = dataclasses.replace(flame, surface_K=Series(times[within], kelvin(surface[within])))
+        trial = trial.replace("exposure", flame)
+    raise FlameNotSettled(f"the flame's surface temperature did not settle in {_FLAME_RUNS} runs (it changed "
+                          f"by {change:.3g} K in the last, more than {FLAME_TOLERANCE_K:g} K): give the trial a "
+                          "finer grid, or a smaller h or radiant flux")
 
 
 def _grid_at(auto: AutoGrid, trial: Trial, levels: tuple[int, int]) -> Grid:

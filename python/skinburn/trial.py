@@ -24,7 +24,7 @@ from typing import Any, Optional, Union, cast
 import numpy as np
 
 from .checks import non_negative, positive, whole
-from .exposure import (AIR_1ATM, AirbagJet, Convection, Exposure, GasTable, HeatFlux, HeldTemperature,
+from .exposure import (AIR_1ATM, AirbagJet, Convection, Exposure, Flame, GasTable, HeatFlux, HeldTemperature,
                        InitialProfile, InnerConvection, InnerFace, Insulated, Series, SurfaceTemperature)
 from .kinetics import PROGRAM_DEFAULT, Kinetics, kinetics_preset
 from .skin import Skin, skin_preset
@@ -360,7 +360,7 @@ def set_key(trial: "Trial", key: str, value: Any) -> "Trial":
 
 # --- JSON form ------------------------------------------------------------------
 
-_TYPES = {cls.__name__: cls for cls in (Trial, Grid, AutoGrid, AutoCooling, HeatFlux, Convection,
+_TYPES = {cls.__name__: cls for cls in (Trial, Grid, AutoGrid, AutoCooling, HeatFlux, Convection, Flame,
                                         SurfaceTemperature, AirbagJet, HeldTemperature, Insulated,
                                         InnerConvection, InitialProfile)}
 

@@ -21,7 +21,7 @@ from typing import Optional, Union
 
 import numpy as np
 
-from .exposure import (AirbagJet, Convection, HeatFlux, HeldTemperature, InnerConvection, Insulated,
+from .exposure import (AirbagJet, Convection, Flame, HeatFlux, HeldTemperature, InnerConvection, Insulated,
                        SurfaceTemperature, knots)
 from .kinetics import PROGRAM_DEFAULT
 from .sampling import (Profile, end_records, partial_means, product_step_means, record_values, staircase_pairs,
@@ -128,6 +128,8 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
     assert energy_J_mol is not None and gas_J_molK is not None, "a single set carries both"
 
     exp = trial.exposure
+    if isinstance(exp, Flame):
+        exp = exp.as_convection()  # linearized about the surface temperature it holds (skinburn.runs.run)
     lbc = exp.face
     left_file = None
     jet_text = None

@@ -94,21 +94,31 @@ def _finite(values: np.ndarray, what: str, unit: str) -> np.ndarray:
     return values
 
 
-def _smoothed(values: np.ndarray, dt: float, window_s: Optional[float], what: str) -> np.ndarray:
-    """``values`` through a local quadratic fit over ``window_s`` (s; None or 0: as they are)."""
+def _window(samples: int, dt: float, window_s: Optional[float], what: str) -> int:
+    """The samples (odd) of a local quadratic fit over ``window_s`` (s); 0 for none (None, 0, or a
+    window of fewer than 5 samples)."""
     if not window_s:
-        return values
+        return 0
     if not (window_s > 0 and math.isfinite(window_s)):
         raise RecordError(f"{what}: the smoothing window must be a positive time, not {window_s!r} s")
     points = int(round(window_s / dt)) | 1  # an odd number of samples
     if points < 5:
-        return values
-    if points > values.size:
+        return 0
+    if points > samples:
         raise RecordError(f"{what}: the smoothing window of {window_s:g} s is longer than the record "
-                          f"({(values.size - 1) * dt:g} s)")
+                          f"({(samples - 1) * dt:g} s)")
+    return points
+
+
+def _fitted(values: np.ndarray, dt: float, window_s: Optional[float], what: str, deriv: int) -> np.ndarray:
+    """``values`` (``deriv`` 0) or their slope per second (1) from a local quadratic fit over
+    ``window_s`` (Savitzky-Golay); without one, as they are, or the central differences."""
+    points = _window(values.size, dt, window_s, what)
+    if not points:
+        return values if deriv == 0 else np.gradient(values, dt)
     from scipy.signal import savgol_filter  # SciPy loads only when a record is smoothed
 
-    return np.asarray(savgol_filter(values, points, 2, mode="interp"))
+    return np.asarray(savgol_filter(values, points, 2, deriv=deriv, delta=dt, mode="interp"))
 
 
 def _temperatures_K(temperatures: Union[Temperature, npt.ArrayLike], what: str) -> np.ndarray:
@@ -135,16 +145,7 @@ def slug_flux(times_s: npt.ArrayLike, temperatures: Temperature, mass_kg: float,
     for value, name in ((mass_kg, "mass_kg"), (heat_capacity_J_kgK, "heat_capacity_J_kgK"), (area_m2, "area_m2")):
         if not (value > 0 and math.isfinite(value)):
             raise RecordError(f"slug_flux: {name} must be a positive number, not {value!r}")
-    points = int(round((window_s or 0) / dt)) | 1
-    if window_s and points >= 5:
-        if points > t.size:
-            raise RecordError(f"slug_flux: the smoothing window of {window_s:g} s is longer than the record "
-                              f"({t[-1]:g} s)")
-        from scipy.signal import savgol_filter
-
-        slope = np.asarray(savgol_filter(temp, points, 2, deriv=1, delta=dt, mode="interp"))
-    else:
-        slope = np.gradient(temp, dt)
+    slope = _fitted(temp, dt, window_s, "slug_flux", 1)
     return FluxRecord(t, mass_kg * heat_capacity_J_kgK * slope / area_m2, "copper slug")
 
 
@@ -172,7 +173,7 @@ def semi_infinite_flux(times_s: npt.ArrayLike, temperatures: Temperature, conduc
                         (heat_capacity_J_kgK, "heat_capacity_J_kgK")):
         if not (value > 0 and math.isfinite(value)):
             raise RecordError(f"semi_infinite_flux: {name} must be a positive number, not {value!r}")
-    smooth = _smoothed(temp, dt, window_s, "semi_infinite_flux")
+    smooth = _fitted(temp, dt, window_s, "semi_infinite_flux", 0)
     rise = np.diff(smooth)  # T_i - T_(i-1), i = 1..n
     q = np.zeros(t.size)
     for n in range(1, t.size):

@@ -158,6 +158,9 @@ def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
          directory: Optional[PathLike], raise_errors: bool, time_scheme: Optional[str]) -> Results:
     """:func:`run`, without the lock on a kept directory."""
     prog = Program.find(program)
+    if isinstance(subject, Trial) and subject.resolved and isinstance(subject.exposure, Flame):
+        # Each run of a flame writes a directory of its own (the kept one, when given).
+        return _flame_run(subject, prog, None if directory is None else Path(directory), raise_errors, None)
     cleanup = directory is None
     target = _workdir() if directory is None else Path(directory)
     if isinstance(subject, Trial):
@@ -168,10 +171,8 @@ def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
             if directory is None:
                 shutil.rmtree(target, ignore_errors=True)
                 return last
-        if isinstance(trial.exposure, Flame):
-            if directory is None:
-                shutil.rmtree(target, ignore_errors=True)  # each run of the flame has a directory of its own
-            return _flame_run(trial, prog, None if directory is None else Path(directory), raise_errors, settlement)
+            if isinstance(trial.exposure, Flame):  # the settled flame, again in the kept directory
+                return _flame_run(trial, prog, target, raise_errors, settlement)
         lay = write_trial(trial, target)
         return run_directory(target, prog, trial, lay, cleanup, raise_errors, settlement=settlement)
     source = subject.path if isinstance(subject, DataDirectory) else Path(subject)

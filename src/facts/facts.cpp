@@ -337,15 +337,12 @@ json JetValue(const WordAt& word, double value) {
 // the gas temperature. A negative Re makes the correlation's power not a
 // number, and the face row carries it into every temperature.
 
-// One step that uses the jet coefficient, with what the coefficient reads.
-struct JetStep {
+// One step that uses the jet coefficient, with what the coefficient reads
+// (its velocity, nu, gas rows and Reynolds number: JetFlow).
+struct JetStep : JetFlow {
   int step = 0;
-  double time = 0;       // s, when the coefficient is formed
-  double gas = 0;        // K
-  double velocity = 0;   // m/s (a Reynolds number given: unused)
-  double nu = 0;         // m^2/s at the gas temperature
-  int rows[2] = {0, 0};  // the GASPROP.DAT rows (1-based) nu was read from
-  double reynolds = 0;
+  double time = 0;  // s, when the coefficient is formed
+  double gas = 0;   // K
 };
 
 // Every step of the run whose left face takes the jet coefficient (a
@@ -362,15 +359,7 @@ std::vector<JetStep> StepsUsingTheJet(const GasTable* gas) {
     step.time = (s - 1) * M.DELTAT;
     step.gas = M.LeftAmbTable[static_cast<std::size_t>(s)].y;
     step.reynolds = M.JETREYNOLDS;
-    if (M.JETREYNOLDS == 0) {
-      JetFlow flow;
-      if (!gas || !JetFlowAt(*gas, step.time, step.gas, flow)) break;
-      step.velocity = flow.velocity;
-      step.nu = flow.nu;
-      step.rows[0] = flow.rows[0];
-      step.rows[1] = flow.rows[1];
-      step.reynolds = flow.reynolds;
-    }
+    if (M.JETREYNOLDS == 0 && (!gas || !JetFlowAt(*gas, step.time, step.gas, step))) break;
     steps.push_back(step);
   }
   return steps;

@@ -169,6 +169,15 @@ void PrintCheckReport(const json& doc) {
   if (grid.contains("time_scheme")) {
     Line("Time scheme: BDF2, second order in time (step 1 backward Euler); the program's own is backward Euler.");
   }
+  if (doc.contains("perfusion")) {
+    const json& blood = doc["perfusion"];
+    Line("Blood perfusion (" + blood["file"].get<std::string>() + "): arterial blood at " +
+         ValueText(blood["arterial_temperature_K"]) + " K, density " + ValueText(blood["blood_density_kg_m3"]) +
+         " kg/m^3, heat capacity " + ValueText(blood["blood_heat_capacity_J_kgK"]) + " J/(kg K).");
+    std::string rates;
+    for (const json& pair : blood["pairs"]) rates += " " + PairText(pair);
+    Line("  Perfusion rates (depth m, 1/s):" + (rates.empty() ? std::string(" none") : rates));
+  }
   Line("Temperature history: " + Shown(grid["history_mib"].get<double>()) +
        " MiB, which --results writes whole; the run holds a few rows of it at a time.");
   const std::string printed = doc.value("printed", std::string());

@@ -50,6 +50,7 @@ constexpr const char* kUsage =
     "  --results PREFIX   also write PREFIX.json and PREFIX.npy with what the run computed\n"
     "  --threads N        threads for the burn of every node (default: the cores available; 1 = none)\n"
     "  --time-scheme S    backward-euler (the default, first order in time) or bdf2 (second order)\n"
+    "  --perfusion        add the blood's perfusion (the Pennes term) from DATADIR/PERFUSE.DAT\n"
     "  --version          print the version and stop\n"
     "  --help             print this help and stop\n";
 
@@ -62,6 +63,7 @@ struct Options {
   std::string prefix;          // of the results bundle
   int threads = 0;             // 0 = the cores available
   TimeScheme scheme = TimeScheme::kBackwardEuler;
+  bool perfusion = false;      // read PERFUSE.DAT and perfuse the skin
   const char* dir = nullptr;   // the data directory
 };
 
@@ -115,6 +117,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
       options.version = true;
     } else if (arg == "--help") {
       options.help = true;
+    } else if (arg == "--perfusion") {
+      options.perfusion = true;
     } else if (Names(arg, "--results")) {
       if (!OptionValue(arg, "--results", argc, argv, i, options.prefix) || options.prefix.empty()) {
         return UsageError("--results needs a PREFIX");
@@ -205,6 +209,7 @@ int Run(int argc, char** argv) {
   M.DataDir = options.dir;
   M.Threads = options.threads > 0 ? options.threads : CoresAvailable();
   M.Scheme = options.scheme;
+  M.Perfusion = options.perfusion;
   SetRowSink(nullptr);
   if (options.check) return CheckInput(options.json);
   if (options.results) {

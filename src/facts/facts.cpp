@@ -706,6 +706,34 @@ void SetText(json& object, const std::string& key, std::string_view bytes) {
   object[key + "_hex"] = hex;
 }
 
+namespace {
+
+// The blood perfusion of --perfusion: the blood's values, the pairs read
+// and the rate of every node once laid (null before).
+json Perfusion() {
+  json j = json::object();
+  j["file"] = kPerfusionFile;
+  j["arterial_temperature_K"] = M.ArterialTemp;
+  j["blood_density_kg_m3"] = M.BloodDensity;
+  j["blood_heat_capacity_J_kgK"] = M.BloodHeatCap;
+  j["pairs"] = PairList(M.PerfusionPairs);
+  j["laid"] = nullptr;
+  if (M.PerfusionLaid) {
+    std::vector<double> rates;
+    for (int i = 1; i <= M.NODES; ++i) rates.push_back(M.PerfusionTable[i].y);
+    j["laid"] = {{"table", kPerfusionBlock.name},
+                 {"grid", "depth"},
+                 {"first", 1},
+                 {"last", rates.size()},
+                 {"spacing", M.DELTAX},
+                 {"unit", kPerfusionBlock.unit},
+                 {"values", rates}};
+  }
+  return j;
+}
+
+}  // namespace
+
 json InputDocument() {
   json doc = json::object();
   json warnings = json::array();
@@ -714,6 +742,14 @@ json InputDocument() {
   doc["blocks"] = Blocks(warnings);
   doc["jet"] = Jet(warnings);
   doc["grid"] = Grid(warnings);
+  // Named only with --perfusion, so that a run without it reads as it always did.
+  if (M.Perfusion) {
+    doc["perfusion"] = Perfusion();
+  } else if (access((M.DataDir + kPerfusionFile).c_str(), F_OK) == 0) {
+    Warn(warnings, "perfusion-not-asked", kPerfusionFile,
+         std::string(kPerfusionFile) + " is in the data directory, but the run reads it only with --perfusion: "
+                                       "without it the skin is not perfused.");
+  }
   doc["warnings"] = warnings;
   return doc;
 }

@@ -388,5 +388,6 @@ int GetData() {
     DataError(failed);
     return 0;
   }
-  return ReadBlocks(data) ? 1 : 0;
+  if (!ReadBlocks(data)) return 0;
+  return !M.Perfusion || ReadPerfusion() ? 1 : 0;
 }

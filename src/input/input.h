@@ -16,9 +16,10 @@
 // A few failures end the process themselves (after a wait), with status 1.
 int GetData();
 
-// Rewrites the table chosen by the first letter of `name` (I C H D L O R A)
-// in place as one value per node or per time record, from its first `n`
-// pairs. Data that do not reach the model's depth or time end the run.
+// Rewrites the table chosen by the first letter of `name` (I C H D L O R A;
+// "P" the perfusion rates) in place as one value per node or per time
+// record, from its first `n` pairs. Data that do not reach the model's
+// depth or time end the run.
 void Interp(std::string_view name, int n);
 
 // The value at x on the straight line through (x1, y1) and (x2, y2). In the
@@ -102,6 +103,17 @@ extern const BlockTable kBlockTables[kBlockCount];
 
 // The block a letter selects; nullptr for none.
 const BlockTable* BlockOf(char letter);
+
+// --- Blood perfusion ------------------------------------------------------
+
+// PERFUSE.DAT, read with --perfusion after DATA.DAT: the arterial blood
+// temperature, the blood's density and heat capacity, and the perfusion
+// rate (1/s) through the depth, laid onto the nodes as a depth table
+// (Interp("P", n), with this table's wording). Returns false after a
+// failure it has reported.
+inline constexpr const char* kPerfusionFile = "PERFUSE.DAT";
+extern const BlockTable kPerfusionBlock;
+bool ReadPerfusion();
 
 // --- The gas of the jet ------------------------------------------------------
 

@@ -22,7 +22,7 @@ PairTable scratch;  // the user's pairs while the table is rewritten
 }  // namespace
 
 void Interp(std::string_view name, int n) {
-  const BlockTable* grid = name.empty() ? nullptr : BlockOf(name[0]);
+  const BlockTable* grid = name.empty() ? nullptr : name == "P" ? &kPerfusionBlock : BlockOf(name[0]);
   if (!grid) {
     console::Printf("Interp() Error:  %s", "No Switch could be made based on a Boundary Condition.  \r\n");
     console::Print("Make sure all input parameter names in DATA.DAT are in ALL CAPS and spelled correctly.\r\n");
@@ -69,7 +69,7 @@ void Interp(std::string_view name, int n) {
                                    : LinearInterp(scratch[k - 1].x, z, scratch[k].x, scratch[k - 1].y,
                                                   scratch[k].y);
   }
-  if (M.Record.on && !M.Record.blocks.empty()) {
+  if (M.Record.on && !M.Record.blocks.empty() && grid != &kPerfusionBlock) {
     BlockRead& block = M.Record.blocks.back();
     block.laid = grid->letter;
     block.laid_values.resize(static_cast<std::size_t>(entries > 0 ? entries : 0));

@@ -65,3 +65,9 @@ bool JetDrives(double left_value) { return JetCalledIn() && left_value == 1.0; }
 bool BurnsEveryNode() { return BurnsEveryNode(M.OUTNODE); }
 
 bool BurnsEveryNode(int output_node) { return !(output_node != 0 && M.BURNDEPTH == 0); }
+
+double PerfusionGain(int i) {
+  if (!M.Perfusion) return 0.0;
+  const double volumetric = M.PerfusionTable[i].y * M.BloodDensity * M.BloodHeatCap;  // W/(m^3 K)
+  return (M.DELTAT * M.SolveFraction) * volumetric / (M.DensityTable[i].y * M.HeatCapTable[i].y);
+}

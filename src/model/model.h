@@ -208,6 +208,16 @@ struct Model {
   double SolveFraction = 1.0;  // the implicit solve's step over DELTAT
   NodeArray PrevTemps{};       // K, BDF2: node temperatures one step before InitTempTable's
 
+  // Blood perfusion (the Pennes term rate x rho_b x c_b x (T_a - T) per unit
+  // volume), read from PERFUSE.DAT with --perfusion; none without it.
+  bool Perfusion = false;       // --perfusion given
+  double ArterialTemp = 0;      // K, T_a
+  double BloodDensity = 0;      // kg/m^3, rho_b
+  double BloodHeatCap = 0;      // J/(kg K), c_b
+  std::vector<Pair> PerfusionPairs;  // (depth m, rate 1/s) as read
+  PairTable PerfusionTable{};   // depth, 1/s: the pairs, then one rate per node
+  bool PerfusionLaid = false;   // the rates were laid onto the nodes
+
   // Burn integral.
   double BurnRefTemp = 0;      // K, reference temperature of the integrand
   double EOverR = 0;           // K, ACTENERGY / GASCONST
@@ -261,6 +271,11 @@ bool JetDrives(double left_value);
 // `output_node` defaults to OUTNODE as read.
 bool BurnsEveryNode();
 bool BurnsEveryNode(int output_node);
+
+// The perfusion gain of node i in the step being solved: dt x rate x rho_b
+// x c_b / (rho_i c_i), dt the implicit solve's step; 0 without --perfusion.
+// A node's row gains it on the diagonal and gain x T_a on the right.
+double PerfusionGain(int i);
 
 // Back to the state before GetData.
 void ResetModel();

@@ -142,6 +142,11 @@ int FilePreRun() {
   if (M.Scheme == TimeScheme::kBdf2) {
     lines.Text("Time scheme: BDF2, second order in time (step 1 backward Euler)\r\n");
   }
+  if (M.Perfusion) {
+    lines.Text("Blood perfusion from PERFUSE.DAT: arterial blood at ");
+    lines.Fixed(M.ArterialTemp, 0, 2);
+    lines.Text(" K\r\n");
+  }
   if (JetCalledIn()) {
     lines.Text("\r\nHbar duration = ");
     lines.Fixed(M.HBARDURATION, 0, 6);

@@ -7,7 +7,10 @@
 // where Fo_i = k_i dt / (rho_i c_i dx^2) and the weights wW, wE turn k_i into
 // the harmonic mean of the conductivities of node i and its neighbour. The
 // face nodes own half a cell; their rows are set per step by the boundary
-// routines. With --time-scheme bdf2 the same rows serve the second-order
+// routines. With --perfusion each node's row gains the Pennes term
+// (PerfusionGain: the blood's exchange with the node over the step) on the
+// diagonal, and the same times the arterial temperature on the right. With
+// --time-scheme bdf2 the same rows serve the second-order
 // backward difference: after one step as above, each step solves them with
 // 2 dt / 3 in place of dt (SolveFraction) from (4 T_i(old) - T_i(older)) / 3. The groupings of the arithmetic below are fixed so that every
 // build gives the same bits.
@@ -43,6 +46,7 @@ void InterNodes() {
     const double fo = M.FourierNumber[i] * M.SolveFraction;
     M.ALower[i] = -west * fo;
     M.AMiddle[i] = west * fo + 1 + east * fo;
+    if (M.Perfusion) M.AMiddle[i] += PerfusionGain(i);
     M.AUpper[i] = -east * fo;
   }
 }

@@ -2,7 +2,8 @@
 //
 // The conduction term towards the neighbour carries twice an interior row's
 // weight (w = 4 k_n / (k_face + k_n), the harmonic mean over half a cell),
-// and heat entering through the face enters with 2 dt / (rho c dx). Both use
+// and heat entering through the face enters with 2 dt / (rho c dx). The
+// blood perfuses the half cell as it does a whole one. Both use
 // the time record they are given: the start of the step for backward Euler,
 // its end for BDF2, whose step dt is 2 DELTAT / 3 (SolveFraction).
 #include <limits>
@@ -69,7 +70,18 @@ void FaceStepOf(char side, int j, double before, const double* u, FaceStep& step
     const double cell = M.DensityTable[n].y * M.HeatCapTable[n].y * M.DELTAX / (2 * dt);
     const double fo = M.FourierNumber[n] * M.SolveFraction;
     step.flux = cell * ((u[n] - before) + Weight(face) * fo * (u[n] - u[face.neighbour]));
+    // Less what the blood brought into the half cell.
+    if (M.Perfusion) step.flux -= cell * PerfusionGain(n) * (M.ArterialTemp - u[n]);
   }
+}
+
+// The Pennes term of a face node's half cell, which the blood perfuses as
+// the nodes inside: the same gain per unit volume.
+void Perfused(int n) {
+  if (!M.Perfusion) return;
+  const double gain = PerfusionGain(n);
+  M.AMiddle[n] += gain;
+  M.RHS[n] += gain * M.ArterialTemp;
 }
 
 // The off-diagonal entry of the face row.
@@ -95,6 +107,7 @@ void Convection(char side, int j) {
   M.AMiddle[n] = w * fo + 1 + 2 * beta;
   Coupling(face) = -w * fo;
   M.RHS[n] = 2 * beta * face.ambient + M.InitTempTable[n].y;
+  Perfused(n);
 }
 
 void Flux(char side, int j) {
@@ -115,6 +128,7 @@ void Flux(char side, int j) {
   // and cools the right one.
   const double gain = 2 * q * (dt / M.DELTAX) / (M.HeatCapTable[n].y * M.DensityTable[n].y);
   M.RHS[n] = side == 'L' ? M.InitTempTable[n].y + gain : M.InitTempTable[n].y - gain;
+  Perfused(n);
 }
 
 void FaceSteps(int j, double left_before, double right_before, const double* u) {

@@ -120,6 +120,15 @@ bool PredictJet(int j) {
   return JetConvection(j, surface, M.LeftAmbTable[j + 1].y, M.HbarTable[j + 1].y) != 0;
 }
 
+// The right-hand side of the interior rows: the temperatures the step
+// starts from, and the blood's arterial heat where the skin is perfused.
+void InteriorRight() {
+  const int n = M.NODES;
+  for (int i = 2; i <= n - 1; ++i) M.RHS[i] = M.InitTempTable[i].y;
+  if (!M.Perfusion) return;
+  for (int i = 2; i <= n - 1; ++i) M.RHS[i] += PerfusionGain(i) * M.ArterialTemp;
+}
+
 }  // namespace
 
 void SetRowSink(RowSink sink) { row_sink = sink; }
@@ -169,7 +178,7 @@ int TimeMarch() {
     if (!PredictJet(j)) return 0;
     SchemeStep(j);
     if (!FaceRow('L', j) || !FaceRow('R', j)) return 0;
-    for (int i = 2; i <= n - 1; ++i) M.RHS[i] = M.InitTempTable[i].y;
+    InteriorRight();
     // The solver only reads the diagonals and the right-hand side, so it
     // works on them in place and writes the step's solution into StepTemps.
     double* u = M.StepTemps.data();
@@ -203,6 +212,6 @@ void MarchAgain(int j, double* u) {
   FaceRow('L', j);
   FaceRow('R', j);
   const int n = M.NODES;
-  for (int i = 2; i <= n - 1; ++i) M.RHS[i] = M.InitTempTable[i].y;
+  InteriorRight();
   tridag(M.ALower.data(), M.AMiddle.data(), M.AUpper.data(), M.RHS.data(), u, static_cast<unsigned>(n), factors);
 }

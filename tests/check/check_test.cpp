@@ -684,3 +684,72 @@ TEST(CommandLine, AResultsPrefixThatCannotBeWrittenSaysWhy) {
   }
   EXPECT_FALSE(dir.Exists("OUTPUT.TXT"));
 }
+
+namespace {
+
+std::string Perfuse(const std::string& arterial, const std::string& rates) {
+  return "# blood perfusion of the dermis\nPerfusion data\nArterial temperature: " + arterial +
+         " K\nBlood density: 1060 kg/m^3\nBlood heat capacity: 3800 J/(kg*K)\nPerfusion rates: 4 pairs\n" + rates +
+         "\nEND\n";
+}
+
+const char* const kDermisRates = "0.0 0.0\n0.00008 0.0\n0.00008 0.002\n0.003 0.002";
+
+}  // namespace
+
+// --perfusion reads PERFUSE.DAT as a run would, names what it read and laid,
+// refuses what cannot be a blood value, and is warned of when left out.
+TEST(Check, PerfusionIsReadOnlyWhenAskedAndNamed) {
+  TempDir dir;
+  CopyExample(dir, "flux-cooling");
+  dir.Write("PERFUSE.DAT", Perfuse("310.15", kDermisRates));
+  const json plain = CheckJson(dir);
+  EXPECT_FALSE(plain.contains("perfusion"));
+  ASSERT_EQ(plain["warnings"].size(), 1u);
+  EXPECT_EQ(plain["warnings"][0]["code"], "perfusion-not-asked");
+
+  const RunResult run = RunBinary("--perfusion --check=json '" + dir.path() + "'");
+  EXPECT_EQ(run.status, 0) << run.out;
+  const json doc = json::parse(run.out);
+  EXPECT_TRUE(doc["warnings"].empty());
+  const json& blood = doc["perfusion"];
+  EXPECT_EQ(blood["arterial_temperature_K"], 310.15);
+  EXPECT_EQ(blood["blood_heat_capacity_J_kgK"], 3800.0);
+  EXPECT_EQ(blood["pairs"].size(), 4u);
+  const json& laid = blood["laid"]["values"];
+  ASSERT_EQ(laid.size(), 101u);  // one rate a node
+  EXPECT_EQ(laid[4], 0.0);       // 80 um: the step's earlier value
+  EXPECT_EQ(laid[5], 0.002);
+  const RunResult person = RunBinary("--perfusion --check '" + dir.path() + "'");
+  EXPECT_NE(person.out.find("Blood perfusion (PERFUSE.DAT): arterial blood at 310.15 K, density 1060 kg/m^3"),
+            std::string::npos)
+      << person.out;
+
+  struct Bad {
+    const char* what;
+    std::string file;
+    const char* said;
+  };
+  const std::vector<Bad> bad = {
+      {"no file", "", "PERFUSE.DAT could not be found"},
+      {"arterial not a number", Perfuse("nan", kDermisRates), "gives an arterial temperature 'nan'"},
+      {"negative rate", Perfuse("310", "0.0 0.0\n0.00008 0.0\n0.00008 -0.002\n0.003 0.002"),
+       "gives a perfusion rate that is negative"},
+      {"short of the depth", Perfuse("310", "0.0 0.0\n0.00008 0.0\n0.00008 0.002\n0.001 0.002"),
+       "Node perfusion rates are not specified for the entire depth of the model."},
+  };
+  for (const Bad& b : bad) {
+    TempDir broken;
+    CopyExample(broken, "flux-cooling");
+    if (!b.file.empty()) broken.Write("PERFUSE.DAT", b.file);
+    const RunResult check = RunBinary("--perfusion --check=json '" + broken.path() + "'");
+    EXPECT_EQ(check.status, 1) << b.what;
+    const json stopped = json::parse(check.out);
+    ASSERT_TRUE(stopped["error"].is_string()) << b.what;
+    EXPECT_NE(stopped["error"].get<std::string>().find(b.said), std::string::npos) << b.what << ": " << stopped["error"];
+    const RunResult runs = RunBinary("--perfusion '" + broken.path() + "'", std::string(10, '\n'));
+    EXPECT_EQ(runs.status, 1) << b.what;
+    EXPECT_NE(runs.out.find(b.said), std::string::npos) << b.what;
+    EXPECT_FALSE(broken.Exists("OUTPUT.TXT")) << b.what;
+  }
+}

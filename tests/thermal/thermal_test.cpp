@@ -192,6 +192,58 @@ TEST(TimeMarch, FirstOrderInTimeSecondOrderInSpace) {
   EXPECT_NEAR(in_space[0] / in_space[1], 4.0, 0.4);
 }
 
+// Largest error of the settled profile of a perfused slab 10 mm deep, its
+// face held at 320 K and its inner face insulated, the blood at 310 K,
+// against T_a + (T_s - T_a) cosh(m (L - x)) / cosh(m L), m^2 = w rho_b c_b / k.
+// The flux face's half cell and the interior rows take the blood alike.
+double PerfusedSlabError(double dx, FaceKind* inner = nullptr) {
+  testing_support::InProcess guard;
+  const double depth = 0.01;
+  const int steps = 3000;  // 1 s steps: 30 relaxation times rho c / (w rho_b c_b) = 100 s
+  Tissue(static_cast<int>(std::lround(depth / dx)) + 1, 1.0, dx, 310);
+  M.Perfusion = true;
+  M.ArterialTemp = 310;
+  M.BloodDensity = 1000;
+  M.BloodHeatCap = 4000;
+  for (int i = 1; i <= M.NODES; ++i) M.PerfusionTable[i].y = 0.01;
+  M.LBC = "TEMPERATURE";
+  M.RBC = "FLUX";
+  for (int j = 1; j <= steps + 1; ++j) {
+    M.LeftBCTable[j].y = 320.0;
+    M.RightBCTable[j].y = 0.0;
+  }
+  if (inner) *inner = FaceKindOf('R');
+  const auto history = March(steps);
+  const double m = std::sqrt(0.01 * 1000 * 4000 / 0.5);
+  double worst = 0;
+  for (int i = 1; i <= M.NODES; ++i) {
+    const double x = (i - 1) * dx;
+    const double exact = 310.0 + 10.0 * std::cosh(m * (depth - x)) / std::cosh(m * depth);
+    worst = std::fmax(worst, std::fabs(history[steps][i] - exact));
+  }
+  return worst;
+}
+
+TEST(TimeMarch, PerfusedSlabSettlesOnTheClosedFormToSecondOrder) {
+  FaceKind inner = FaceKind::kNone;
+  const double coarse = PerfusedSlabError(2e-4, &inner);
+  const double fine = PerfusedSlabError(1e-4);
+  EXPECT_EQ(inner, FaceKind::kFlux);
+  EXPECT_LT(coarse, 2e-3);  // of a 10 K rise
+  EXPECT_NEAR(coarse / fine, 4.0, 0.4);
+}
+
+TEST(TimeMarch, WithoutPerfusionTheRateTableIsNotRead) {
+  testing_support::InProcess guard;
+  Tissue(5);
+  for (int i = 1; i <= 5; ++i) M.PerfusionTable[i].y = 1.0;  // left over: --perfusion was not given
+  M.ArterialTemp = M.BloodDensity = M.BloodHeatCap = 1000;
+  ASSERT_EQ(Fourier(), 1);
+  InterNodes();
+  EXPECT_EQ(M.AMiddle[3], 1 + 2 * 0.125);
+  EXPECT_EQ(PerfusionGain(3), 0.0);
+}
+
 // GASPROP.DAT for the jet coefficient: `rows` rows at 300, 400, ... K with
 // viscosity 1e-8 T m^2/s, conductivity k0 + k1 T and Prandtl number 0.7.
 std::string GasProp(double k0, double k1 = 0, int rows = 18) {

@@ -49,7 +49,7 @@ from .dispatch import ExecutorShutDown, GnuParallelMissing
 from .searches import (BracketError, RootNotSettled, SearchFailure, SearchJob, SearchResult,
                      StillGrowing, search, search_many)
 from . import scenarios  # ready-made trials: skinburn.scenarios.flash_fire(...), ...
-from .skin import SKINS, TORVI_DALE_1994, UNIFORM_DERMIS, Layer, Skin, skin_preset
+from .skin import SKINS, TORVI_DALE_1994, UNIFORM_DERMIS, Blood, Layer, Skin, skin_preset
 from .spreads import SpreadRow, search_spread, spread, spread_table
 from .tables import BeyondCapacity, PhaseRefused, RunOn
 from .trial import AutoCooling, AutoGrid, Grid, Trial, UnknownKey, trial_from_dict

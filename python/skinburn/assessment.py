@@ -118,6 +118,7 @@ class Assessment:
     program_constants: bool = False
     uncertainty: dict[str, float] = field(default_factory=dict)
     grid_text: Optional[str] = None
+    perfusion: Optional[str] = None
 
     @property
     def still_growing(self) -> bool:
@@ -164,6 +165,8 @@ class Assessment:
             lines.append("  " + self._times_line())
         if self.uncertainty:
             lines.append("  " + self._uncertainty_line())
+        if self.perfusion:
+            lines.append(f"  Perfused: {self.perfusion}.")
         lines += [f"  Note: {n}" for n in self.notes]
         return "\n".join(lines)
 
@@ -404,11 +407,23 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
     warned = tuple(f"the program's check warns [{w.get('code', '?')}]: {w.get('text', '')}"
                    for w in (getattr(inputs, "warnings", None) or ()))
     return dataclasses.replace(
-        judged, degree=None if growing else judged.degree, growth=growth, tolerance=tolerance,
+        judged, perfusion=_perfusion_text(getattr(inputs, "perfusion", None)),
+        degree=None if growing else judged.degree, growth=growth, tolerance=tolerance,
         degree_so_far=judged.degree, omega_three_quarters=before,
         criterion_times_s=times, notes=judged.notes + warned,
         run_end_s=(results.rows - 1) * results.deltat_s, run_on=record.text() if record is not None else None,
         after_exposure=after, program_constants=program_constants, uncertainty=uncertainty, grid_text=grid_text)
+
+
+def _perfusion_text(read: Optional[dict]) -> Optional[str]:
+    """The blood's perfusion as the run read it, for the verdict; None for a run without it."""
+    if not read:
+        return None
+    rates = sorted({float(w) for _, w in read.get("pairs") or []})
+    shown = ", ".join(f"{w:.3g}" for w in rates) or "none"
+    return (f"the Pennes term with rates {shown} 1/s through the depth, arterial blood at "
+            f"{float(read['arterial_temperature_K']):.5g} K, {float(read['blood_density_kg_m3']):.4g} kg/m^3, "
+            f"{float(read['blood_heat_capacity_J_kgK']):.4g} J/(kg K)")
 
 
 # --- Whether the damage had stopped growing ------------------------------------------

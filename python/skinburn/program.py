@@ -142,9 +142,10 @@ class Program:
         out = subprocess.run([str(self.path), "--version"], stdin=subprocess.DEVNULL, capture_output=True)
         return out.stdout.decode("utf-8", "replace").strip()
 
-    def check(self, directory: PathLike, timeout: Optional[float] = 120) -> "CheckReport":
-        """What the program reads from ``directory`` (``--check=json``); never runs the model."""
-        done = self._call(["--check=json"], Path(directory), timeout)
+    def check(self, directory: PathLike, timeout: Optional[float] = 120, perfusion: bool = False) -> "CheckReport":
+        """What the program reads from ``directory`` (``--check=json``, with ``--perfusion`` when asked);
+        never runs the model."""
+        done = self._call(["--check=json"] + (["--perfusion"] if perfusion else []), Path(directory), timeout)
         stdout = done.stdout.decode("utf-8", "replace")
         try:
             doc = json.loads(stdout)
@@ -155,11 +156,12 @@ class Program:
         return CheckReport(doc, Path(directory))
 
     def run(self, directory: PathLike, prefix: PathLike, timeout: Optional[float] = None,
-            time_scheme: Optional[str] = None) -> "Completed":
+            time_scheme: Optional[str] = None, perfusion: bool = False) -> "Completed":
         """Run on ``directory`` with ``--results prefix`` and return what it wrote.
 
         ``time_scheme`` (``"bdf2"`` or ``"backward-euler"``) is passed as
         ``--time-scheme``; None runs the program's own (backward Euler).
+        ``perfusion`` passes ``--perfusion`` (the directory's ``PERFUSE.DAT``).
         """
         directory = Path(directory).resolve()
         prefix = Path(prefix).resolve()
@@ -167,6 +169,8 @@ class Program:
             if stale.exists():
                 stale.unlink()
         scheme = ["--time-scheme", time_scheme] if time_scheme else []
+        if perfusion:
+            scheme.append("--perfusion")
         done = self._call(scheme + ["--results", str(prefix)], directory, timeout)
         stdout = done.stdout.decode("utf-8", "replace")
         stderr = done.stderr.decode("utf-8", "replace")
@@ -237,6 +241,13 @@ class CheckReport:
     def jet(self) -> Optional[dict]:
         """The jet's values, or None without ``LEFTIMP.DAT``."""
         return self.document.get("jet")
+
+    @property
+    def perfusion(self) -> Optional[dict]:
+        """What the run read of the blood's perfusion (``--perfusion``), or None without it:
+        ``arterial_temperature_K``, ``blood_density_kg_m3``, ``blood_heat_capacity_J_kgK``,
+        ``pairs`` [[depth m, rate 1/s], ...] and ``laid`` (the rate of every node)."""
+        return self.document.get("perfusion")
 
     def entry(self, name: str) -> dict:
         """The entry of ``DATA.DAT`` by name (``DELTAT``) or number (``"18"``)."""

@@ -96,12 +96,14 @@ def _workdir() -> Path:
 
 def run_directory(directory: PathLike, program: ProgramLike = None, trial: Optional[Trial] = None,
                   layout_info: object = None, cleanup: bool = False, raise_errors: bool = True,
-                  time_scheme: Optional[str] = None, settlement: Optional["Settlement"] = None) -> Results:
+                  time_scheme: Optional[str] = None, settlement: Optional["Settlement"] = None,
+                  perfusion: Optional[bool] = None) -> Results:
     """Run skinburn on a data directory as it stands; results in ``directory/results.*``.
 
     ``time_scheme`` is the program's ``--time-scheme`` (None: its own,
     backward Euler); a trial's grid gives its own. ``settlement`` is how the
-    trial's automatic grid was settled, when it was.
+    trial's automatic grid was settled, when it was. ``perfusion`` passes
+    ``--perfusion`` (None: when the trial's skin is perfused).
 
     A run the program ends with an error raises :class:`~skinburn.program.ProgramError`
     carrying its message and status (unless ``raise_errors`` is False).
@@ -110,7 +112,9 @@ def run_directory(directory: PathLike, program: ProgramLike = None, trial: Optio
     d = Path(directory)
     if trial is not None and isinstance(trial.grid, Grid):
         time_scheme = trial.grid.time_scheme
-    done = prog.run(d, d / "results", time_scheme=time_scheme)
+    if perfusion is None:
+        perfusion = trial is not None and trial.skin.perfused
+    done = prog.run(d, d / "results", time_scheme=time_scheme, perfusion=perfusion)
     if raise_errors or done.document is None:
         try:
             done.raise_for_status()

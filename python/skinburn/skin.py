@@ -19,12 +19,22 @@ the first boundary (the base of the epidermis, where the first- and second-
 degree criteria are judged) lies exactly halfway between two nodes; deeper
 boundaries then lie within half a spacing of their depth.
 
-Holds :class:`Layer`, :class:`Skin` and the presets (:data:`SKINS`). Uses
-:mod:`skinburn.checks`.
+Blood perfusion
+---------------
+A layer may be perfused: ``Layer(..., perfusion_1_s=w)`` gives it the
+Pennes term w rho_b c_b (T_a - T) per unit volume, w in m^3 of blood per
+m^3 of tissue per second, with the blood of its skin (:class:`Blood`:
+T_a, rho_b, c_b). A skin with a perfused layer is run with the program's
+``--perfusion`` and a ``PERFUSE.DAT`` of the rates laid as the other
+properties are; a skin without one is written and run exactly as before.
+
+Holds :class:`Layer`, :class:`Blood`, :class:`Skin` and the presets
+(:data:`SKINS`). Uses :mod:`skinburn.checks`.
 """
 from __future__ import annotations
 
-from dataclasses import dataclass, field
+import math
+from dataclasses import dataclass, field, replace
 from typing import Optional
 
 import numpy as np
@@ -48,16 +58,48 @@ class Layer:
     conductivity_W_mK: float
     density_kg_m3: float
     heat_capacity_J_kgK: float
+    perfusion_1_s: float = 0.0  # blood perfusion rate, 1/s; 0: not perfused
 
     def __post_init__(self) -> None:
         for what, unit in (("thickness_m", "m"), ("conductivity_W_mK", "W/(m K)"), ("density_kg_m3", "kg/m^3"),
                            ("heat_capacity_J_kgK", "J/(kg K)")):
             positive(getattr(self, what), f"layer {self.name!r}: {what}", unit)
+        if not (math.isfinite(self.perfusion_1_s) and self.perfusion_1_s >= 0.0):
+            raise ValueError(f"layer {self.name!r}: perfusion_1_s must be 0 or more (1/s), "
+                             f"not {self.perfusion_1_s!r}")
+
+    def to_dict(self) -> dict:
+        """JSON form; ``perfusion_1_s`` only when the layer is perfused."""
+        d = self.__dict__.copy()
+        if not self.perfusion_1_s:
+            del d["perfusion_1_s"]
+        return d
 
     @property
     def diffusivity_m2_s(self) -> float:
         """Thermal diffusivity k / (rho c) in m^2/s."""
         return self.conductivity_W_mK / (self.density_kg_m3 * self.heat_capacity_J_kgK)
+
+
+#: The blood values a perfused skin takes unless given: the arterial temperature of a resting body
+#: (37 C, an assumption of the model, not a measurement), and the blood's density and heat capacity
+#: as a published skin-heating model tabulates them.
+BLOOD_SOURCE = ("arterial blood at 37 C (assumed); density 1060 kg/m^3 and heat capacity 3800 J/(kg K) "
+                "as tabulated for blood in https://pmc.ncbi.nlm.nih.gov/articles/PMC7644225/table/T1")
+
+
+@dataclass(frozen=True)
+class Blood:
+    """The blood that perfuses a skin: arterial temperature (K), density (kg/m^3), heat capacity (J/(kg K))."""
+
+    arterial_K: float = 310.15
+    density_kg_m3: float = 1060.0
+    heat_capacity_J_kgK: float = 3800.0
+    source: str = BLOOD_SOURCE
+
+    def __post_init__(self) -> None:
+        for what, unit in (("arterial_K", "K"), ("density_kg_m3", "kg/m^3"), ("heat_capacity_J_kgK", "J/(kg K)")):
+            positive(getattr(self, what), f"blood: {what}", unit)
 
 
 @dataclass(frozen=True)
@@ -81,6 +123,7 @@ class Skin:
     dermis_base_m: Optional[float] = None
     key: str = field(default="", compare=False)
     from_layers: tuple[tuple[str, float], ...] = field(default=(), compare=False, repr=False)
+    blood: Blood = Blood()
 
     def __post_init__(self) -> None:
         if not self.layers:
@@ -143,6 +186,22 @@ class Skin:
         changes = np.nonzero(np.diff(idx))[0]
         return tuple(float((z[i] + z[i + 1]) / 2) for i in changes)
 
+    def with_perfusion(self, rates_1_s: dict[str, float], blood: Optional[Blood] = None) -> "Skin":
+        """A copy whose layers named in ``rates_1_s`` are perfused at those rates (1/s), with ``blood``
+        (default: this skin's). Every other layer keeps its own rate."""
+        unknown = set(rates_1_s) - {l.name for l in self.layers}
+        if unknown:
+            raise ValueError(f"skin {self.name!r} has no layer {', '.join(repr(n) for n in sorted(unknown))}: "
+                             f"its layers are {', '.join(repr(l.name) for l in self.layers)}")
+        layers = tuple(replace(l, perfusion_1_s=float(rates_1_s.get(l.name, l.perfusion_1_s))) for l in self.layers)
+        return replace(self, layers=layers, blood=blood or self.blood,
+                       epidermis_base_m=self.epidermis_base_m, dermis_base_m=self.dermis_base_m)
+
+    @property
+    def perfused(self) -> bool:
+        """True when a layer is perfused: the skin is run with the program's ``--perfusion``."""
+        return any(l.perfusion_1_s > 0 for l in self.layers)
+
     def node_properties(self, deltax_m: float, nodes: int) -> dict[str, np.ndarray]:
         """Per node: ``conductivity_W_mK``, ``density_kg_m3``, ``heat_capacity_J_kgK``."""
         idx = self.layer_index(np.arange(nodes) * deltax_m, deltax_m)
@@ -162,7 +221,7 @@ class Skin:
         as the program requires.
         """
         attr = {"conductivity": "conductivity_W_mK", "density": "density_kg_m3",
-                "heat_capacity": "heat_capacity_J_kgK"}[prop]
+                "heat_capacity": "heat_capacity_J_kgK", "perfusion": "perfusion_1_s"}[prop]
         z = np.arange(nodes) * deltax_m
         idx = np.minimum(self.layer_index(z, deltax_m), len(self.layers) - 1)
         pairs = [(0.0, getattr(self.layers[idx[0]], attr))]
@@ -184,10 +243,13 @@ class Skin:
         preset = SKINS.get(self.key) if self.key else None
         if preset is not None and preset == self and preset.derived_depths == self.derived_depths:
             return {"preset": self.key}
-        return {"name": self.name, "source": self.source,
-                "epidermis_base_m": self.epidermis_base_m, "dermis_base_m": self.dermis_base_m,
-                "from_layers": list(self.derived_depths),
-                "layers": [l.__dict__.copy() for l in self.layers]}
+        d: dict = {"name": self.name, "source": self.source,
+                   "epidermis_base_m": self.epidermis_base_m, "dermis_base_m": self.dermis_base_m,
+                   "from_layers": list(self.derived_depths),
+                   "layers": [l.to_dict() for l in self.layers]}
+        if self.perfused:
+            d["blood"] = self.blood.__dict__.copy()
+        return d
 
     @classmethod
     def from_dict(cls, d: dict) -> "Skin":
@@ -203,7 +265,8 @@ class Skin:
         def depth(what: str) -> Optional[float]:
             return None if what in follow else d.get(what)
         return cls(d.get("name", "skin"), tuple(Layer(**l) for l in d["layers"]), d.get("source", ""),
-                   epidermis_base_m=depth("epidermis_base_m"), dermis_base_m=depth("dermis_base_m"))
+                   epidermis_base_m=depth("epidermis_base_m"), dermis_base_m=depth("dermis_base_m"),
+                   blood=Blood(**d["blood"]) if "blood" in d else Blood())
 
 
 # --- Presets ----------------------------------------------------------------

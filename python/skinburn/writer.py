@@ -24,6 +24,7 @@ import numpy as np
 from .exposure import (AirbagJet, Convection, Flame, HeatFlux, HeldTemperature, InnerConvection, Insulated,
                        SurfaceTemperature, knots)
 from .kinetics import PROGRAM_DEFAULT
+from .skin import Skin
 from .sampling import (Profile, end_records, partial_means, product_step_means, record_values, staircase_pairs,
                        step_values, table_pairs)
 from .trial import MAX_NODES, MAX_STEPS, MAX_VELOCITY_PAIRS, AutoCooling, Grid, Trial
@@ -77,6 +78,22 @@ def _block(name: str, pairs: list[tuple[float, float]], first: bool, separate: O
 def _needs_file(pairs: list[tuple[float, float]]) -> bool:
     # A signed value inline in DATA.DAT is skipped; separate files read it.
     return any(y < 0 for _, y in pairs)
+
+
+def _perfusion_file(skin: Skin, deltax_m: float, nodes: int) -> str:
+    """``PERFUSE.DAT`` of a perfused skin: its blood, and the rates laid as the other properties."""
+    pairs = skin.property_pairs("perfusion", deltax_m, nodes)
+    blood = skin.blood
+    # A header line is read as a C stream reads it into 80 characters: a longer one would run on
+    # into the title, so each is kept short.
+    lines = ["# Blood perfusion: the Pennes term rate x rho_b x c_b x (T_a - T).",
+             "# " + _num(blood.arterial_K) + " K arterial blood; " + blood.source[:50], "Perfusion data",
+             f"Arterial temperature: {_num(blood.arterial_K)} K",
+             f"Blood density: {_num(blood.density_kg_m3)} kg/m^3",
+             f"Blood heat capacity: {_num(blood.heat_capacity_J_kgK)} J/(kg*K)",
+             f"Perfusion rates: {len(pairs)} pairs"]
+    lines += [f"{_num(z)} {_num(w)}" for z, w in pairs]
+    return "\n".join(lines) + "\nEND\n"
 
 
 def layout(trial: Trial) -> tuple[int, int, float, float]:
@@ -263,11 +280,13 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
             continue
         body.append(_block(name, pairs, k == 0, fname if _needs_file(pairs) else None, files, what))
     files["DATA.DAT"] = "\n".join(text) + "\n" + "".join(body) + "!\n"
+    if skin.perfused:
+        files["PERFUSE.DAT"] = _perfusion_file(skin, dx, nodes)
 
     d = Path(directory)
     d.mkdir(parents=True, exist_ok=True)
     for stale in ("OUTPUT.TXT", "LEFTIMP.DAT", "GASPROP.DAT", "INITTEMP.DAT", "CONDUCT.DAT", "DENSITY.DAT",
-                  "HEATCAP.DAT", "LEFTBC.DAT", "LEFTAMB.DAT", "RIGHTBC.DAT", "RIGHTAMB.DAT"):
+                  "HEATCAP.DAT", "LEFTBC.DAT", "LEFTAMB.DAT", "RIGHTBC.DAT", "RIGHTAMB.DAT", "PERFUSE.DAT"):
         if stale not in files and (d / stale).exists():
             (d / stale).unlink()
     for name, content in files.items():

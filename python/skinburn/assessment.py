@@ -461,7 +461,11 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
         skin = trial.skin
     open_degrees = tuple(d for d, k in kinetics.items() if k is None) if isinstance(kinetics, KineticsByDegree) \
         else tuple(c.degree for c in CRITERIA) if kinetics is None else ()
-    choice = resolved(kinetics, trial.kinetics if trial is not None else results.program_kinetics)
+    # The default is read only where needed: a single model given needs no constants of the program.
+    if isinstance(kinetics, Kinetics) or (isinstance(kinetics, KineticsByDegree) and kinetics.complete):
+        choice = resolved(kinetics, kinetics)
+    else:
+        choice = resolved(kinetics, trial.kinetics if trial is not None else results.program_kinetics)
     if isinstance(choice, KineticsByDegree):
         return _assess_per_degree(results, skin, choice, tolerance, open_degrees if trial is None else ())
     program_constants = trial is None and len(open_degrees) == len(CRITERIA)

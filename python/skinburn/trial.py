@@ -278,7 +278,10 @@ def _converted(holder: Any, name: str, current: Any, value: Any, key: str) -> An
     quantity, a temperature from a word with its unit (``500K``, ``60C``), a preset by its key for
     the skin and kinetics, and the JSON form (:meth:`Trial.to_dict`) of any object."""
     if isinstance(value, (dict, list)):
-        return _decode(value, name)
+        decoded = _decode(value, name)
+        if name == "kinetics" and isinstance(decoded, KineticsByDegree) and isinstance(current, (Kinetics, KineticsByDegree)):
+            return resolved(decoded, current)  # the degrees it leaves open keep the trial's model
+        return decoded
     if isinstance(value, str) and isinstance(current, Skin):
         return skin_preset(value)
     if isinstance(value, str) and (isinstance(current, (Kinetics, KineticsByDegree)) or

@@ -8,7 +8,7 @@ import skinburn as sb
 from skinburn.criteria import KineticsByDegree, KineticsChoiceError, kinetics_choice, resolved
 from skinburn.searches import SearchJob, job_from_dict, job_to_dict
 
-from test_assess import DT, DX, fabricated
+from test_assess import DX, fabricated
 from test_cli import cli
 
 H, WS = sb.HENRIQUES_1947, sb.WEAVER_STOLL_1969
@@ -41,8 +41,12 @@ def test_a_choice_is_read_as_the_command_line_writes_it(text, models):
 def test_a_wrong_choice_says_what_may_be_given(text, match):
     with pytest.raises(KineticsChoiceError, match=match):
         kinetics_choice(text)
-    with pytest.raises(KeyError, match="presets: program-default"):
-        kinetics_choice("2=stoll")
+
+
+def test_an_unknown_preset_names_the_presets():
+    for text in ("2=stoll", "stoll,3=henriques", "stoll"):
+        with pytest.raises(KeyError, match="presets: program-default, henriques-1947, weaver-stoll-1969"):
+            kinetics_choice(text)
 
 
 def test_degrees_left_open_take_the_default_and_one_model_collapses():

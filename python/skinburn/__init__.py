@@ -36,6 +36,7 @@ is the function, ``skinburn.runs`` its module (likewise ``assess`` and
 ``assessment``, ``search`` and ``searches``, ``spread`` and ``spreads``).
 """
 from .assessment import CRITERIA, Assessment, BelowTheModel, Criterion, assess, assess_history, criterion
+from .criteria import KineticsByDegree, KineticsChoiceError, kinetics_choice
 from .datadir import DataDirectory, DirectoryChanged
 from .exposure import (AIR_1ATM, SKIN_EMISSIVITY, STEFAN_BOLTZMANN, AirbagJet, Convection, Flame, GasTable, HeatFlux, HeldTemperature, InitialProfile,
                        InnerConvection, Insulated, Series, SurfaceTemperature)
@@ -63,7 +64,7 @@ __all__ = [
     "AIR_1ATM", "AirbagJet", "CoolingNotSettled", "GridNotSettled", "NotSettled", "Assessment", "AutoCooling", "AutoGrid", "BelowTheModel", "BracketError", "CRITERIA", "CheckReport",
     "Convection", "Criterion", "DataDirectory", "DirectoryChanged", "DirectoryInUse", "GasTable", "Grid", "HENRIQUES_1947",
     "HeatFlux", "HeldTemperature", "InitialProfile", "InnerConvection", "InputError", "Insulated", "KINETICS",
-    "Kinetics", "Layer", "NonFiniteHistory", "PROGRAM_DEFAULT", "PROGRAM_OMEGA_FLOOR", "Program", "ProgramError",
+    "Kinetics", "KineticsByDegree", "KineticsChoiceError", "kinetics_choice", "Layer", "NonFiniteHistory", "PROGRAM_DEFAULT", "PROGRAM_OMEGA_FLOOR", "Program", "ProgramError",
     "Regime", "Results", "RunOn", "RunOnRecord", "SKINS", "SearchFailure", "SearchJob", "SearchResult", "Series",
     "Settlement", "Skin", "SpreadRow", "StillGrowing", "SurfaceTemperature", "TORVI_DALE_1994", "Temperature",
     "Trial", "UNIFORM_DERMIS", "WEAVER_STOLL_1969", "assess", "assess_history", "celsius", "criterion",

@@ -1,6 +1,7 @@
 """Command line: ``python3 -m skinburn assess|search|template|presets ...``.
 
     python3 -m skinburn assess DATADIR --skin torvi-dale --kinetics weaver-stoll
+    python3 -m skinburn assess --trial fire.json --kinetics 2=weaver-stoll,3=henriques
     python3 -m skinburn template flash-fire > fire.json
     python3 -m skinburn search --trial fire.json --vary exposure.duration_s --range 0.5 20 \\
         --degree 2 --for exposure.flux_W_m2=10e3,20e3,40e3 --csv times.csv
@@ -23,7 +24,8 @@ from typing import Any, Optional, Sequence, Union
 
 from .assessment import CRITERIA, assess, program_depth_line
 from .datadir import DataDirectory, DirectoryChanged
-from .kinetics import KINETICS, Kinetics, kinetics_preset
+from .criteria import KineticsLike, kinetics_choice, resolved
+from .kinetics import KINETICS
 from .program import Program, ProgramError
 from .results import NonFiniteHistory, write_csv
 from .runs import run, run_on
@@ -71,8 +73,8 @@ def _subject(args: argparse.Namespace, program: Program, scratch: Path) -> tuple
         trial = trial_from_dict(json.loads(Path(args.trial).read_text()))
         for name, value in sets.items():
             trial = trial.replace(name, value)
-        if args.kinetics:
-            trial = trial.replace("kinetics", kinetics_preset(args.kinetics))
+        if args.kinetics:  # a model per degree keeps the trial's for the degrees it leaves open
+            trial = trial.replace("kinetics", resolved(kinetics_choice(args.kinetics), trial.kinetics))
         if args.skin:
             trial = trial.replace("skin", skin_preset(args.skin))
         return trial, trial.skin
@@ -114,8 +116,10 @@ def _common(p: argparse.ArgumentParser) -> None:
     p.add_argument("datadir", nargs="?", help="a data directory (its input files are copied; it is not changed)")
     p.add_argument("--trial", help="a trial description in JSON (see the template command)")
     p.add_argument("--skin", choices=sorted(SKINS), help="the skin whose epidermis and dermis bases the criteria use")
-    p.add_argument("--kinetics", help=f"damage model: {', '.join(KINETICS)} (default: the trial's, or the "
-                                      "constants the program read)")
+    p.add_argument("--kinetics", metavar="PRESET|DEGREE=PRESET,...",
+                   help=f"damage model: {', '.join(KINETICS)} (default: the trial's, or the constants the program "
+                        "read); or one per degree, e.g. 2=weaver-stoll,3=henriques (degrees not named keep the "
+                        "default)")
     p.add_argument("--set", action="append", metavar="NAME=VALUE",
                    help="change a value first: a DATA.DAT entry, jet.* or a block of a data directory; a dotted "
                         "field of a trial (temperatures with their unit: 60C, 333.15K)")
@@ -135,7 +139,7 @@ def cmd_assess(args: argparse.Namespace, scratch: Path) -> int:
         print("skinburn: give --skin for a data directory (the criteria need the epidermis and dermis bases)",
               file=sys.stderr)
         return 2
-    kin: Optional[Kinetics] = kinetics_preset(args.kinetics) if args.kinetics else None
+    kin: Optional[KineticsLike] = kinetics_choice(args.kinetics) if args.kinetics else None
     after = _after(args.after)
     if args.spread:
         rows = spread(subject, skin, skins=_skins(args), absorptivities=_absorptivities(args.absorptivity),
@@ -186,7 +190,7 @@ def _write_rows(path: str, rows: list[dict]) -> None:
 def cmd_search(args: argparse.Namespace, scratch: Path) -> int:
     program = Program.find(args.skinburn)
     subject, skin = _subject(args, program, scratch)
-    kin = kinetics_preset(args.kinetics) if args.kinetics else None
+    kin = kinetics_choice(args.kinetics) if args.kinetics else None
     lo, hi = args.range
     if args.spread:
         if args.for_:

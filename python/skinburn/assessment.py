@@ -32,6 +32,7 @@ import numpy.typing as npt
 
 from .checks import positive
 from .criteria import CRITERIA, DEGREE_NAMES, Criterion, criterion  # noqa: F401 (Criterion, criterion: also found here)
+from .criteria import KineticsByDegree, KineticsLike, kinetics_for, resolved
 from .exposure import after_exposure_text
 from .kinetics import Kinetics, damage_integral
 from .results import Results, depth_weights, require_finite
@@ -53,6 +54,23 @@ GROWTH_TOLERANCE = 0.01
 
 _ORDINALS = {1: "first", 2: "second", 3: "third"}
 
+#: Under a model per degree, the degree whose model each answer of an assessment is taken under: Omega at
+#: a criterion depth under the model of the highest degree judged there, the depth a threshold reaches
+#: under the mildest degree's with that threshold, each criterion time under its own degree's.
+ANSWER_DEGREES: dict[str, int] = {
+    **{f"omega {k + 1}": max(c.degree for c in CRITERIA if c.layer == layer)
+       for k, layer in enumerate(("epidermis", "dermis"))},
+    **{f"depth {t:g}": min(c.degree for c in CRITERIA if c.threshold == t) for t in _THRESHOLDS},
+    **{f"time {c.degree}": c.degree for c in CRITERIA},
+}
+
+
+def _depth_text(depth_m: Optional[float], error_m: Optional[float]) -> str:
+    """A depth a threshold reaches, in um with its estimated error; ``nowhere`` for None."""
+    if depth_m is None:
+        return "nowhere"
+    return f"{depth_m * 1e6:.0f} um" + (f" ± {error_m * 1e6:.2g} um" if error_m is not None and depth_m > 0 else "")
+
 
 class BelowTheModel(SkinburnError, ValueError):
     """Neither criterion depth (the epidermis base, the dermis base) lies inside the model: no degree,
@@ -71,7 +89,7 @@ class BelowTheModel(SkinburnError, ValueError):
 
 @dataclass(frozen=True)
 class Assessment:
-    """The burn degree of a trial under one kinetics model.
+    """The burn degree of a trial under one kinetics model, or under a model per degree.
 
     ``omega_epidermis_base`` and ``omega_dermis_base`` are Omega at the
     criterion depths (None where the model does not reach that deep);
@@ -96,10 +114,22 @@ class Assessment:
     (``Settlement.uncertainty``: ``depth 0.53``, ``depth 1`` in m,
     ``time 1`` ... ``time 3`` in s, ``omega 1``, ``omega 2`` of ln Omega),
     else empty; ``grid_text`` names that grid.
+
+    Under a model per degree (``kinetics`` a :class:`KineticsByDegree`
+    naming more than one model) each criterion is judged under its own
+    model, and ``parts`` holds the whole assessment under each model (in the
+    order of the degrees they first judge). The degree is then the highest
+    whose criterion is met under its model, given only when the damage had
+    stopped growing under every model (``growth`` the largest). Each answer
+    above is then that of the criterion it belongs to, under that
+    criterion's model: Omega at the epidermis base and ``depth 1`` under
+    degree 2's, at the dermis base under degree 3's, ``depth 0.53`` under
+    degree 1's, each criterion time under its degree's
+    (:data:`ANSWER_DEGREES`); ``uncertainty`` likewise.
     """
 
     degree: Optional[int]
-    kinetics: Kinetics
+    kinetics: KineticsLike
     epidermis_base_m: float
     dermis_base_m: float
     omega_epidermis_base: Optional[float]
@@ -119,6 +149,18 @@ class Assessment:
     uncertainty: dict[str, float] = field(default_factory=dict)
     grid_text: Optional[str] = None
     perfusion: Optional[str] = None
+    parts: tuple["Assessment", ...] = ()
+
+    def kinetics_of(self, degree: int) -> Kinetics:
+        """The model degree ``degree``'s criterion was judged under."""
+        k = kinetics_for(self.kinetics, degree)
+        assert k is not None, "an assessment's kinetics name every degree"
+        return k
+
+    def part(self, degree: int) -> "Assessment":
+        """The assessment under the model of degree ``degree`` (this one, under a single model)."""
+        k = self.kinetics_of(degree)
+        return next((p for p in self.parts if p.kinetics == k), self)
 
     @property
     def still_growing(self) -> bool:
@@ -142,6 +184,8 @@ class Assessment:
                 return "nowhere"
             e = self.uncertainty.get(f"depth {threshold:g}")
             return f"{v * 1e6:.0f} um" + (f" ± {e * 1e6:.2g} um" if e is not None and v > 0 else "")
+        if isinstance(self.kinetics, KineticsByDegree):
+            return self._verdict_per_degree()
         model = f"{self.kinetics.name} kinetics"
         if self.program_constants:
             (r,) = self.kinetics.regimes[:1]
@@ -165,6 +209,46 @@ class Assessment:
             lines.append("  " + self._times_line())
         if self.uncertainty:
             lines.append("  " + self._uncertainty_line())
+        if self.perfusion:
+            lines.append(f"  Perfused: {self.perfusion}.")
+        lines += [f"  Note: {n}" for n in self.notes]
+        return "\n".join(lines)
+
+    def _verdict_per_degree(self) -> str:
+        """The verdict under a model per degree: each criterion with its model and Omega, then the depths
+        each model's thresholds reach, and the lines of a single model's verdict."""
+        model = f"kinetics per degree: {self.kinetics.name}"
+        if self.degree is None:
+            so_far = DEGREE_NAMES[self.degree_so_far or 0]
+            head = (f"No verdict ({model}): Omega was still growing when the run "
+                    f"ended; {'no burn' if not self.degree_so_far else 'at least a ' + so_far} so far.")
+        else:
+            head = f"{self.name[0].upper()}{self.name[1:]} ({model})."
+        lines = [head]
+        for c in CRITERIA:
+            part = self.part(c.degree)
+            depth = part.epidermis_base_m if c.layer == "epidermis" else part.dermis_base_m
+            om = part.omega_epidermis_base if c.layer == "epidermis" else part.omega_dermis_base
+            verdict = "beyond the model" if om is None else f"Omega {om:.3g}, {'met' if om >= c.threshold else 'not met'}"
+            lines.append(f"  {_ORDINALS[c.degree].capitalize()} degree (Omega >= {c.threshold:g} at the {c.layer} "
+                         f"base, {depth * 1e6:.0f} um) under {part.kinetics.name}: {verdict}.")
+        for part in self.parts:
+            reached = ", ".join(f"Omega >= {t:g} reaches {_depth_text(part.depth_reached_m.get(t), part.uncertainty.get(f'depth {t:g}'))}"
+                                for t in _THRESHOLDS)
+            lines.append(f"  Under {part.kinetics.name}: {reached}.")
+        if self.growth is not None:
+            lines.append("  " + self._growth_line())
+        if self.criterion_times_s:
+            lines.append("  " + self._times_line())
+        settled = [p for p in self.parts if p.uncertainty]
+        for part in self.parts:
+            if part.uncertainty:
+                lines.append("  Numerical uncertainty under " + part._uncertainty_line()[len("Numerical uncertainty "):]
+                             .replace("(the ± above)", f"{part.kinetics.name} (the ± above)", 1))
+            elif settled:
+                lines.append(f"  No numerical uncertainty under {part.kinetics.name}: the grid was settled under "
+                             f"{', '.join(p.kinetics.name for p in settled)} alone (give the trial this kinetics "
+                             "per degree to settle it under each).")
         if self.perfusion:
             lines.append(f"  Perfused: {self.perfusion}.")
         lines += [f"  Note: {n}" for n in self.notes]
@@ -214,10 +298,13 @@ class Assessment:
 
     def row(self) -> dict:
         """A flat dict for CSV."""
+        per_degree = {f"kinetics_degree_{d}": self.kinetics_of(d).name for d, _ in self.kinetics.items()} \
+            if isinstance(self.kinetics, KineticsByDegree) else {}
         return {
             "degree": self.degree,
             "burn": self.name,
             "kinetics": self.kinetics.name,
+            **per_degree,
             "epidermis_base_m": self.epidermis_base_m,
             "dermis_base_m": self.dermis_base_m,
             "omega_epidermis_base": self.omega_epidermis_base,
@@ -258,7 +345,9 @@ def program_depth_line(results: Results, judged: Assessment) -> str:
                      f"{(i - 1) * dx * 1e6:.0f} and {(j - 1) * dx * 1e6:.0f} um; its report prints "
                      f"{c['report_depth_m'] * 1e6:.0f} um, one spacing deeper)")
     reached = judged.depth_reached_m.get(1.0)
-    if not _same_constants(judged.kinetics, results.program_kinetics):
+    if isinstance(judged.kinetics, KineticsByDegree):
+        why = f"; under its constants, not {judged.kinetics.name}"
+    elif not _same_constants(judged.kinetics, results.program_kinetics):
         why = f"; under its constants, not {judged.kinetics.name}"
     elif reached is not None:
         why = (f"; the {reached * 1e6:.0f} um above is where Omega of the temperature between the nodes "
@@ -349,13 +438,16 @@ def assess_history(temperature_K: npt.ArrayLike, deltat_s: float, deltax_m: floa
                       model_depth, tuple(notes))
 
 
-def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kinetics] = None,
+def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[KineticsLike] = None,
            tolerance: float = GROWTH_TOLERANCE) -> Assessment:
     """The burn degree at the end of a run, given only when the damage had stopped growing.
 
     ``skin`` gives the criterion depths (default: the trial's skin, when the
     package wrote the trial); ``kinetics`` the damage model (default: the
-    trial's, else the constants the program read). When the damage still
+    trial's, else the constants the program read), or a model per degree
+    (:class:`~skinburn.criteria.KineticsByDegree`: each criterion judged
+    under its own, the degrees it leaves open under that default; one model
+    for every degree is judged exactly as that model). When the damage still
     grew by more than ``tolerance`` over the last quarter of the run
     (:func:`cooling_growth`, about the relative growth) no degree is given:
     ``degree`` is None and the verdict says how much Omega still grew (run
@@ -372,9 +464,17 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
         if trial is None:
             raise ValueError("give the skin whose epidermis and dermis bases the criteria use")
         skin = trial.skin
-    program_constants = kinetics is None and trial is None
-    if kinetics is None:
-        kinetics = trial.kinetics if trial is not None else results.program_kinetics
+    open_degrees = tuple(d for d, k in kinetics.items() if k is None) if isinstance(kinetics, KineticsByDegree) \
+        else tuple(c.degree for c in CRITERIA) if kinetics is None else ()
+    # The default is read only where needed: a single model given needs no constants of the program.
+    if isinstance(kinetics, Kinetics) or (isinstance(kinetics, KineticsByDegree) and kinetics.complete):
+        choice = resolved(kinetics, kinetics)
+    else:
+        choice = resolved(kinetics, trial.kinetics if trial is not None else results.program_kinetics)
+    if isinstance(choice, KineticsByDegree):
+        return _assess_per_degree(results, skin, choice, tolerance, open_degrees if trial is None else ())
+    program_constants = trial is None and len(open_degrees) == len(CRITERIA)
+    kinetics = choice
     epidermis_m, dermis_m = skin.criterion_depths_m
     judged = assess_history(results.temperature_K, results.deltat_s, results.deltax_m, epidermis_m, dermis_m,
                             kinetics, results.conductivity_W_mK)
@@ -394,8 +494,11 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
     uncertainty: dict[str, float] = {}
     grid_text = None
     times = results.criterion_times(skin, kinetics)
-    if settlement is not None and settlement.uncertainty and trial is not None and kinetics == trial.kinetics \
-            and skin == trial.skin:
+    if settlement is not None and trial is not None and isinstance(trial.kinetics, KineticsByDegree):
+        # Settled under each model of the trial in turn: this model's own settling states its errors.
+        settlement = next((s for k, s in settlement.by_kinetics if k == kinetics), None)
+    if settlement is not None and settlement.uncertainty and trial is not None and skin == trial.skin \
+            and (kinetics == trial.kinetics or isinstance(trial.kinetics, KineticsByDegree)):
         uncertainty = dict(settlement.uncertainty)
         grid_text = (f"DELTAX {settlement.grid.deltax_m * 1e6:.3g} um, DELTAT {settlement.grid.deltat_s * 1e3:.3g} ms, "
                      f"{'BDF2' if settlement.grid.time_scheme == 'bdf2' else 'backward Euler'}")
@@ -424,6 +527,60 @@ def _perfusion_text(read: Optional[dict]) -> Optional[str]:
     return (f"the Pennes term with rates {shown} 1/s through the depth, arterial blood at "
             f"{float(read['arterial_temperature_K']):.5g} K, {float(read['blood_density_kg_m3']):.4g} kg/m^3, "
             f"{float(read['blood_heat_capacity_J_kgK']):.4g} J/(kg K)")
+
+
+def _met(part: Assessment, c: Criterion) -> bool:
+    """Whether criterion ``c`` is met in ``part`` (Omega at its depth at least its threshold)."""
+    om = part.omega_epidermis_base if c.layer == "epidermis" else part.omega_dermis_base
+    return om is not None and om >= c.threshold
+
+
+def _assess_per_degree(results: Results, skin: Skin, choice: KineticsByDegree, tolerance: float,
+                       program_degrees: tuple[int, ...]) -> Assessment:
+    """:func:`assess` under a model per degree: the run assessed under each model, each criterion
+    judged under its own (``program_degrees``: those left to the constants the program read)."""
+    parts = tuple(assess(results, skin, k, tolerance) for k in choice.distinct)
+
+    def part(degree: int) -> Assessment:
+        return parts[choice.distinct.index(choice.kinetics(degree))]
+    met = [c for c in CRITERIA if _met(part(c.degree), c)]
+    so_far = max((c.degree for c in met), default=0)
+    growth = max(p.growth or 0.0 for p in parts)
+    notes: list[str] = []
+    for p in parts:
+        notes += [n for n in p.notes if n not in notes]
+    for c in CRITERIA:
+        if c.degree < so_far and c not in met:
+            notes.append(f"the {_ORDINALS[so_far]}-degree criterion is met under {part(so_far).kinetics.name} "
+                         f"while the {_ORDINALS[c.degree]}-degree one is not under {part(c.degree).kinetics.name}: "
+                         "the degree is the highest whose criterion is met")
+    if program_degrees:
+        r = results.program_kinetics.regimes[0]
+        notes.append(f"{_degrees_words(program_degrees)} judged under the program's own constants, P "
+                     f"{r.frequency_factor_per_s:.4g} 1/s, E/R {r.e_over_r_K:.5g} K, which docs/validation.md finds "
+                     "no predictor of a burn: name a kinetics preset for it")
+    first = parts[0]
+    omega = {key: part(d) for key, d in ANSWER_DEGREES.items()}
+    return dataclasses.replace(
+        first, degree=None if growth > tolerance else so_far, kinetics=choice,
+        omega_epidermis_base=omega["omega 1"].omega_epidermis_base,
+        omega_dermis_base=omega["omega 2"].omega_dermis_base,
+        depth_reached_m={t: omega[f"depth {t:g}"].depth_reached_m.get(t) for t in _THRESHOLDS},
+        notes=tuple(notes), growth=growth, degree_so_far=so_far,
+        omega_three_quarters=(omega["omega 1"].omega_three_quarters[0], omega["omega 2"].omega_three_quarters[1]),
+        criterion_times_s={c.degree: part(c.degree).criterion_times_s.get(c.degree) for c in CRITERIA
+                           if c.degree in part(c.degree).criterion_times_s},
+        program_constants=False,
+        uncertainty={key: p.uncertainty[key] for key, p in omega.items() if key in p.uncertainty},
+        grid_text=next((p.grid_text for p in parts if p.grid_text), None), parts=parts)
+
+
+def _degrees_words(degrees: tuple[int, ...]) -> str:
+    """``the first degree is``, ``the first and second degrees are``."""
+    words = [_ORDINALS[d] for d in degrees]
+    if len(words) == 1:
+        return f"the {words[0]} degree is"
+    return f"the {', '.join(words[:-1])} and {words[-1]} degrees are"
 
 
 # --- Whether the damage had stopped growing ------------------------------------------
@@ -623,7 +780,7 @@ def _last_quarter(rows: int) -> int:
     return int(math.floor(0.75 * (rows - 1))) + 1
 
 
-def cooling_growth(res: Results, skin: Skin, kinetics: Kinetics, depth_m: Optional[float] = None) -> float:
+def cooling_growth(res: Results, skin: Skin, kinetics: KineticsLike, depth_m: Optional[float] = None) -> float:
     """How much the result still changed over the last quarter of a run: the measure
     :class:`~skinburn.trial.AutoCooling` settles the time after the exposure by.
 
@@ -638,7 +795,11 @@ def cooling_growth(res: Results, skin: Skin, kinetics: Kinetics, depth_m: Option
     what a search for one degree finds the threshold of, and all its answer
     rests on. (Omega deeper down may grow for minutes more under an
     insulated face, far below any threshold, without moving that answer.)
+
+    Under a model per degree (every degree named), the largest growth under any of its models.
     """
+    if isinstance(kinetics, KineticsByDegree):
+        return max(cooling_growth(res, skin, k, depth_m) for k in kinetics.distinct)
     if depth_m is not None:
         om = res.omega_history(depth_m, kinetics=kinetics) if depth_m <= (res.nodes - 1) * res.deltax_m \
             else np.zeros(res.rows)

@@ -27,7 +27,7 @@ from typing import Any, Callable, Optional, Sequence, Union
 import numpy as np
 import numpy.typing as npt
 
-from .criteria import CRITERIA
+from .criteria import CRITERIA, KineticsByDegree
 from .kinetics import Kinetics, damage_integral, time_to_reach
 from .program import CheckReport
 from .units import SkinburnError
@@ -433,9 +433,10 @@ class Results:
         return out
 
     # --- tables --------------------------------------------------------------------------
-    def node_table(self, kinetics: Optional[Kinetics] = None) -> dict[str, np.ndarray]:
+    def node_table(self, kinetics: Any = None) -> dict[str, np.ndarray]:
         """Per-node columns: node, depth_m, peak_temperature_K, peak_time_s, the program's Omega
-        (floored and not) and, with ``kinetics``, ``omega`` under it."""
+        (floored and not) and, with ``kinetics``, ``omega`` under it (under a model per degree,
+        :class:`~skinburn.criteria.KineticsByDegree`, ``omega_degree_1`` ... under each degree's)."""
         table = {
             "node": np.arange(1, self.nodes + 1),
             "depth_m": self.depth_m,
@@ -444,17 +445,20 @@ class Results:
             "program_omega": self.program_omega,
             "program_omega_unfloored": self.program_omega_unfloored,
         }
-        if kinetics is not None:
+        if isinstance(kinetics, KineticsByDegree):
+            for degree, k in kinetics.items():
+                table[f"omega_degree_{degree}"] = self.omega(k or self.program_kinetics)
+        elif kinetics is not None:
             table["omega"] = self.omega(kinetics)
         return table
 
-    def to_dataframe(self, kinetics: Optional[Kinetics] = None) -> Any:
+    def to_dataframe(self, kinetics: Any = None) -> Any:
         """The per-node table as a pandas DataFrame (needs pandas)."""
         import pandas as pd  # optional dependency
 
         return pd.DataFrame(self.node_table(kinetics))
 
-    def write_nodes_csv(self, path: PathLike, kinetics: Optional[Kinetics] = None) -> Path:
+    def write_nodes_csv(self, path: PathLike, kinetics: Any = None) -> Path:
         """Write the per-node table as CSV (full precision); returns the path."""
         table = self.node_table(kinetics)
         return write_csv(path, list(table), zip(*table.values()))

@@ -25,7 +25,7 @@ import numpy as np
 
 from .assessment import (_change, _criterion_omegas, _differences, _judge, _Judged, _last_quarter, _richardson, _THRESHOLDS,
                      _unsettled, cooling_growth)
-from .criteria import CRITERIA
+from .criteria import CRITERIA, KineticsByDegree, KineticsLike, resolved
 from .datadir import DataDirectory, copy_inputs, write_whole
 from .exposure import Flame, Series
 from .kinetics import Kinetics
@@ -55,6 +55,12 @@ class Settlement:
     ``uncertainty`` is the estimated numerical error of each answer on the grid chosen, space and time
     added: ``depth 0.53``, ``depth 1`` (m), ``time 1`` ... ``time 3`` (s) and ``omega 1``, ``omega 2``
     (of ln Omega at the epidermis and dermis bases); empty for a grid that was given.
+    A trial with a model per degree is settled under each model on its own and run on the finest
+    levels, space and time apart, and the longest cooling time of any (so the grid chosen is never
+    coarser than any model's): ``by_kinetics`` holds each model's own settlement, whose
+    ``uncertainty`` is that model's answers' (estimated on the grid it settled at, never finer than
+    the one chosen); here ``uncertainty`` is empty, ``grid_change`` and ``cooling_growth`` the
+    largest of any model, ``steps`` every model's runs in turn and ``runs`` counts all.
     """
 
     grid: Grid
@@ -68,6 +74,7 @@ class Settlement:
     uncertainty: dict[str, float] = field(default_factory=dict)
     criterion_times_s: Optional[dict[int, Optional[float]]] = None
     times_deltat_s: Optional[float] = None
+    by_kinetics: tuple[tuple[Kinetics, "Settlement"], ...] = ()
 
 
 class NotSettled(SkinburnError, RuntimeError):
@@ -257,6 +264,43 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
     of the very trial a step of the settling needs, it stands for that run.
     """
     prog = Program.find(program)
+    if isinstance(trial.kinetics, KineticsByDegree):
+        return _settle_per_model(trial, prog, start_level, start_after_s, growth_at, answers, known)
+    return _settle(trial, prog, trial.kinetics, start_level, start_after_s, growth_at, answers, known)
+
+
+def _settle_per_model(trial: Trial, prog: Program, start_level: Union[int, tuple[int, int]],
+                      start_after_s: Optional[float], growth_at: Optional[tuple[float, Kinetics]],
+                      answers: Optional[frozenset[str]], known: Optional[Results]) -> tuple[Trial, Settlement, Results]:
+    """:func:`settle` for a trial with a model per degree: settled under each model on its own, then run
+    on the finest levels (space and time apart) and the longest cooling time any of them settled at."""
+    assert isinstance(trial.kinetics, KineticsByDegree), "a model per degree"
+    own: list[tuple[Kinetics, Settlement, Results]] = []
+    for k in trial.kinetics.distinct:
+        own.append((k, *_settle(trial, prog, k, start_level, start_after_s, growth_at, answers, known)[1:]))
+    levels = (max(s.levels[0] for _, s, _ in own), max(s.levels[1] for _, s, _ in own))
+    after = max(s.after_exposure_s for _, s, _ in own)
+    grid = _grid_at(trial.grid, trial, levels) if isinstance(trial.grid, AutoGrid) else trial.grid
+    assert isinstance(grid, Grid), "a grid given, or an automatic grid at its levels"
+    explicit = trial.replace("grid", grid).replace("after_exposure_s", after)
+    runs = sum(s.runs for _, s, _ in own)
+    last = next((r for _, s, r in own if s.levels == levels and s.after_exposure_s == after), None)
+    if last is None:
+        layout(explicit)  # the capacity check, before the run
+        last = run(explicit, prog)
+        runs += 1
+    changes = [s.grid_change for _, s, _ in own if s.grid_change is not None]
+    whole = Settlement(grid, after, runs, max(changes) if changes else None,
+                       max((s.cooling_growth or 0.0 for _, s, _ in own), default=None),
+                       [step for _, s, _ in own for step in s.steps], max(levels), levels,
+                       by_kinetics=tuple((k, s) for k, s, _ in own))
+    return explicit, whole, last.rebuilt(settlement=whole)
+
+
+def _settle(trial: Trial, prog: Program, under: Kinetics, start_level: Union[int, tuple[int, int]],
+            start_after_s: Optional[float], growth_at: Optional[tuple[float, Kinetics]],
+            answers: Optional[frozenset[str]], known: Optional[Results]) -> tuple[Trial, Settlement, Results]:
+    """:func:`settle`, the answers judged under the one model ``under``."""
     auto_grid = trial.grid if isinstance(trial.grid, AutoGrid) else None
     auto_cool = trial.after_exposure_s if isinstance(trial.after_exposure_s, AutoCooling) else None
     levels = levels_of(start_level) if auto_grid else (0, 0)
@@ -280,11 +324,11 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
             res = run(t, prog)
             settlement.runs += 1
         res.require_finite()
-        om = _criterion_omegas(res, t.skin, t.kinetics)
+        om = _criterion_omegas(res, t.skin, under)
         # The criterion times by the rule the verdict gives them (within a step, the temperature on the
         # straight line between two records).
-        times = res.criterion_times(t.skin, t.kinetics)
-        judged = dataclasses.replace(_judge(res, t.kinetics, om), times_s=tuple(times[c.degree] for c in CRITERIA))
+        times = res.criterion_times(t.skin, under)
+        judged = dataclasses.replace(_judge(res, under, om), times_s=tuple(times[c.degree] for c in CRITERIA))
         settlement.steps.append({"deltax_m": g.deltax_m, "deltat_s": g.deltat_s, "after_s": a,
                                  "omega": list(judged.omega), "depths_m": list(judged.depths_m)})
         return res, om, judged
@@ -292,7 +336,7 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
     res, om, judged = attempt(grid, after)
     if auto_cool:
         for doubling in range(auto_cool.max_doublings + 1):
-            growth = _change(_judge(res, trial.kinetics, om, _last_quarter(res.rows)), judged) \
+            growth = _change(_judge(res, under, om, _last_quarter(res.rows)), judged) \
                 if growth_at is None else cooling_growth(res, trial.skin, growth_at[1], growth_at[0])
             settlement.cooling_growth = growth
             settlement.steps[-1]["growth"] = growth
@@ -599,7 +643,7 @@ def _percent(growth: float) -> str:
     return "past a threshold" if math.isinf(growth) else f"{100 * growth:.3g} %"
 
 
-def run_on(subject: Union[DataDirectory, PathLike], skin: Skin, kinetics: Optional[Kinetics] = None,
+def run_on(subject: Union[DataDirectory, PathLike], skin: Skin, kinetics: Optional[KineticsLike] = None,
            after: RunOn = RunOn(), cooling: AutoCooling = AutoCooling(), program: ProgramLike = None,
            directory: Optional[PathLike] = None, growth_depth_m: Optional[float] = None) -> Results:
     """Run a data directory (a copy) and carry its run on past its end until the damage stops growing.
@@ -607,7 +651,8 @@ def run_on(subject: Union[DataDirectory, PathLike], skin: Skin, kinetics: Option
     The run as given is judged first: when the damage grew by at most
     ``cooling.tolerance`` over its last quarter (:func:`cooling_growth` at
     the criterion depths of ``skin``, under ``kinetics``, default the
-    constants the program read) its results are returned as they are.
+    constants the program read; under a model per degree, the largest
+    growth under any of them) its results are returned as they are.
     Otherwise ``after`` (default: the face insulated, see
     :class:`~skinburn.tables.RunOn`) is appended for ``cooling.first_s`` of
     the run's length (at least 1 s), doubled while the damage still grows,
@@ -629,7 +674,7 @@ def run_on(subject: Union[DataDirectory, PathLike], skin: Skin, kinetics: Option
         if directory is None:  # the work directory lives as long as the results returned
             weakref.finalize(final, shutil.rmtree, str(work), True)
         return final
-    kin = kinetics or res.program_kinetics
+    kin = resolved(kinetics, res.program_kinetics)
     tolerance = cooling.tolerance
     growth = cooling_growth(res, skin, kin, growth_depth_m)
     if growth <= tolerance:

@@ -41,7 +41,7 @@ from typing import Any, Callable, Optional, Sequence, Union
 
 
 from .assessment import GROWTH_TOLERANCE, cooling_growth, omega_at_depth
-from .criteria import criterion
+from .criteria import KineticsByDegree, KineticsLike, criterion, kinetics_for, kinetics_from_dict
 from .datadir import DataDirectory, write_whole
 from .dispatch import ExecutorShutDown, gnu_parallel, on_executor  # noqa: F401 - the error stood here before
 from .exposure import Series
@@ -142,7 +142,7 @@ _OMEGA_FLOOR = 1e-300
 class _Evaluator:
     """Runs one evaluation of the measure per value and keeps count."""
 
-    def __init__(self, base: Union[Trial, DataDirectory], vary: Vary, degree: int, kinetics: Optional[Kinetics],
+    def __init__(self, base: Union[Trial, DataDirectory], vary: Vary, degree: int, kinetics: Optional[KineticsLike],
                  skin: Optional[Skin], unit: Optional[str], program: Program, after: Optional[RunOn] = None) -> None:
         self.program = program
         self.crit = criterion(degree)
@@ -158,11 +158,15 @@ class _Evaluator:
             if not isinstance(vary, str):
                 raise TypeError("on a data directory, vary names a value (see skinburn.datadir)")
             self.skin = skin
-            self.kinetics = kinetics
+            self.kinetics: Optional[Kinetics] = kinetics_for(kinetics, degree)
             self.make: Callable[[float], Any] = lambda x: {vary: x}
         else:
+            if isinstance(base.kinetics, KineticsByDegree):
+                # The search judges one degree: its trials are run (and settled) under that degree's model.
+                base = base.replace("kinetics", base.kinetics.kinetics(degree))
+                self.base = base
             self.skin = skin or base.skin
-            self.kinetics = kinetics or base.kinetics
+            self.kinetics = kinetics_for(kinetics, degree, kinetics_for(base.kinetics, degree))
             self.make = vary if callable(vary) else _trial_setter(base, vary, unit)
         self.depth_m = self.skin.criterion_depths_m[0 if self.crit.layer == "epidermis" else 1]
 
@@ -222,7 +226,7 @@ class _Evaluator:
 
 
 def search(base: Union[Trial, DataDirectory, str, os.PathLike], vary: Vary, lo: float, hi: float, *,
-           degree: int = 2, kinetics: Optional[Kinetics] = None, skin: Optional[Skin] = None, unit: Optional[str] = None,
+           degree: int = 2, kinetics: Optional[KineticsLike] = None, skin: Optional[Skin] = None, unit: Optional[str] = None,
            xtol: Optional[float] = None, rtol: float = 1e-3, maxiter: int = 100,
            program: Optional[Union[Program, PathLike]] = None, labels: Optional[dict] = None,
            after: Optional[RunOn] = RunOn()) -> SearchResult:
@@ -234,7 +238,10 @@ def search(base: Union[Trial, DataDirectory, str, os.PathLike], vary: Vary, lo: 
     directory a name of :mod:`skinburn.datadir`. A temperature field takes
     ``unit`` ``"C"`` or ``"K"``; a field holding a series is replaced by a
     constant. ``kinetics`` defaults to the trial's (the program's constants
-    for a data directory); ``skin`` to the trial's. The root is found to
+    for a data directory); under a model per degree
+    (:class:`~skinburn.criteria.KineticsByDegree`, given or the trial's) the
+    search judges, runs and settles under ``degree``'s model alone, and
+    its result names that model. ``skin`` defaults to the trial's. The root is found to
     ``xtol`` + ``rtol`` * |value| (``xtol`` defaults to 1e-6 of the range).
     A run whose temperature history holds NaN or infinity raises
     :class:`~skinburn.results.NonFiniteHistory`.
@@ -487,7 +494,9 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
     answers = frozenset({f"degree {degree}"})
     for _ in range(_MAX_SETTLINGS):
         top = make(root)
-        explicit, settlement, chosen = settle(top, prog, 0, None, growth_at=(ev.depth_m, ev.kinetics or top.kinetics),
+        model = ev.kinetics or kinetics_for(top.kinetics, degree)
+        assert model is not None, "a trial's kinetics name every degree"
+        explicit, settlement, chosen = settle(top, prog, 0, None, growth_at=(ev.depth_m, model),
                                               answers=answers, known=ev.nearest(root))
         ev.runs += settlement.runs
         grid, after = explicit.grid, explicit.after_exposure_s
@@ -510,7 +519,7 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
     assert isinstance(at_root, Grid), "a grid at its settled levels"
     found = _result(ev, name, degree, root, unburnt, burnt, tol, rtol,
                     (at_root.deltax_m, at_root.deltat_s, float(after)), labels)
-    same_model = ev.kinetics is None or ev.kinetics == top.kinetics
+    same_model = ev.kinetics is None or ev.kinetics == kinetics_for(top.kinetics, degree)
     if isinstance(top.grid, AutoGrid) and same_model and ev.skin == top.skin:
         key = "omega 1" if ev.crit.layer == "epidermis" else "omega 2"
         found = dataclasses.replace(found, uncertainty=_root_uncertainty(found, settlement.uncertainty.get(key)))
@@ -706,7 +715,7 @@ class SearchJob:
     hi: float
     _: KW_ONLY
     degree: int = 2
-    kinetics: Optional[Kinetics] = None
+    kinetics: Optional[KineticsLike] = None
     skin: Optional[Skin] = None
     unit: Optional[str] = None
     xtol: Optional[float] = None
@@ -821,7 +830,7 @@ def job_to_dict(job: SearchJob) -> dict:
 
 
 #: The options of a job held in JSON by their own form (``to_dict`` and ``from_dict``); the rest as they are.
-_JOB_VALUES: dict[str, Callable[[dict], Any]] = {"kinetics": Kinetics.from_dict, "skin": Skin.from_dict,
+_JOB_VALUES: dict[str, Callable[[dict], Any]] = {"kinetics": kinetics_from_dict, "skin": Skin.from_dict,
                                                   "after": RunOn.from_dict}
 
 

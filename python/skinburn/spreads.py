@@ -20,7 +20,8 @@ from typing import Optional, Sequence, Union
 from .assessment import Assessment, assess
 from .datadir import DataDirectory
 from .exposure import HeatFlux, Series
-from .kinetics import KINETICS, Kinetics
+from .criteria import KineticsLike, kinetics_for, resolved
+from .kinetics import KINETICS
 from .program import Program
 from .runs import run, run_on
 from .searches import SearchFailure, SearchJob, SearchResult, search_many
@@ -63,15 +64,17 @@ def _absorbed(trial: Trial, absorptivity: Optional[float]) -> Trial:
 
 
 def _combinations(subject: Subject, skins: Optional[Sequence[Skin]], absorptivities: Optional[Sequence[float]],
-                  kinetics: Optional[Sequence[Kinetics]], skin: Optional[Skin]
-                  ) -> list[tuple[Skin, Optional[float], Kinetics]]:
+                  kinetics: Optional[Sequence[KineticsLike]], skin: Optional[Skin]
+                  ) -> list[tuple[Skin, Optional[float], KineticsLike]]:
     if not isinstance(subject, Trial):
         if absorptivities:
             raise ValueError("an absorptivity range needs a trial with a HeatFlux (a data directory's flux "
                              "is its own)")
         if not skins and skin is None:
             raise ValueError("give the skin whose criterion depths a data directory is judged at")
-    kins = list(kinetics) if kinetics else list(KINETICS.values())
+    kins: list[KineticsLike] = list(kinetics) if kinetics else list(KINETICS.values())
+    if isinstance(subject, Trial):  # a model per degree: the degrees it leaves open keep the trial's
+        kins = [resolved(k, subject.kinetics) for k in kins]
     if skins:
         skin_list = list(skins)
     elif skin is not None:
@@ -103,10 +106,15 @@ def _judged_skins(subject: Subject, skins: list[Skin]) -> list[Skin]:
 
 
 def spread(subject: Subject, skin: Optional[Skin] = None, *, skins: Optional[Sequence[Skin]] = None,
-           absorptivities: Optional[Sequence[float]] = None, kinetics: Optional[Sequence[Kinetics]] = None,
+           absorptivities: Optional[Sequence[float]] = None, kinetics: Optional[Sequence[KineticsLike]] = None,
            after: Optional[RunOn] = RunOn(), program: Optional[Union[Program, PathLike]] = None) -> list[SpreadRow]:
     """The burn under every kinetics preset (or ``kinetics``), for each of ``skins`` (default: the
     trial's, or ``skin``) and each of ``absorptivities`` (trials with a HeatFlux only).
+
+    An item of ``kinetics`` may be a model per degree
+    (:class:`~skinburn.criteria.KineticsByDegree`; the degrees it leaves
+    open keep the trial's model, or the constants a data directory's
+    program read), its row named for each model and the degrees it judges.
 
     A trial is run once per combination, its skin, kinetics and absorbed flux replaced. A data
     directory is run and carried on past its end with ``after`` (None: as it stands) once per skin
@@ -130,18 +138,19 @@ def spread(subject: Subject, skin: Optional[Skin] = None, *, skins: Optional[Seq
 
 def search_spread(base: Union[Trial, PathLike], vary: str, lo: float, hi: float, degree: int = 2,
                   skin: Optional[Skin] = None, *, skins: Optional[Sequence[Skin]] = None,
-                  absorptivities: Optional[Sequence[float]] = None, kinetics: Optional[Sequence[Kinetics]] = None,
+                  absorptivities: Optional[Sequence[float]] = None, kinetics: Optional[Sequence[KineticsLike]] = None,
                   unit: Optional[str] = None, rtol: float = 1e-3, after: Optional[RunOn] = RunOn(),
                   processes: Optional[int] = None, program: Optional[Union[Program, PathLike]] = None
                   ) -> list[Union[SearchResult, SearchFailure]]:
     """The threshold of one search (:func:`skinburn.searches.search`) under every combination of
     :func:`spread`, side by side (:func:`skinburn.searches.search_many`); each result's ``labels``
-    name its skin, absorptivity and kinetics."""
+    name its skin, absorptivity and kinetics (under a model per degree, the model of ``degree``, the one
+    the search judges)."""
     subject: Union[Trial, str] = base if isinstance(base, Trial) else str(base)
     jobs = []
     for s, a, k in _combinations(base if isinstance(base, Trial) else str(base), skins, absorptivities,
                                  kinetics, skin):
-        labels = {"skin": s.name, "absorptivity": a, "kinetics": k.name}
+        labels = {"skin": s.name, "absorptivity": a, "kinetics": (kinetics_for(k, degree) or k).name}
         if isinstance(subject, Trial):
             trial = _absorbed(subject.replace("skin", s).replace("kinetics", k), a)
             jobs.append(SearchJob(trial, vary, lo, hi, degree=degree, kinetics=k, skin=s, unit=unit, rtol=rtol,

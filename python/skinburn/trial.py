@@ -26,6 +26,7 @@ import numpy as np
 from .checks import non_negative, positive, whole
 from .exposure import (AIR_1ATM, AirbagJet, Convection, Exposure, Flame, GasTable, HeatFlux, HeldTemperature,
                        InitialProfile, InnerConvection, InnerFace, Insulated, Series, SurfaceTemperature)
+from .criteria import KineticsByDegree, KineticsLike, kinetics_choice, kinetics_from_dict, resolved
 from .kinetics import PROGRAM_DEFAULT, Kinetics, kinetics_preset
 from .skin import Skin, skin_preset
 from .units import SkinburnError, Temperature, kelvin, temperature_word
@@ -185,7 +186,11 @@ class Trial:
 
     ``kinetics`` is written into ``DATA.DAT`` when the program can hold it
     (a single Arrhenius set); otherwise the program's default constants are
-    written and the package evaluates the model from the history.
+    written and the package evaluates the model from the history. It may
+    name a model per degree (:class:`~skinburn.criteria.KineticsByDegree`;
+    degrees left open take :data:`~skinburn.kinetics.PROGRAM_DEFAULT`): an
+    automatic grid and cooling time are then settled under each model in
+    turn, and one naming the same model for every degree is that model.
     """
 
     skin: Skin
@@ -194,10 +199,14 @@ class Trial:
     inner: InnerFace = HeldTemperature()
     grid: Union[Grid, AutoGrid] = AutoGrid()
     after_exposure_s: Union[float, AutoCooling] = AutoCooling()
-    kinetics: Kinetics = PROGRAM_DEFAULT
+    kinetics: KineticsLike = PROGRAM_DEFAULT
     title: str = "skinburn trial"
 
     def __post_init__(self) -> None:
+        if isinstance(self.kinetics, KineticsByDegree):
+            object.__setattr__(self, "kinetics", resolved(self.kinetics, PROGRAM_DEFAULT))
+        elif not isinstance(self.kinetics, Kinetics):
+            raise TypeError(f"a trial's kinetics is a Kinetics or a KineticsByDegree, not {self.kinetics!r}")
         if not isinstance(self.after_exposure_s, AutoCooling):
             non_negative(self.after_exposure_s, "after_exposure_s", "s")
 
@@ -269,10 +278,16 @@ def _converted(holder: Any, name: str, current: Any, value: Any, key: str) -> An
     quantity, a temperature from a word with its unit (``500K``, ``60C``), a preset by its key for
     the skin and kinetics, and the JSON form (:meth:`Trial.to_dict`) of any object."""
     if isinstance(value, (dict, list)):
-        return _decode(value, name)
+        decoded = _decode(value, name)
+        if name == "kinetics" and isinstance(decoded, KineticsByDegree) and isinstance(current, (Kinetics, KineticsByDegree)):
+            return resolved(decoded, current)  # the degrees it leaves open keep the trial's model
+        return decoded
     if isinstance(value, str) and isinstance(current, Skin):
         return skin_preset(value)
-    if isinstance(value, str) and isinstance(current, Kinetics):
+    if isinstance(value, str) and (isinstance(current, (Kinetics, KineticsByDegree)) or
+                                   (current is None and "Kinetics" in _annotation(holder, name))):
+        if name == "kinetics":  # a model per degree keeps the trial's model for the degrees it leaves open
+            return resolved(kinetics_choice(value), current if current is not None else PROGRAM_DEFAULT)
         return kinetics_preset(value)
     written = _annotation(holder, name)
     if isinstance(current, Temperature) or (isinstance(current, Series) and current.is_temperature) or \
@@ -370,7 +385,7 @@ def _encode(obj: Any) -> Any:
         return obj.to_dict()
     if isinstance(obj, Series):
         return obj.to_dict()
-    if isinstance(obj, (Skin, Kinetics)):
+    if isinstance(obj, (Skin, Kinetics, KineticsByDegree)):
         return obj.to_dict()
     if isinstance(obj, GasTable):
         return {"gas_table": "air-1atm"} if obj == AIR_1ATM else {"name": obj.name, "source": obj.source,
@@ -398,7 +413,7 @@ def _decode(value: Any, name: str = "") -> Any:
         if name == "skin":
             return Skin.from_dict(value)
         if name == "kinetics":
-            return Kinetics.from_dict(value)
+            return kinetics_from_dict(value)
         if name == "gas_table":
             if value.get("gas_table") == "air-1atm":
                 return AIR_1ATM

@@ -23,7 +23,7 @@ import numpy as np
 
 from .exposure import (AirbagJet, Convection, Flame, HeatFlux, HeldTemperature, InnerConvection, Insulated,
                        SurfaceTemperature, knots)
-from .kinetics import PROGRAM_DEFAULT
+from .kinetics import PROGRAM_DEFAULT, Kinetics
 from .skin import Skin
 from .sampling import (Profile, end_records, partial_means, product_step_means, record_values, staircase_pairs,
                        step_values, table_pairs)
@@ -139,7 +139,7 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
     core_K = float(trial.initial.core.K)
     surface_K = float(trial.initial.surface.K)
 
-    kin = trial.kinetics if trial.kinetics.single_set else PROGRAM_DEFAULT
+    kin = trial.kinetics if isinstance(trial.kinetics, Kinetics) and trial.kinetics.single_set else PROGRAM_DEFAULT
     mantissa, exponent = _frequency_words(kin.regimes[0].frequency_factor_per_s)
     energy_J_mol, gas_J_molK = kin.activation_energy_J_mol, kin.gas_constant_J_molK
     assert energy_J_mol is not None and gas_J_molK is not None, "a single set carries both"

@@ -318,8 +318,9 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
     import numpy as np
 
     _package()
-    from skinburn.assessment import cooling_growth
-    from skinburn.kinetics import Kinetics, damage_integral
+    from skinburn.assessment import ANSWER_DEGREES, cooling_growth
+    from skinburn.criteria import KineticsByDegree, kinetics_for, kinetics_from_dict
+    from skinburn.kinetics import damage_integral
     from skinburn.results import Results
     from skinburn.trial import AutoCooling
 
@@ -332,7 +333,9 @@ def results_figures(prefix: str, depth_unit: str = "mm", temperature_unit: str =
     own_material = skin is None and case is not None and case.get("skin") is not None and \
         os.path.basename(os.path.dirname(os.path.abspath(prefix))) == "run"
     if kinetics is None and case is not None and case.get("kinetics"):
-        kinetics = Kinetics.from_dict(case["kinetics"])
+        kinetics = kinetics_from_dict(case["kinetics"])
+    if isinstance(kinetics, KineticsByDegree):  # a model per degree: Omega = 1 as the verdict's depth gives it
+        kinetics = kinetics_for(kinetics, ANSWER_DEGREES["depth 1"])
     if skin is None:
         skin = skin_of(None, case)
     scale, dname = DEPTH_UNITS[depth_unit]

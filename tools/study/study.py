@@ -45,9 +45,10 @@ HERE = Path(__file__).resolve().parent
 PACKAGE = HERE.parent.parent / "python"
 sys.path.insert(0, str(PACKAGE))
 
-from skinburn.assessment import assess  # noqa: E402
+from skinburn.assessment import ANSWER_DEGREES, assess  # noqa: E402
 from skinburn.datadir import DataDirectory  # noqa: E402
 from skinburn.dispatch import ExecutorShutDown, GnuParallelMissing, gnu_parallel, on_executor  # noqa: E402
+from skinburn.criteria import KineticsLike, kinetics_choice, kinetics_from_dict, resolved  # noqa: E402
 from skinburn.kinetics import Kinetics, kinetics_preset  # noqa: E402
 from skinburn.program import DirectoryInUse, Program, exclusive  # noqa: E402
 from skinburn.results import NonFiniteHistory, Results, write_whole  # noqa: E402
@@ -252,9 +253,19 @@ def _preset_or_object(value: Any, key: str, preset: Callable[[str], Any], kind: 
     raise StudyError(f"{key}: a preset's key ({examples}, ...) or a whole object")
 
 
-def kinetics_of(value: Any, key: str = "kinetics") -> Kinetics:
-    """A kinetics model of the description: a preset's key or alias, or a whole object (Kinetics.to_dict)."""
-    return _preset_or_object(value, key, kinetics_preset, Kinetics, '"weaver-stoll-1969", "henriques"')
+def kinetics_of(value: Any, key: str = "kinetics") -> KineticsLike:
+    """A kinetics model of the description: a preset's key or alias, one per degree as the command line
+    writes it (``"2=weaver-stoll,3=henriques"``), or a whole object (``Kinetics.to_dict``,
+    ``KineticsByDegree.to_dict``)."""
+    try:
+        if isinstance(value, str):
+            return kinetics_choice(value) if "=" in value or "," in value else kinetics_preset(value)
+        if isinstance(value, dict):
+            return kinetics_from_dict(value)
+    except (KeyError, ValueError, TypeError) as e:
+        raise StudyError(f"{key}: {e}")
+    raise StudyError(f"{key}: a preset's key (\"weaver-stoll-1969\", \"henriques\", ...), one per degree "
+                     "(\"2=weaver-stoll,3=henriques\") or a whole object")
 
 
 def skin_of(value: Any, key: str = "skin") -> Skin:
@@ -627,7 +638,7 @@ def search_job(template: Any, desc: Description, path: str, number_: int, case: 
     return job_to_dict(job)
 
 
-def judged_by(template: Any, desc: Description, case: dict) -> tuple[Optional[Skin], Optional[Kinetics]]:
+def judged_by(template: Any, desc: Description, case: dict) -> tuple[Optional[Skin], Optional[KineticsLike]]:
     """The skin and kinetics a case is judged under, None where the trial's own (a trial template) or,
     for kinetics, the constants the program read (a data directory) decide.
 
@@ -946,7 +957,7 @@ def settle_case(directory: str, skinburn: str) -> int:
         if done.status != 0 or done.document is None or done.document.get("outcome") == "error":
             break
         res = Results(done.document, done.prefix)
-        growth = cooling_growth(res, skin, kinetics or res.program_kinetics)
+        growth = cooling_growth(res, skin, resolved(kinetics, res.program_kinetics))
         steps.append({"after_exposure_s": after, "timesteps": res.rows - 1, "growth": growth})
         if growth <= plan["tolerance"]:
             break
@@ -1021,7 +1032,7 @@ def program_cells(doc: dict) -> dict:
             "program_omega": g(om.get("omega_unfloored"), 12) if om else ""}
 
 
-def trial_cells(res: Results, skin: Optional[Skin], kinetics: Optional[Kinetics], unit: str) -> dict:
+def trial_cells(res: Results, skin: Optional[Skin], kinetics: Optional[KineticsLike], unit: str) -> dict:
     """The burn under the chosen kinetics, the program's outcome and the peak temperature of one run."""
     cells = program_cells(res.document)
     try:
@@ -1046,7 +1057,8 @@ def trial_cells(res: Results, skin: Optional[Skin], kinetics: Optional[Kinetics]
                   else "beyond the model",
                   "depth_omega_053_um": depth_cell(a.depth_reached_m.get(0.53)),
                   "depth_omega_1_um": depth_cell(a.depth_reached_m.get(1.0)),
-                  "omega_growth_last_quarter": g(growth(res, skin.epidermis_base_m, a.kinetics), 3)})
+                  "omega_growth_last_quarter": g(growth(res, skin.epidermis_base_m,
+                                                        a.kinetics_of(ANSWER_DEGREES["omega 1"])), 3)})
     return cells
 
 
@@ -1103,7 +1115,7 @@ def summarize(study: str, name: str, shown: str, template: Any, desc: Descriptio
     return row
 
 
-def write_case_file(path: str, title: str, skin: Optional[Skin], kinetics: Optional[Kinetics]) -> None:
+def write_case_file(path: str, title: str, skin: Optional[Skin], kinetics: Optional[KineticsLike]) -> None:
     """``case.json`` of a case with results: its title, and the skin and kinetics its row is judged under
     (``kinetics`` null: the constants the program read). Written anew with every CSV."""
     doc = {"title": title,

@@ -674,6 +674,13 @@ class PerCaseTest(unittest.TestCase):
             self.assertEqual((json.load(f)["kinetics"]), "henriques")
         with self.assertRaisesRegex(study.StudyError, "unknown kinetics 'nonsense'"):
             self.prepared(template, {"cases": [{"kinetics": "nonsense"}]})
+        # A model per degree, as the command line writes it or as JSON; a degree that is none is refused.
+        from skinburn.criteria import KineticsByDegree
+        both = KineticsByDegree(second=sb.WEAVER_STOLL_1969, third=sb.HENRIQUES_1947)
+        self.assertEqual(study.kinetics_of("2=weaver-stoll,3=henriques"), both)
+        self.assertEqual(study.kinetics_of(both.to_dict()), both)
+        with self.assertRaisesRegex(study.StudyError, "kinetics: kinetics '5=henriques'.*degree of 1, 2, 3"):
+            self.prepared(template, {"cases": [{"kinetics": "5=henriques"}]})
 
 
 if __name__ == "__main__":

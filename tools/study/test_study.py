@@ -258,7 +258,7 @@ class KeysTest(unittest.TestCase):
                          {k: v for k, v in base.items() if k != "exposure"})
         other = tmpl.trial_dict(2, desc.cases[1])
         self.assertEqual(other["skin"]["layers"][0]["thickness_m"], 1e-4)
-        self.assertEqual(other["skin"]["layers"][1:], [dict(l.__dict__) for l in
+        self.assertEqual(other["skin"]["layers"][1:], [l.to_dict() for l in
                                                       study.skin_preset("torvi-dale").layers[1:]])
         self.assertEqual((other["kinetics"], other["initial"]["surface"], other["grid"]["tolerance"],
                           other["exposure"]["standoff_m"]),

@@ -372,6 +372,7 @@ class Verification:
     layers_ramp: Any = None  # layers_ramp.LayersRamp: two layers and a ramped flux
     time_orders: Any = None  # time_orders.TimeOrders: both time schemes' orders
     flame_face: Any = None  # flame_face.FlameFace: a flame's face against SciPy
+    garment_gap: Any = None  # garment_gap.GarmentGap: a garment's fabric and gap against SciPy
 
     @property
     def bands(self) -> list[tuple[str, float, str, bool]]:
@@ -381,15 +382,16 @@ class Verification:
             out += [(f"{c.case.key}: {w}", v, b, ok) for w, v, b, ok in c.bands]
         return (out + self.burn.bands + (self.layers_ramp.bands if self.layers_ramp is not None else [])
                 + (self.time_orders.bands if self.time_orders is not None else [])
-                + (self.flame_face.bands if self.flame_face is not None else []))
+                + (self.flame_face.bands if self.flame_face is not None else [])
+                + (self.garment_gap.bands if self.garment_gap is not None else []))
 
 
 def verify(s: Settings, program: Optional[sb.Program] = None, workers: int = 2) -> Verification:
     """Run every verification case on the settings' grids."""
-    from . import flame_face, layers_ramp, time_orders  # they build on this module
+    from . import flame_face, garment_gap, layers_ramp, time_orders  # they build on this module
     with ThreadPoolExecutor(max_workers=workers) as pool:
         cases = [run_case(c, s, pool, program) for c in heat_cases()]
         burn = run_burn(s, pool, program)
         more = layers_ramp.verify(s, pool, program)
         orders = time_orders.verify(s, pool, program)
-    return Verification(s, cases, burn, more, orders, flame_face.verify(program))
+    return Verification(s, cases, burn, more, orders, flame_face.verify(program), garment_gap.verify(program))

@@ -46,7 +46,7 @@ from .kinetics import (HENRIQUES_1947, KINETICS, PROGRAM_DEFAULT, PROGRAM_OMEGA_
                        Kinetics, Regime, damage_integral, kinetics_preset)
 from .program import CheckReport, DirectoryInUse, InputError, Program, ProgramError
 from .results import NonFiniteHistory, Results
-from .runs import CoolingNotSettled, FlameNotSettled, GridNotSettled, NotSettled, RunOnRecord, Settlement, run, run_on, settle
+from .runs import CoolingNotSettled, FlameNotSettled, GarmentNotSettled, fabric_history, GridNotSettled, NotSettled, RunOnRecord, Settlement, run, run_on, settle
 from .dispatch import ExecutorShutDown, GnuParallelMissing
 from .searches import (BracketError, RootNotSettled, SearchFailure, SearchJob, SearchResult,
                      StillGrowing, search, search_many)
@@ -61,7 +61,7 @@ from .units import SkinburnError, Temperature, celsius, kelvin
 __version__ = "1.0.0"
 
 __all__ = [
-    "SkinburnError", "BeyondCapacity", "COTTON_LIKE", "Clothed", "Fabric", "FabricMarch", "Garment", "GarmentError", "Flame", "FlameNotSettled", "SKIN_EMISSIVITY", "STEFAN_BOLTZMANN", "FluxRecord", "RecordError", "read_flux_csv", "semi_infinite_flux", "slug_flux", "ExecutorShutDown", "GnuParallelMissing", "PhaseRefused", "RootNotSettled", "UnknownKey",
+    "SkinburnError", "BeyondCapacity", "COTTON_LIKE", "Clothed", "Fabric", "FabricMarch", "Garment", "GarmentError", "GarmentNotSettled", "fabric_history", "Flame", "FlameNotSettled", "SKIN_EMISSIVITY", "STEFAN_BOLTZMANN", "FluxRecord", "RecordError", "read_flux_csv", "semi_infinite_flux", "slug_flux", "ExecutorShutDown", "GnuParallelMissing", "PhaseRefused", "RootNotSettled", "UnknownKey",
     "AIR_1ATM", "AirbagJet", "CoolingNotSettled", "GridNotSettled", "NotSettled", "Assessment", "AutoCooling", "AutoGrid", "BelowTheModel", "BracketError", "CRITERIA", "CheckReport",
     "Convection", "Criterion", "DataDirectory", "DirectoryChanged", "DirectoryInUse", "GasTable", "Grid", "HENRIQUES_1947",
     "HeatFlux", "HeldTemperature", "InitialProfile", "InnerConvection", "InputError", "Insulated", "KINETICS",

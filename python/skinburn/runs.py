@@ -28,7 +28,7 @@ from .assessment import (_change, _criterion_omegas, _differences, _judge, _Judg
 from .criteria import CRITERIA
 from .datadir import DataDirectory, copy_inputs, write_whole
 from .exposure import Flame, Series
-from .garment import Clothed
+from .garment import Clothed, FabricMarch, GarmentError, march
 from .kinetics import Kinetics
 from .program import Program, exclusive
 from .results import Results
@@ -240,6 +240,20 @@ def _flame_run(trial: Trial, prog: Program, directory: Optional[Path], raise_err
     raise FlameNotSettled(f"the flame's surface temperature did not settle in {_FLAME_RUNS} runs (it changed "
                           f"by {change:.3g} K in the last, more than {FLAME_TOLERANCE_K:g} K): give the trial a "
                           "finer grid, or a smaller h or radiant flux")
+
+
+def fabric_history(results: Results) -> FabricMarch:
+    """What a garment's fabric did over a run (:class:`~skinburn.garment.FabricMarch`: its temperatures,
+    the flux into the skin, the gap's largest Rayleigh number), marched again on the run's own skin
+    surface temperature. :class:`~skinburn.garment.GarmentError` unless the run's trial had a garment."""
+    trial = results.trial
+    if trial is None or not isinstance(trial.exposure, Clothed) or not isinstance(trial.grid, Grid):
+        raise GarmentError("these results are not of a trial with a garment (a Clothed exposure on a settled grid)")
+    surface = np.asarray(results.temperature_K[:, 0], dtype=float)
+    times = np.arange(surface.size) * results.deltat_s
+    clothed = dataclasses.replace(trial.exposure, skin_surface_K=Series(times, kelvin(surface)))
+    return march(clothed, trial.grid.deltax_m, trial.grid.deltat_s, surface.size - 1,
+                 trial.grid.time_scheme == "bdf2", float(trial.initial.surface.K))
 
 
 def _grid_at(auto: AutoGrid, trial: Trial, levels: tuple[int, int]) -> Grid:

@@ -373,6 +373,7 @@ class Verification:
     time_orders: Any = None  # time_orders.TimeOrders: both time schemes' orders
     flame_face: Any = None  # flame_face.FlameFace: a flame's face against SciPy
     perfusion: Any = None  # perfusion.Perfusion: the Pennes term against a perfused slab's closed forms
+    garment_gap: Any = None  # garment_gap.GarmentGap: a garment's fabric and gap against SciPy
 
     @property
     def bands(self) -> list[tuple[str, float, str, bool]]:
@@ -383,15 +384,17 @@ class Verification:
         return (out + self.burn.bands + (self.layers_ramp.bands if self.layers_ramp is not None else [])
                 + (self.time_orders.bands if self.time_orders is not None else [])
                 + (self.flame_face.bands if self.flame_face is not None else [])
-                + (self.perfusion.bands if self.perfusion is not None else []))
+                + (self.perfusion.bands if self.perfusion is not None else [])
+                + (self.garment_gap.bands if self.garment_gap is not None else []))
 
 
 def verify(s: Settings, program: Optional[sb.Program] = None, workers: int = 2) -> Verification:
     """Run every verification case on the settings' grids."""
-    from . import flame_face, layers_ramp, perfusion, time_orders  # they build on this module
+    from . import flame_face, garment_gap, layers_ramp, perfusion, time_orders  # they build on this module
     with ThreadPoolExecutor(max_workers=workers) as pool:
         cases = [run_case(c, s, pool, program) for c in heat_cases()]
         burn = run_burn(s, pool, program)
         more = layers_ramp.verify(s, pool, program)
         orders = time_orders.verify(s, pool, program)
-    return Verification(s, cases, burn, more, orders, flame_face.verify(program), perfusion.verify(program))
+    return Verification(s, cases, burn, more, orders, flame_face.verify(program), perfusion=perfusion.verify(program),
+                        garment_gap=garment_gap.verify(program))

@@ -14,14 +14,15 @@ See docs/python.md for a walk-through.
 
 The modules, lowest first; each imports only modules before it:
 
-    units -> checks -> kinetics -> skin -> criteria -> exposure -> measured -> sampling
-    -> trial -> writer -> scenarios -> program -> results -> assessment
+    units -> checks -> kinetics -> skin -> criteria -> exposure -> garment
+    -> measured -> sampling -> trial -> writer -> scenarios -> program -> results -> assessment
     -> datadir -> tables -> runs -> dispatch -> searches -> spreads
     -> __main__
 
 units, checks: values and their checks; kinetics, skin, criteria: the
 damage models, the skins and the burn criteria; exposure, trial,
-scenarios: trials as values; measured: a lab's flux or sensor record as
+scenarios: trials as values; garment: a fabric and an air gap in front
+of the skin, the fabric solved by the package; measured: a lab's flux or sensor record as
 an exposure; sampling, writer: the per-step tables and the
 data directory a trial writes;
 program: the skinburn binary; results: what a run computed; assessment:
@@ -40,12 +41,13 @@ from .criteria import KineticsByDegree, KineticsChoiceError, kinetics_choice
 from .datadir import DataDirectory, DirectoryChanged
 from .exposure import (AIR_1ATM, SKIN_EMISSIVITY, STEFAN_BOLTZMANN, AirbagJet, Convection, Flame, GasTable, HeatFlux, HeldTemperature, InitialProfile,
                        InnerConvection, Insulated, Series, SurfaceTemperature)
+from .garment import COTTON_LIKE, Clothed, Fabric, FabricMarch, Garment, GarmentError
 from .measured import FluxRecord, RecordError, read_flux_csv, semi_infinite_flux, slug_flux
 from .kinetics import (HENRIQUES_1947, KINETICS, PROGRAM_DEFAULT, PROGRAM_OMEGA_FLOOR, WEAVER_STOLL_1969,
                        Kinetics, Regime, damage_integral, kinetics_preset)
 from .program import CheckReport, DirectoryInUse, InputError, Program, ProgramError
 from .results import NonFiniteHistory, Results
-from .runs import CoolingNotSettled, FlameNotSettled, GridNotSettled, NotSettled, RunOnRecord, Settlement, run, run_on, settle
+from .runs import CoolingNotSettled, FlameNotSettled, GarmentNotSettled, fabric_history, GridNotSettled, NotSettled, RunOnRecord, Settlement, run, run_on, settle
 from .dispatch import ExecutorShutDown, GnuParallelMissing
 from .searches import (BracketError, RootNotSettled, SearchFailure, SearchJob, SearchResult,
                      StillGrowing, search, search_many)
@@ -60,7 +62,7 @@ from .units import SkinburnError, Temperature, celsius, kelvin
 __version__ = "1.0.0"
 
 __all__ = [
-    "SkinburnError", "BeyondCapacity", "Flame", "FlameNotSettled", "SKIN_EMISSIVITY", "STEFAN_BOLTZMANN", "FluxRecord", "RecordError", "read_flux_csv", "semi_infinite_flux", "slug_flux", "ExecutorShutDown", "GnuParallelMissing", "PhaseRefused", "RootNotSettled", "UnknownKey",
+    "SkinburnError", "BeyondCapacity", "COTTON_LIKE", "Clothed", "Fabric", "FabricMarch", "Garment", "GarmentError", "GarmentNotSettled", "fabric_history", "Flame", "FlameNotSettled", "SKIN_EMISSIVITY", "STEFAN_BOLTZMANN", "FluxRecord", "RecordError", "read_flux_csv", "semi_infinite_flux", "slug_flux", "ExecutorShutDown", "GnuParallelMissing", "PhaseRefused", "RootNotSettled", "UnknownKey",
     "AIR_1ATM", "AirbagJet", "CoolingNotSettled", "GridNotSettled", "NotSettled", "Assessment", "AutoCooling", "AutoGrid", "BelowTheModel", "BracketError", "CRITERIA", "CheckReport",
     "Convection", "Criterion", "DataDirectory", "DirectoryChanged", "DirectoryInUse", "GasTable", "Grid", "HENRIQUES_1947",
     "HeatFlux", "HeldTemperature", "InitialProfile", "InnerConvection", "InputError", "Insulated", "KINETICS",

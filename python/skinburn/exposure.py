@@ -458,7 +458,11 @@ class InitialProfile:
 def after_exposure_text(exposure: Exposure, initial: InitialProfile) -> str:
     """What the exposed face does once ``exposure`` has ended, as the trial's data directory writes it:
     ``the face insulated``, ``convection at 10 W/(m^2 K) from 293.15 K``, ``the surface held at
-    310.15 K (the core temperature)``."""
+    310.15 K (the core temperature)``; an exposure that says it itself (``after_text()``, a garment's),
+    its own words."""
+    own = getattr(exposure, "after_text", None)
+    if own is not None:
+        return str(own())
     if isinstance(exposure, SurfaceTemperature):
         if exposure.after is None:
             return f"the surface held at {float(initial.core.K):g} K (the core temperature)"

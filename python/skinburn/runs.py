@@ -28,6 +28,7 @@ from .assessment import (_change, _criterion_omegas, _differences, _judge, _Judg
 from .criteria import CRITERIA, KineticsByDegree, KineticsLike, resolved
 from .datadir import DataDirectory, copy_inputs, write_whole
 from .exposure import Flame, Series
+from .garment import Clothed, FabricMarch, GarmentError, march
 from .kinetics import Kinetics
 from .program import Program, exclusive
 from .results import Results
@@ -169,8 +170,8 @@ def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
          directory: Optional[PathLike], raise_errors: bool, time_scheme: Optional[str]) -> Results:
     """:func:`run`, without the lock on a kept directory."""
     prog = Program.find(program)
-    if isinstance(subject, Trial) and subject.resolved and isinstance(subject.exposure, Flame):
-        # Each run of a flame writes a directory of its own (the kept one, when given).
+    if isinstance(subject, Trial) and subject.resolved and isinstance(subject.exposure, _LINEARIZED):
+        # Each run of a flame (or a garment) writes a directory of its own (the kept one, when given).
         return _flame_run(subject, prog, None if directory is None else Path(directory), raise_errors, None)
     cleanup = directory is None
     target = _workdir() if directory is None else Path(directory)
@@ -182,7 +183,7 @@ def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
             if directory is None:
                 shutil.rmtree(target, ignore_errors=True)
                 return last
-            if isinstance(trial.exposure, Flame):  # the settled flame, again in the kept directory
+            if isinstance(trial.exposure, _LINEARIZED):  # the settled flame, again in the kept directory
                 return _flame_run(trial, prog, target, raise_errors, settlement)
         lay = write_trial(trial, target)
         return run_directory(target, prog, trial, lay, cleanup, raise_errors, settlement=settlement)
@@ -191,9 +192,10 @@ def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
     return run_directory(target, prog, None, None, cleanup, raise_errors, time_scheme)
 
 
-#: K: a flame's surface temperature has settled when two runs in a row differ by no more than this.
+#: K: a flame's (or a garment's) skin surface temperature has settled when two runs in a row differ by no
+#: more than this.
 FLAME_TOLERANCE_K = 1e-3
-#: Runs of a flame before it is given up on.
+#: Runs of a flame (or a garment) before it is given up on.
 _FLAME_RUNS = 12
 
 
@@ -201,14 +203,24 @@ class FlameNotSettled(SkinburnError, RuntimeError):
     """A flame's surface temperature kept changing from run to run (:func:`_flame_run`)."""
 
 
+class GarmentNotSettled(SkinburnError, RuntimeError):
+    """The skin's surface temperature under a garment kept changing from run to run (:func:`_flame_run`)."""
+
+
+#: The exposures whose face is linearized about the surface temperature of the run before.
+_LINEARIZED = (Flame, Clothed)
+
+
 def _flame_run(trial: Trial, prog: Program, directory: Optional[Path], raise_errors: bool,
                settlement: Optional["Settlement"]) -> Results:
-    """A trial whose exposure is a :class:`~skinburn.exposure.Flame`: run with the re-radiation
-    linearized about the surface temperature of the run before (the surroundings' at first), again
-    until two runs in a row agree to ``FLAME_TOLERANCE_K`` over the exposure; the last run's results
-    (its trial holds the surface temperature it was linearized about)."""
-    flame = trial.exposure
-    assert isinstance(flame, Flame), "called for a flame"
+    """A trial whose exposure is a :class:`~skinburn.exposure.Flame` or a
+    :class:`~skinburn.garment.Clothed`: run with its face linearized about the surface temperature of
+    the run before (the surroundings', or the skin's initial one, at first), again until two runs in a
+    row agree to ``FLAME_TOLERANCE_K`` (over the exposure for a flame; over the whole run for a garment,
+    whose fabric goes on heating the skin after it); the last run's results (its trial holds the surface
+    temperature it was linearized about)."""
+    face = trial.exposure
+    assert isinstance(face, _LINEARIZED), "called for a flame or a garment"
     previous: Optional[np.ndarray] = None
     change = math.inf
     for _ in range(_FLAME_RUNS):
@@ -221,17 +233,38 @@ def _flame_run(trial: Trial, prog: Program, directory: Optional[Path], raise_err
         if not np.all(np.isfinite(surface)):
             return res  # judged (and refused) as any run with non-finite temperatures
         times = np.arange(surface.size) * res.deltat_s
-        within = times <= flame.duration_s + 1e-9 * res.deltat_s
+        within = times <= face.duration_s + 1e-9 * res.deltat_s if isinstance(face, Flame) \
+            else np.ones(surface.size, dtype=bool)
         if previous is not None:
             change = float(np.max(np.abs(surface[within] - previous[within])))
             if change <= FLAME_TOLERANCE_K:
                 return res
         previous = surface
-        flame = dataclasses.replace(flame, surface_K=Series(times[within], kelvin(surface[within])))
-        trial = trial.replace("exposure", flame)
+        held = Series(times[within], kelvin(surface[within]))
+        face = dataclasses.replace(face, surface_K=held) if isinstance(face, Flame) \
+            else dataclasses.replace(face, skin_surface_K=held)
+        trial = trial.replace("exposure", face)
+    if isinstance(face, Clothed):
+        raise GarmentNotSettled(f"the skin's surface temperature under the garment did not settle in {_FLAME_RUNS} "
+                                f"runs (it changed by {change:.3g} K in the last, more than {FLAME_TOLERANCE_K:g} "
+                                "K): give the trial a finer grid, or a milder exposure")
     raise FlameNotSettled(f"the flame's surface temperature did not settle in {_FLAME_RUNS} runs (it changed "
                           f"by {change:.3g} K in the last, more than {FLAME_TOLERANCE_K:g} K): give the trial a "
                           "finer grid, or a smaller h or radiant flux")
+
+
+def fabric_history(results: Results) -> FabricMarch:
+    """What a garment's fabric did over a run (:class:`~skinburn.garment.FabricMarch`: its temperatures,
+    the flux into the skin, the gap's largest Rayleigh number), marched again on the run's own skin
+    surface temperature. :class:`~skinburn.garment.GarmentError` unless the run's trial had a garment."""
+    trial = results.trial
+    if trial is None or not isinstance(trial.exposure, Clothed) or not isinstance(trial.grid, Grid):
+        raise GarmentError("these results are not of a trial with a garment (a Clothed exposure on a settled grid)")
+    surface = np.asarray(results.temperature_K[:, 0], dtype=float)
+    times = np.arange(surface.size) * results.deltat_s
+    clothed = dataclasses.replace(trial.exposure, skin_surface_K=Series(times, kelvin(surface)))
+    return march(clothed, trial.grid.deltax_m, trial.grid.deltat_s, surface.size - 1,
+                 trial.grid.time_scheme == "bdf2", float(trial.initial.surface.K))
 
 
 def _grid_at(auto: AutoGrid, trial: Trial, levels: tuple[int, int]) -> Grid:

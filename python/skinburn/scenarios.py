@@ -12,6 +12,7 @@ from __future__ import annotations
 from typing import Callable, Optional, Union
 
 from .exposure import AirbagJet, HeatFlux, InitialProfile, Series, SurfaceTemperature
+from .garment import Clothed, Garment
 from .kinetics import HENRIQUES_1947, WEAVER_STOLL_1969, Kinetics
 from .skin import TORVI_DALE_1994, Skin
 from .trial import Trial
@@ -28,10 +29,19 @@ SKIN_CORE = celsius(37.0)
 
 
 def flash_fire(flux_W_m2: float = FLASH_FIRE_FLUX_W_M2, duration_s: float = 2.0, skin: Skin = TORVI_DALE_1994,
-               kinetics: Kinetics = WEAVER_STOLL_1969) -> Trial:
-    """A heat flux (absorbed, W/m^2) on bare skin for ``duration_s`` (s), then an insulated surface."""
-    return Trial(skin, InitialProfile.linear(SKIN_SURFACE, SKIN_CORE), HeatFlux(flux_W_m2, duration_s),
-                 kinetics=kinetics, title=f"Flash fire {flux_W_m2 / 1e3:g} kW/m2 for {duration_s:g} s")
+               kinetics: Kinetics = WEAVER_STOLL_1969, garment: Optional[Garment] = None) -> Trial:
+    """A heat flux (absorbed, W/m^2) on bare skin for ``duration_s`` (s), then an insulated surface.
+
+    With a ``garment`` the flux is absorbed by the fabric's outer face instead
+    (:class:`~skinburn.garment.Clothed`), as on an instrumented manikin
+    dressed in one layer of clothing.
+    """
+    exposure = HeatFlux(flux_W_m2, duration_s)
+    title = f"Flash fire {flux_W_m2 / 1e3:g} kW/m2 for {duration_s:g} s"
+    if garment is None:
+        return Trial(skin, InitialProfile.linear(SKIN_SURFACE, SKIN_CORE), exposure, kinetics=kinetics, title=title)
+    return Trial(skin, InitialProfile.linear(SKIN_SURFACE, SKIN_CORE), Clothed(exposure, garment), kinetics=kinetics,
+                 title=f"{title} through {garment.fabric.name}, gap {garment.gap_m * 1e3:g} mm")
 
 
 def airbag_jet(gas_temperature: Union[Temperature, Series, None] = None, standoff_m: float = 0.05,

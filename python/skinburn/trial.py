@@ -27,6 +27,7 @@ from .checks import non_negative, positive, whole
 from .exposure import (AIR_1ATM, AirbagJet, Convection, Exposure, Flame, GasTable, HeatFlux, HeldTemperature,
                        InitialProfile, InnerConvection, InnerFace, Insulated, Series, SurfaceTemperature)
 from .criteria import KineticsByDegree, KineticsLike, kinetics_choice, kinetics_from_dict, resolved
+from .garment import Clothed, Fabric, Garment
 from .kinetics import PROGRAM_DEFAULT, Kinetics, kinetics_preset
 from .skin import Skin, skin_preset
 from .units import SkinburnError, Temperature, kelvin, temperature_word
@@ -195,7 +196,7 @@ class Trial:
 
     skin: Skin
     initial: InitialProfile
-    exposure: Exposure
+    exposure: Union[Exposure, Clothed]
     inner: InnerFace = HeldTemperature()
     grid: Union[Grid, AutoGrid] = AutoGrid()
     after_exposure_s: Union[float, AutoCooling] = AutoCooling()
@@ -377,7 +378,7 @@ def set_key(trial: "Trial", key: str, value: Any) -> "Trial":
 
 _TYPES = {cls.__name__: cls for cls in (Trial, Grid, AutoGrid, AutoCooling, HeatFlux, Convection, Flame,
                                         SurfaceTemperature, AirbagJet, HeldTemperature, Insulated,
-                                        InnerConvection, InitialProfile)}
+                                        InnerConvection, InitialProfile, Clothed, Garment, Fabric)}
 
 
 def _encode(obj: Any) -> Any:

@@ -21,6 +21,7 @@ from typing import Optional, Union
 
 import numpy as np
 
+from .garment import Clothed
 from .exposure import (AirbagJet, Convection, Flame, HeatFlux, HeldTemperature, InnerConvection, Insulated,
                        SurfaceTemperature, knots)
 from .kinetics import PROGRAM_DEFAULT, Kinetics
@@ -147,6 +148,8 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
     exp = trial.exposure
     if isinstance(exp, Flame):
         exp = exp.as_convection()  # linearized about the surface temperature it holds (skinburn.runs.run)
+    elif isinstance(exp, Clothed):  # the fabric's model gives the skin's face for the whole run
+        exp = exp.skin_face(dx, dt, steps, bdf2, surface_K)
     lbc = exp.face
     left_file = None
     jet_text = None
@@ -156,8 +159,8 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
         left_amb = [(0.0, surface_K), ((steps + 1) * dt, surface_K)]
     elif isinstance(exp, Convection):
         after_gas = float(exp.after_gas.K) if exp.after_gas is not None else surface_K
-        h = Profile.cut(knots(exp.h_W_m2K, "h_W_m2K", False), duration, exp.after_h_W_m2K)
-        gas = Profile.cut(knots(exp.gas, "gas", True), duration, after_gas)
+        h = Profile.cut(knots(exp.h_W_m2K, "h_W_m2K", False), exp.duration_s, exp.after_h_W_m2K)
+        gas = Profile.cut(knots(exp.gas, "gas", True), exp.duration_s, after_gas)
         starts = np.arange(steps + 1) * dt
         h_mean = h.step_means(starts, dt)
         gas_mean = gas.step_means(starts, dt)

@@ -74,7 +74,9 @@ const Member kMembers[] = {
     FUZZ_MEMBER(OmegaUnfloored), FUZZ_TABLE(OmegaByNode), FUZZ_TABLE(OmegaUnflooredByNode),
     FUZZ_MEMBER(Crossings), FUZZ_MEMBER(RkTimes), FUZZ_MEMBER(RkPath), FUZZ_MEMBER(Reached),
     FUZZ_MEMBER(StepsDone), FUZZ_MEMBER(Result), FUZZ_MEMBER(Record), FUZZ_MEMBER(LeftStep),
-    FUZZ_MEMBER(RightStep),
+    FUZZ_MEMBER(RightStep), FUZZ_MEMBER(StagesPassed), FUZZ_MEMBER(Scheme), FUZZ_MEMBER(SolveFraction),
+    FUZZ_TABLE(PrevTemps), FUZZ_MEMBER(Perfusion), FUZZ_MEMBER(ArterialTemp), FUZZ_MEMBER(BloodDensity),
+    FUZZ_MEMBER(BloodHeatCap), FUZZ_MEMBER(PerfusionPairs), FUZZ_TABLE(PerfusionTable), FUZZ_MEMBER(PerfusionLaid),
 };
 
 #undef FUZZ_MEMBER

@@ -1,7 +1,8 @@
 // One data file from the fuzzer's bytes: the first byte chooses which of
-// INITTEMP.DAT .. RIGHTAMB.DAT or LEFTIMP.DAT, the rest is its contents.
-// A fixed DATA.DAT (5 nodes, 4 steps) calls that file in with the count 0,
-// or -1 for LEFTIMP.DAT; every other block is written inline.
+// INITTEMP.DAT .. RIGHTAMB.DAT, LEFTIMP.DAT or PERFUSE.DAT, the rest is its
+// contents. A fixed DATA.DAT (5 nodes, 4 steps) calls that file in with the
+// count 0, or -1 for LEFTIMP.DAT; every other block is written inline.
+// PERFUSE.DAT is read as --perfusion reads it, after DATA.DAT.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,9 +28,11 @@ const Choice kChoices[] = {
     {"RIGHTBC.DAT", "RIGHT_BC", false},
     {"RIGHTAMB.DAT", "RIGHT_AMBIENT", false},
     {"LEFTIMP.DAT", "LEFT_BC", false},
+    {"PERFUSE.DAT", nullptr, true},
 };
 constexpr std::size_t kChoiceCount = sizeof kChoices / sizeof kChoices[0];
-constexpr std::size_t kLeftImp = kChoiceCount - 1;
+constexpr std::size_t kLeftImp = kChoiceCount - 2;
+constexpr std::size_t kPerfuse = kChoiceCount - 1;
 
 const char kEntries[] =
     "# fuzz run: 5 nodes 1 mm apart, 4 steps of 0.1 s\n"
@@ -81,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::WriteFile("DATA.DAT", DataDat(chosen));
   fuzz::WriteFile(kChoices[chosen].file, fuzz::Bytes(data + 1, size - 1));
   fuzz::Session session(size);
+  M.Perfusion = chosen == kPerfuse;
   if (session.RunGetData() == 1) session.RunJetAsDriver();
   return 0;
 }

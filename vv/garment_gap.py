@@ -24,7 +24,7 @@ import numpy as np
 
 import skinburn as sb
 
-SIGMA = 5.670374419e-8  # W/(m^2 K^4), CODATA 2018
+SIGMA = sb.STEFAN_BOLTZMANN  # W/(m^2 K^4)
 K, RHO, C, DEPTH_M = 0.523, 1200.0, 3300.0, 12.08e-3  # the Torvi-Dale dermis, through the skin's depth
 T0_K, FLUX_W_M2, DURATION_S, END_S, GAP_M = 305.65, 84e3, 4.0, 10.0, 6e-3
 TIMES_S = (2.0, 4.0, 6.0, 10.0)

@@ -191,12 +191,7 @@ class Assessment:
             (r,) = self.kinetics.regimes[:1]
             model = (f"the program's own constants, P {r.frequency_factor_per_s:.4g} 1/s, E/R {r.e_over_r_K:.5g} K, "
                      "which docs/validation.md finds no predictor of a burn: name a kinetics preset to judge one")
-        if self.degree is None:
-            so_far = DEGREE_NAMES[self.degree_so_far or 0]
-            head = (f"No verdict ({model}): Omega was still growing when the run "
-                    f"ended; {'no burn' if not self.degree_so_far else 'at least a ' + so_far} so far.")
-        else:
-            head = f"{self.name[0].upper()}{self.name[1:]} ({model})."
+        head = self._head(model)
         lines = [head,
                  f"  Omega {om(self.omega_epidermis_base)} at the epidermis base "
                  f"({self.epidermis_base_m * 1e6:.0f} um), {om(self.omega_dermis_base)} at the dermis base "
@@ -214,16 +209,19 @@ class Assessment:
         lines += [f"  Note: {n}" for n in self.notes]
         return "\n".join(lines)
 
+    def _head(self, model: str) -> str:
+        """The verdict's first line: the degree under ``model``, or why none is given."""
+        if self.degree is None:
+            so_far = DEGREE_NAMES[self.degree_so_far or 0]
+            return (f"No verdict ({model}): Omega was still growing when the run "
+                    f"ended; {'no burn' if not self.degree_so_far else 'at least a ' + so_far} so far.")
+        return f"{self.name[0].upper()}{self.name[1:]} ({model})."
+
     def _verdict_per_degree(self) -> str:
         """The verdict under a model per degree: each criterion with its model and Omega, then the depths
         each model's thresholds reach, and the lines of a single model's verdict."""
         model = f"kinetics per degree: {self.kinetics.name}"
-        if self.degree is None:
-            so_far = DEGREE_NAMES[self.degree_so_far or 0]
-            head = (f"No verdict ({model}): Omega was still growing when the run "
-                    f"ended; {'no burn' if not self.degree_so_far else 'at least a ' + so_far} so far.")
-        else:
-            head = f"{self.name[0].upper()}{self.name[1:]} ({model})."
+        head = self._head(model)
         lines = [head]
         for c in CRITERIA:
             part = self.part(c.degree)

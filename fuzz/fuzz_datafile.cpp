@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fuzz_common.h"
+#include "model/model.h"
 
 namespace {
 

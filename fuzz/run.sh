@@ -7,7 +7,7 @@
 # Targets, in the default order (fuzz_cmdline last: it runs the whole
 # program, and the slowest):
 #   fuzz_datadat   DATA.DAT under sound data files
-#   fuzz_datafile  one data file (INITTEMP.DAT .. RIGHTAMB.DAT, LEFTIMP.DAT)
+#   fuzz_datafile  one data file (INITTEMP.DAT .. RIGHTAMB.DAT, LEFTIMP.DAT, PERFUSE.DAT)
 #   fuzz_gasprop   GASPROP.DAT under the jet correlation
 #   fuzz_check     a whole data directory, then the --check=json document
 #                  and what it promises (fuzz/fuzz_check.cpp)

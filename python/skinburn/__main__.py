@@ -71,12 +71,14 @@ def _subject(args: argparse.Namespace, program: Program, scratch: Path) -> tuple
     sets = _assignments(args.set or [])
     if args.trial:
         trial = trial_from_dict(json.loads(Path(args.trial).read_text()))
-        for name, value in sets.items():
-            trial = trial.replace(name, value)
+        # The whole skin and kinetics first, then the values --set changes in them: a --set of a
+        # layer's value refines the --skin chosen, and is never replaced by it.
         if args.kinetics:  # a model per degree keeps the trial's for the degrees it leaves open
             trial = trial.replace("kinetics", resolved(kinetics_choice(args.kinetics), trial.kinetics))
         if args.skin:
             trial = trial.replace("skin", skin_preset(args.skin))
+        for name, value in sets.items():
+            trial = trial.replace(name, value)
         return trial, trial.skin
     if not args.datadir:
         raise UsageError("give a data directory or --trial FILE")

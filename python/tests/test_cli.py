@@ -53,6 +53,14 @@ def test_a_trial_that_does_not_settle_is_one_named_line_not_a_traceback(program,
     assert "Traceback" not in out.stderr and out.stderr.count("\n") == 1
 
 
+def test_a_set_value_refines_the_skin_chosen_and_is_not_lost_to_it(program, tmp_path):
+    (tmp_path / "t.json").write_text(cli(program, "template", "hot-liquid").stdout)
+    out = cli(program, "assess", "--trial", tmp_path / "t.json", "--skin", "torvi-dale",
+              "--set", "skin.layers.1.perfusion_1_s=0.002", "--set", "exposure.duration_s=2")
+    assert out.returncode == 0, out.stderr
+    assert "Perfused: the Pennes term with rates 0, 0.002 1/s" in out.stdout
+
+
 def test_template_then_search_side_by_side(program, tmp_path):
     out = cli(program, "template", "hot-liquid")
     assert out.returncode == 0

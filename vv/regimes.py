@@ -196,14 +196,14 @@ def _contact_rows(skins: dict[str, sb.Skin], kinetics: tuple[sb.Kinetics, ...], 
     return out
 
 
-def _search_jobs(specs: list[tuple[Threshold, sb.Trial, float, float, int, Optional[sb.Skin]]]) -> list[sb.SearchJob]:
+def _search_jobs(planned: list[tuple[Threshold, sb.Trial, float, float, int, Optional[sb.Skin]]]) -> list[sb.SearchJob]:
     return [sb.SearchJob(trial, "exposure.duration_s", lo, hi, degree=deg, skin=skin, rtol=1e-3, labels={"tag": i})
-            for i, (_, trial, lo, hi, deg, skin) in enumerate(specs)]
+            for i, (_, trial, lo, hi, deg, skin) in enumerate(planned)]
 
 
-def _fill(specs: list, processes: int, prog: sb.Program) -> None:
-    for r in sb.search_many(_search_jobs(specs), processes=processes, program=prog):
-        th = specs[r.labels["tag"]][0]
+def _fill(planned: list, processes: int, prog: sb.Program) -> None:
+    for r in sb.search_many(_search_jobs(planned), processes=processes, program=prog):
+        th = planned[r.labels["tag"]][0]
         if isinstance(r, sb.SearchFailure):
             th.note = ("not reached within the range searched" if "not reached at both ends" in r.error
                        else "reached at both ends of the range" if "reached at both ends" in r.error else r.error)
@@ -404,14 +404,14 @@ def evaluate(quick: bool = False, processes: int = 2,
     kinetics = BANDED if quick else KINETICS
     skins = {"Torvi-Dale": SKINS["Torvi-Dale"]} if quick else SKINS
     contact = _contact_rows(skins, kinetics, prog)
-    specs: list = []
+    planned: list = []
     contact_times = []
     for sname, skin in skins.items():
         for kin in kinetics:
             for what, deg, bracket in (("partial thickness", 2, 1.0), ("full thickness", 3, 9.0)):
                 th = Threshold(what, kin.name, sname, bracket)
                 contact_times.append(th)
-                specs.append((th, hot_liquid(PAPP_PLATE, 1.0, skin=skin, kinetics=kin), 0.01, 120.0, deg, None))
+                planned.append((th, hot_liquid(PAPP_PLATE, 1.0, skin=skin, kinetics=kin), 0.01, 120.0, deg, None))
     scalds = []
     for sname, skin in skins.items():
         for kin in kinetics:
@@ -420,7 +420,7 @@ def evaluate(quick: bool = False, processes: int = 2,
                 scalds.append(th)
                 # The trial's own skin holds the deep-dermal depth as its dermis base, so that the grid is
                 # settled (and its uncertainty given) at that depth; its layers are the skin's.
-                specs.append((th, hot_liquid(sb.celsius(water_C), t, skin=deep_dermal_skin(skin), kinetics=kin),
+                planned.append((th, hot_liquid(sb.celsius(water_C), t, skin=deep_dermal_skin(skin), kinetics=kin),
                               t / 100, 30 * t, 3, None))
     jet = []
     temps = (SAE_TEMPERATURES_C[0], SAE_TEMPERATURES_C[-1]) if quick else SAE_TEMPERATURES_C
@@ -435,8 +435,8 @@ def evaluate(quick: bool = False, processes: int = 2,
                     th = Threshold("second degree", kin.name, "Torvi-Dale", SAE_DURATIONS_S[1],
                                    extra={"standoff_d": sd, "gas_C": gas_C, "v": v})
                     jet.append(th)
-                    specs.append((th, jet_trial(gas_C, v, sd, 0.1, kin), 0.005, 5.0, 2, None))
-    _fill(specs, processes, prog)
+                    planned.append((th, jet_trial(gas_C, v, sd, 0.1, kin), 0.005, 5.0, 2, None))
+    _fill(planned, processes, prog)
     for th in jet:
         _heats(th, th.extra["gas_C"], th.extra["v"], th.extra["standoff_d"],
                next(k for k in BANDED if k.name == th.kinetics), prog)

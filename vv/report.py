@@ -927,8 +927,9 @@ def _regime_sections(v: va.Validation) -> list[str]:
           "re-radiating at emissivity 0.98 to 25 °C, then the face insulated until the damage stopped growing "
           "(Log's later water-pool cooling is not modelled, again an upper bound). The pre-cooled profile at "
           f"31 s is the flash's initial profile (the epidermis base at {_fmt(held, '.1f')} °C). The other bound, "
-          "no spray at all: the same flash on the resting profile. Grid: DELTAX 10.67 µm, DELTAT 5 ms; u = "
-          "Omega's change with the grid and step halved.", ""]
+          "no spray at all: the same flash on the resting profile. Grid: DELTAX 10.67 µm, DELTAT 10 ms; u = "
+          "Omega's change with the grid and step halved (band < 10 %; the closest Omega to a threshold is the "
+          "default constants' about 2 against 1, so no degree rests on it).", ""]
     rows = [[f.kinetics, f.case, _fmt(f.base_temperature_C, ".1f"), _fmt(f.omega, ".3g"), _fmt(f.uncertainty, ".1%"),
              "none" if f.degree == 0 else str(f.degree)] for f in r.flash]
     L += [_table(["Kinetics", "case", "epidermis base at the flash (°C)", "Omega at 80 µm", "u", "degree"], rows), ""]

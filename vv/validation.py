@@ -5,7 +5,10 @@ Two data sets (``vv/data/``, each with its source and uncertainty):
 - the Stoll curve (Stoll & Chianta 1969): exposure time to a second-degree
   burn against the heat flux, 1-30 s;
 - hot-water contact (Moritz & Henriques 1947): time to transepidermal
-  necrosis against the water temperature, 44-70 °C.
+  necrosis against the water temperature, 44-70 °C;
+
+and, by regime, the comparisons of :mod:`vv.regimes` (contact depth, deep-dermal scalds, a flash on
+pre-cooled skin, short hot-gas jets).
 
 The model of both: Torvi and Dale's layered skin (1994), 32.5 °C at the
 surface to 37 °C at the inner face (held there), a second-degree burn
@@ -29,6 +32,8 @@ from typing import Optional, Union
 
 import skinburn as sb
 from skinburn.scenarios import flash_fire, hot_liquid
+
+from . import regimes as rg
 
 DATA = Path(__file__).resolve().parent / "data"
 
@@ -230,6 +235,7 @@ class Validation:
     stoll: list[Point]
     hot_water: list[Point]
     quick: bool
+    regimes: Optional[rg.Regimes] = None
 
     def stoll_set(self, kinetics: str, absorptivity: float) -> list[Point]:
         """The Stoll points of one kinetics model and absorptivity."""
@@ -259,6 +265,8 @@ class Validation:
                 what = (f"numerical uncertainty, {p.dataset} {p.x / 1e3 if p.dataset == 'stoll' else p.x:g} "
                         f"{'kW/m2' if p.dataset == 'stoll' else 'C'}, {p.kinetics}, a = {p.absorptivity:g}")
                 out.append((what, u, f"< {UNCERTAINTY_MAX:g}", u < UNCERTAINTY_MAX))
+        if self.regimes is not None:
+            out += self.regimes.bands
         return out
 
 
@@ -286,4 +294,4 @@ def validate(quick: bool = False, processes: int = 2,
     else:
         unc = set(range(len(points)))
     predict(points, unc, processes, program)
-    return Validation(stoll, water, quick)
+    return Validation(stoll, water, quick, rg.evaluate(quick, processes, program))

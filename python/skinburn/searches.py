@@ -255,7 +255,16 @@ def search(base: Union[Trial, DataDirectory, str, os.PathLike], vary: Vary, lo: 
     ``after=None`` or a phase the face cannot take raise
     :class:`StillGrowing` when the damage at the root still grew.
     """
-    prog = Program.find(program)
+    with Program.find(program).resident() as prog:  # the many small runs of a search, without a process each
+        return _search(base, vary, lo, hi, prog, degree=degree, kinetics=kinetics, skin=skin, unit=unit, xtol=xtol,
+                       rtol=rtol, maxiter=maxiter, labels=labels, after=after)
+
+
+def _search(base: Union[Trial, DataDirectory, str, os.PathLike], vary: Vary, lo: float, hi: float, prog: Program, *,
+            degree: int, kinetics: Optional[KineticsLike], skin: Optional[Skin], unit: Optional[str],
+            xtol: Optional[float], rtol: float, maxiter: int, labels: Optional[dict],
+            after: Optional[RunOn]) -> SearchResult:
+    """:func:`search` on the program ``prog``."""
     try:  # the arguments, before any run: a refusal here is the caller's (a usage error)
         if not (math.isfinite(lo) and math.isfinite(hi)):
             raise ValueError(f"the range must be finite, not {lo!r} to {hi!r}")

@@ -112,6 +112,27 @@ void Wait() {
   (void)std::getchar();
 }
 
+LineRead ReadLine(std::string& line, std::size_t limit) {
+  line.clear();
+  bool any = false;
+  bool too_long = false;
+  const auto next = [] {
+    if (!captured_out) return std::getchar();
+    return captured_in_pos < captured_in.size() ? static_cast<unsigned char>(captured_in[captured_in_pos++]) : EOF;
+  };
+  for (int c; (c = next()) != EOF;) {
+    any = true;
+    if (c == '\n') break;
+    if (line.size() < limit) {
+      line.push_back(static_cast<char>(c));
+    } else {
+      too_long = true;
+    }
+  }
+  if (!any) return LineRead::kEnd;
+  return too_long ? LineRead::kTooLong : LineRead::kLine;
+}
+
 void Stop(int status) { throw Stopped{status}; }
 
 void Capture(std::string* out, std::string* err, std::string_view input) {

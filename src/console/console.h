@@ -20,6 +20,14 @@ void ErrorPrint(std::string_view text);  // to standard error
 // At the end of the input it returns at once, so an unattended run never hangs.
 void Wait();
 
+// Reads one line of standard input (without its newline) into `line`, for
+// a program that takes its requests there rather than waits (while
+// captured, from the captured input). kTooLong when
+// the line held more than `limit` bytes (the rest of it is read and
+// dropped); kEnd at the end of the input with nothing read.
+enum class LineRead { kLine, kTooLong, kEnd };
+LineRead ReadLine(std::string& line, std::size_t limit);
+
 // Hands what was printed so far to the screen, file or pipe. Called before
 // every phase that takes time, so that its announcement is seen while it runs.
 void Flush();
@@ -70,8 +78,9 @@ class Quiet {
 // the input never reads standard input).
 void SetWaitsReturn(bool on);
 
-// Test seam: route output into strings and take waits from `input`.
-// `Restore` returns to the real streams.
+// Route output into strings and take waits from `input` (a test's seam,
+// and each run a resident program serves). `Restore` returns to the real
+// streams.
 void Capture(std::string* out, std::string* err, std::string_view input);
 void Restore();
 // Test seam: while capturing, the length of the captured standard output at

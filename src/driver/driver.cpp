@@ -8,9 +8,12 @@
 #include <new>
 #include <string>
 
+#include <limits.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -51,6 +54,9 @@ constexpr const char* kUsage =
     "  --threads N        threads for the burn of every node (default: the cores available; 1 = none)\n"
     "  --time-scheme S    backward-euler (the default, first order in time) or bdf2 (second order)\n"
     "  --perfusion        add the blood's perfusion (the Pennes term) from DATADIR/PERFUSE.DAT\n"
+    "  --serve            stay resident: run the trial of each line of standard input\n"
+    "                     ({\"args\": [...], \"cwd\": DIR} in JSON) and answer each with one line\n"
+    "                     ({\"status\": N, \"stdout\": TEXT, \"stderr\": TEXT}); given alone\n"
     "  --version          print the version and stop\n"
     "  --help             print this help and stop\n";
 
@@ -64,6 +70,7 @@ struct Options {
   int threads = 0;             // 0 = the cores available
   TimeScheme scheme = TimeScheme::kBackwardEuler;
   bool perfusion = false;      // read PERFUSE.DAT and perfuse the skin
+  bool serve = false;          // stay resident and run the trials asked on standard input
   const char* dir = nullptr;   // the data directory
 };
 
@@ -119,6 +126,9 @@ int ParseOptions(int argc, char** argv, Options& options) {
       options.help = true;
     } else if (arg == "--perfusion") {
       options.perfusion = true;
+    } else if (arg == "--serve") {
+      if (argc != 2) return UsageError("--serve stands alone: each trial's options come with its request");
+      options.serve = true;
     } else if (Names(arg, "--results")) {
       if (!OptionValue(arg, "--results", argc, argv, i, options.prefix) || options.prefix.empty()) {
         return UsageError("--results needs a PREFIX");
@@ -182,6 +192,82 @@ int Trial() {
   return 0;
 }
 
+// --- Resident: one trial per request --------------------------------------
+
+using nlohmann::json;
+
+bool serving = false;  // inside a served run, which cannot serve in turn
+constexpr std::size_t kRequestMax = std::size_t{1} << 20;
+
+// The arguments and working directory of one request line into `args` (after
+// the program's name) and `cwd`; what is wrong with it, or "".
+std::string ParseRequest(const std::string& line, std::vector<std::string>& args, std::string& cwd) {
+  const json request = json::parse(line, nullptr, false);
+  if (request.is_discarded() || !request.is_object()) return "a request is one JSON object on one line";
+  for (const auto& item : request.items()) {
+    if (item.key() != "args" && item.key() != "cwd") return "a request holds args and cwd, not " + item.key();
+  }
+  if (!request.contains("args") || !request["args"].is_array()) return "a request needs args, an array of strings";
+  for (const json& arg : request["args"]) {
+    if (!arg.is_string()) return "a request needs args, an array of strings";
+    const std::string text = arg.get<std::string>();
+    if (text.find('\0') != std::string::npos) return "an argument of a request holds a NUL character";
+    args.push_back(text);
+  }
+  if (request.contains("cwd")) {
+    if (!request["cwd"].is_string()) return "a request's cwd is a directory's name";
+    cwd = request["cwd"].get<std::string>();
+    if (cwd.find('\0') != std::string::npos) return "a request's cwd holds a NUL character";
+  }
+  return "";
+}
+
+// Reads requests until the end of standard input; each is run as the same
+// arguments would run in a process of their own, from its working
+// directory (relative to the one the program started in), and answered on
+// one line. 0 at the end of the input, 1 when the answers can no longer be
+// written.
+int Serve() {
+  char start[PATH_MAX];
+  if (getcwd(start, sizeof start) == nullptr) {
+    console::ErrorPrint(std::string("skinburn: --serve cannot name its working directory: ") +
+                        std::strerror(errno) + "\n");
+    return 1;
+  }
+  std::string line;
+  bool fresh = true;  // the model as the program started: the first run needs no reset
+  for (;;) {
+    const console::LineRead read = console::ReadLine(line, kRequestMax);
+    if (read == console::LineRead::kEnd) return 0;
+    std::vector<std::string> args{"skinburn"};
+    std::string cwd;
+    std::string problem = read == console::LineRead::kTooLong ? "a request is at most 1 MiB"
+                                                               : ParseRequest(line, args, cwd);
+    if (problem.empty() && (chdir(start) != 0 || (!cwd.empty() && chdir(cwd.c_str()) != 0))) {
+      problem = "cannot enter the directory " + cwd + ": " + std::strerror(errno);
+    }
+    std::string out, err;
+    int status = 2;
+    if (!problem.empty()) {
+      err = "skinburn: " + problem + "\n";
+    } else {
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      if (!fresh) ResetModel();
+      fresh = false;
+      console::Capture(&out, &err, "");
+      serving = true;
+      status = RunGuarded(Run, static_cast<int>(args.size()), argv.data());
+      serving = false;
+      console::Restore();
+    }
+    const json answer = {{"status", status}, {"stdout", out}, {"stderr", err}};
+    console::Print(answer.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
+    if (!console::FlushOk()) return 1;  // whoever asked is gone
+  }
+}
+
 }  // namespace
 
 int Run(int argc, char** argv) {
@@ -192,6 +278,7 @@ int Run(int argc, char** argv) {
   }
   Options options;
   if (const int status = ParseOptions(argc, argv, options); status >= 0) return status;
+  if (options.serve) return serving ? UsageError("a served run cannot serve in turn") : Serve();
   if (options.help) {
     console::Print(kUsage);
     return 0;

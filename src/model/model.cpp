@@ -1,6 +1,8 @@
 // The single instance of the program-wide model state.
 #include "model/model.h"
 
+#include <new>
+
 #include <cassert>
 
 
@@ -16,10 +18,11 @@ constinit Model M;
 #endif
 
 void ResetModel() {
-  // The tables are several megabytes: the fresh state is built once, on the
-  // heap, and copied from there.
-  static const Model* const pristine = new Model();
-  M = *pristine;
+  // Built again in place: the tables are several megabytes, too many for a
+  // temporary on the stack, and a copy from a kept fresh state would touch
+  // twice the memory.
+  M.~Model();
+  new (&M) Model();
 }
 
 FaceKind FaceKindOf(const std::string& word) {

@@ -16,6 +16,9 @@
 #include <thread>
 #include <filesystem>
 #include <map>
+#include <memory>
+#include <vector>
+#include <nlohmann/json.hpp>
 #include <new>
 #include <string>
 
@@ -358,3 +361,75 @@ TEST(AllocationFailure, EndsWithAMemoryErrorAndKeepsWhatWasPrinted) {
 }
 
 }  // namespace
+
+// --- Resident: one trial per request ------------------------------------------
+
+// The answer lines of `out`, parsed.
+std::vector<nlohmann::json> Answers(const std::string& out) {
+  std::vector<nlohmann::json> answers;
+  std::size_t from = 0;
+  for (std::size_t at; (at = out.find('\n', from)) != std::string::npos; from = at + 1) {
+    answers.push_back(nlohmann::json::parse(out.substr(from, at - from)));
+  }
+  return answers;
+}
+
+// A results document without the run's own identity (and the path of its history).
+std::string WithoutRunId(const std::string& text) {
+  nlohmann::json doc = nlohmann::json::parse(text);
+  doc.erase("run_id");
+  if (doc["history"].is_object()) doc["history"].erase("run_id");
+  return doc.dump();
+}
+
+TEST(Serve, EachRequestRunsAsAProcessOfItsOwnWould) {
+  // Every example alone, then all of them served twice in one process in a
+  // changing order, in the same directories: the console text, OUTPUT.TXT,
+  // the results and the status are the same bytes, so nothing of one served
+  // run carries into the next.
+  const std::vector<std::string> names = {"airbag-jet", "hot-liquid", "convection", "flux-cooling"};
+  std::map<std::string, std::unique_ptr<TempDir>> dirs;
+  std::map<std::string, RunResult> alone;
+  std::map<std::string, std::string> report, results;
+  std::string requests;
+  for (const std::string& name : names) {
+    dirs[name] = std::make_unique<TempDir>();
+    TempDir& dir = *dirs[name];
+    CopyExample(dir, name.c_str());
+    const std::string args = "--time-scheme bdf2 --results '" + dir.path() + "r' '" + dir.path() + "'";
+    alone[name] = RunBinary(args);
+    report[name] = dir.Read("OUTPUT.TXT");
+    results[name] = WithoutRunId(dir.Read("r.json"));
+    std::filesystem::remove(dir.path() + "OUTPUT.TXT");
+  }
+  std::vector<std::string> order;
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      order.push_back(names[round == 0 ? k : names.size() - 1 - k]);
+      const std::string path = dirs[order.back()]->path();
+      requests += nlohmann::json{{"args", {"--time-scheme", "bdf2", "--results", path + "r", path}}}.dump() + "\n";
+    }
+  }
+  requests += "not json\n{\"args\": [\"--serve\"]}\n{\"args\": [1]}\n";
+  const RunResult served = RunBinary("--serve", requests);
+  EXPECT_EQ(served.status, 0) << served.err;
+  const std::vector<nlohmann::json> answers = Answers(served.out);
+  ASSERT_EQ(answers.size(), order.size() + 3);
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const std::string& name = order[k];
+    EXPECT_EQ(answers[k]["status"].get<int>(), alone[name].status) << name;
+    EXPECT_TRUE(answers[k]["stdout"].get<std::string>() == alone[name].out) << name;
+    EXPECT_EQ(answers[k]["stderr"].get<std::string>(), alone[name].err) << name;
+  }
+  for (const std::string& name : names) {
+    EXPECT_TRUE(dirs[name]->Read("OUTPUT.TXT") == report[name] + report[name]) << name;
+    EXPECT_EQ(WithoutRunId(dirs[name]->Read("r.json")), results[name]) << name;
+  }
+  // A request that cannot be run is answered with status 2 and the reason;
+  // the requests after it are still served.
+  for (std::size_t k = order.size(); k < answers.size(); ++k) {
+    EXPECT_EQ(answers[k]["status"].get<int>(), 2);
+    EXPECT_EQ(answers[k]["stderr"].get<std::string>().rfind("skinburn: ", 0), 0u);
+  }
+  EXPECT_EQ(RunBinary("--serve 'dir/'").status, 2);  // it stands alone
+}

@@ -1,9 +1,15 @@
 // The single instance of the program-wide model state.
 #include "model/model.h"
 
-#include <new>
-
+#include <algorithm>
 #include <cassert>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 
 // Constant-initialised where the compiler can: the several megabytes of
@@ -17,12 +23,97 @@ Model M;
 constinit Model M;
 #endif
 
+namespace {
+
+// Whether a reset asks the system which pages of the tables were written.
+bool only_written = false;
+
+struct Span {
+  unsigned char* begin;
+  std::size_t size;
+};
+
+Span Tables() {
+  ModelTables& tables = M;
+  return {reinterpret_cast<unsigned char*>(&tables), sizeof(ModelTables)};
+}
+
+// Marks, one per page from the page holding `begin`, the pages of the
+// process a run may have written: those the process holds privately
+// (present and not a page of the program's file, which is the image's
+// blank page) or has handed to swap. False when the system cannot say.
+bool WrittenPages(std::uintptr_t begin, std::uintptr_t end, std::vector<bool>& written) {
+#if defined(__linux__)
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const std::uintptr_t first = begin / page;
+  const std::uintptr_t count = (end + page - 1) / page - first;
+  std::vector<std::uint64_t> entries(count);
+  const int fd = open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const std::size_t bytes = count * sizeof(std::uint64_t);
+  const ssize_t got = pread(fd, entries.data(), bytes, static_cast<off_t>(first * sizeof(std::uint64_t)));
+  close(fd);
+  if (got != static_cast<ssize_t>(bytes)) return false;
+  constexpr std::uint64_t kPresent = std::uint64_t{1} << 63, kSwapped = std::uint64_t{1} << 62,
+                          kFileOrShared = std::uint64_t{1} << 61;
+  written.assign(count, false);
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::uint64_t e = entries[k];
+    written[k] = (e & kSwapped) != 0 || ((e & kPresent) != 0 && (e & kFileOrShared) == 0);
+  }
+  return true;
+#else
+  (void)begin, (void)end, (void)written;
+  return false;
+#endif
+}
+
+// Clears the tables: all of them, or, where only the written pages need
+// it, the stretches of pages a run wrote (every other page is still the
+// blank page the program started with).
+void ClearTables() {
+  const Span tables = Tables();
+  std::vector<bool> written;
+  const auto begin = reinterpret_cast<std::uintptr_t>(tables.begin);
+  const std::uintptr_t end = begin + tables.size;
+  if (!only_written || !WrittenPages(begin, end, written)) {
+    std::memset(tables.begin, 0, tables.size);
+    return;
+  }
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const std::uintptr_t first = begin / page * page;
+  std::size_t k = 0;
+  while (k < written.size()) {
+    if (!written[k]) {
+      ++k;
+      continue;
+    }
+    std::size_t stop = k;
+    while (stop < written.size() && written[stop]) ++stop;
+    const std::uintptr_t from = std::max(first + k * page, begin);
+    const std::uintptr_t to = std::min(first + stop * page, end);
+    std::memset(reinterpret_cast<void*>(from), 0, to - from);
+    k = stop;
+  }
+}
+
+}  // namespace
+
 void ResetModel() {
-  // Built again in place: the tables are several megabytes, too many for a
-  // temporary on the stack, and a copy from a kept fresh state would touch
-  // twice the memory.
-  M.~Model();
-  new (&M) Model();
+  // The tables are nothing but numbers, zero when fresh: they are cleared as
+  // bytes, and the rest is made afresh (a temporary of the whole model, some
+  // megabytes, would not fit on the stack).
+  static_assert(std::is_trivially_copyable_v<ModelTables>);
+  ClearTables();
+  static_cast<ModelState&>(M) = ModelState{};
+}
+
+bool ResetOnlyWrittenTables() {
+  const Span tables = Tables();
+  std::vector<bool> written;
+  const auto begin = reinterpret_cast<std::uintptr_t>(tables.begin);
+  only_written = WrittenPages(begin, begin + tables.size, written);
+  return only_written;
 }
 
 FaceKind FaceKindOf(const std::string& word) {

@@ -2,8 +2,9 @@
 // the stages hand to one another. One instance, `M`, lives for the process;
 // `ResetModel` returns it to the state before `GetData` (all zero, all text
 // empty) so that tests can run stage after stage in one process. The model
-// room uses nothing but the standard library; every room above reads and
-// writes this state.
+// room uses nothing but the standard library (and the system's calls that
+// tell the reset which pages of the tables were written); every room above
+// reads and writes this state.
 #pragma once
 
 #include <array>
@@ -130,7 +131,59 @@ enum class Outcome { kNone, kBurnDepth, kOmegaAtNode, kAllAbove, kAllBelow };
 // backward Euler step, chosen with --time-scheme bdf2.
 enum class TimeScheme { kBackwardEuler, kBdf2 };
 
-struct Model {
+// The tables of the model: every array of kTableSize entries, about 8.6 MB
+// in all. All zero when fresh, and nothing but numbers, so that a reset can
+// clear them as bytes (and only the pages a run wrote, see ResetModel).
+struct ModelTables {
+  // Distribution tables: raw pairs after GetData, grid values after Interp.
+  PairTable InitTempTable{};     // depth, K; value column = current node temperature
+  PairTable ConductTable{};      // depth, W/(m K)
+  PairTable HeatCapTable{};      // depth, J/(kg K)
+  PairTable DensityTable{};      // depth, kg/m^3
+  PairTable LeftBCTable{};       // time, left face value (h, q or T)
+  PairTable LeftAmbTable{};      // time, left ambient (gas) temperature K
+  PairTable RightBCTable{};      // time, right face value
+  PairTable RightAmbTable{};     // time, right ambient temperature K
+  PairTable GasVelocityTable{};  // time, jet gas velocity m/s (raw pairs only)
+  PairTable HbarTable{};         // record k: jet coefficient W/(m^2 K) of step k
+  PairTable NodeHistory{};       // record s: (time, temperature) of the burn node
+
+  // Node temperatures at the start of the time march, kept for the burn
+  // integral after the march has overwritten InitTempTable's value column.
+  NodeArray InitialTemps{};
+
+  // The A-matrix system of one step, indexed by node.
+  NodeArray ALower{};         // coefficient of T(i-1) in row i
+  NodeArray AMiddle{};        // diagonal
+  NodeArray AUpper{};         // coefficient of T(i+1) in row i
+  NodeArray RHS{};            // right-hand side
+  NodeArray FourierNumber{};  // k dt / (rho c dx^2) per node
+
+  // What the march keeps of the temperature history: the solution of the
+  // step being made, and the rows of steps 1 and TIMESTEPS, which fix every
+  // node's reference temperature of the burn integral. The burn of every
+  // node is integrated during a second march, which forms the same rows
+  // again one at a time, so the history is never held whole.
+  NodeArray StepTemps{};  // K, solution of the current step, node i
+  NodeArray FirstRow{};   // K, end of step 1
+  NodeArray LastRow{};    // K, end of step TIMESTEPS
+
+  // BDF2: node temperatures one step before InitTempTable's (K).
+  NodeArray PrevTemps{};
+
+  // Blood perfusion: depth, 1/s; the pairs of PERFUSE.DAT, then one rate
+  // per node.
+  PairTable PerfusionTable{};
+
+  // The burn in all-nodes mode: Omega of node i, and the same before
+  // values below 1e-6 become 0.
+  NodeArray OmegaByNode{};
+  NodeArray OmegaUnflooredByNode{};
+};
+
+// Everything else: the run parameters, the faces, the jet, the scheme, the
+// burn's results and the record of what was read.
+struct ModelState {
   std::string DataDir;  // prefix of every file name, used verbatim
 
   // Run parameters, in the order DATA.DAT gives them.
@@ -155,23 +208,6 @@ struct Model {
   double DELTAX = 0;        // m, node spacing
   int NODES = 0;            // nodes through the depth
 
-  // Distribution tables: raw pairs after GetData, grid values after Interp.
-  PairTable InitTempTable{};     // depth, K; value column = current node temperature
-  PairTable ConductTable{};      // depth, W/(m K)
-  PairTable HeatCapTable{};      // depth, J/(kg K)
-  PairTable DensityTable{};      // depth, kg/m^3
-  PairTable LeftBCTable{};       // time, left face value (h, q or T)
-  PairTable LeftAmbTable{};      // time, left ambient (gas) temperature K
-  PairTable RightBCTable{};      // time, right face value
-  PairTable RightAmbTable{};     // time, right ambient temperature K
-  PairTable GasVelocityTable{};  // time, jet gas velocity m/s (raw pairs only)
-  PairTable HbarTable{};         // record k: jet coefficient W/(m^2 K) of step k
-  PairTable NodeHistory{};       // record s: (time, temperature) of the burn node
-
-  // Node temperatures at the start of the time march, kept for the burn
-  // integral after the march has overwritten InitTempTable's value column.
-  NodeArray InitialTemps{};
-
   // Jet impingement description.
   int JetInUse = 0;            // 1 once the left block called in LEFTIMP.DAT
   int GasVelocityPairs = 0;    // pairs read into GasVelocityTable
@@ -182,23 +218,10 @@ struct Model {
   double STANDOFFRATIO = 0;    // nozzle-to-skin distance over NOZZLEDIAM
   double HBARDURATION = 0;     // s, time of pair 2 of the left ambient list
 
-  // The A-matrix system of one step, indexed by node.
-  NodeArray ALower{};         // coefficient of T(i-1) in row i
-  NodeArray AMiddle{};        // diagonal
-  NodeArray AUpper{};         // coefficient of T(i+1) in row i
-  NodeArray RHS{};            // right-hand side
-  NodeArray FourierNumber{};  // k dt / (rho c dx^2) per node
-
-  // What the march keeps of the temperature history: the solution of the
-  // step being made, and the rows of steps 1 and TIMESTEPS, which fix every
-  // node's reference temperature of the burn integral. The burn of every
-  // node is integrated during a second march, which forms the same rows
-  // again one at a time, so the history is never held whole.
-  NodeArray StepTemps{};  // K, solution of the current step, node i
+  // What the march did at the faces in the step being made (its rows are
+  // among the tables above).
   FaceStep LeftStep{};    // the exposed face (node 1) in the current step
   FaceStep RightStep{};   // the inner face (node NODES) in the current step
-  NodeArray FirstRow{};   // K, end of step 1
-  NodeArray LastRow{};    // K, end of step TIMESTEPS
   int Threads = 1;        // threads the burn of every node may use
 
   // The time scheme. A BDF2 step is solved as a backward Euler step over
@@ -206,7 +229,6 @@ struct Model {
   // SolveFraction scales DELTAT in them (exactly 1 for backward Euler).
   TimeScheme Scheme = TimeScheme::kBackwardEuler;
   double SolveFraction = 1.0;  // the implicit solve's step over DELTAT
-  NodeArray PrevTemps{};       // K, BDF2: node temperatures one step before InitTempTable's
 
   // Blood perfusion (the Pennes term rate x rho_b x c_b x (T_a - T) per unit
   // volume), read from PERFUSE.DAT with --perfusion; none without it.
@@ -215,7 +237,6 @@ struct Model {
   double BloodDensity = 0;      // kg/m^3, rho_b
   double BloodHeatCap = 0;      // J/(kg K), c_b
   std::vector<Pair> PerfusionPairs;  // (depth m, rate 1/s) as read
-  PairTable PerfusionTable{};   // depth, 1/s: the pairs, then one rate per node
   bool PerfusionLaid = false;   // the rates were laid onto the nodes
 
   // Burn integral.
@@ -224,8 +245,6 @@ struct Model {
   double BurnRefExponent = 0;  // EOverR / BurnRefTemp
   double Omega = 0;            // damage of the last node evaluated
   double OmegaUnfloored = 0;   // the same before values below 1e-6 become 0
-  NodeArray OmegaByNode{};     // all-nodes mode: Omega of node i
-  NodeArray OmegaUnflooredByNode{};
   std::vector<Crossing> Crossings;  // all-nodes mode, in depth order
   double* RkTimes = nullptr;   // path times, 1..nstep+1
   double** RkPath = nullptr;   // path states, [1..nvar][1..nstep+1]
@@ -239,6 +258,8 @@ struct Model {
   Outcome Result = Outcome::kNone;
   InputRecord Record;
 };
+
+struct Model : ModelTables, ModelState {};
 
 extern Model M;
 
@@ -279,3 +300,10 @@ double PerfusionGain(int i);
 
 // Back to the state before GetData.
 void ResetModel();
+
+// From now on, ResetModel clears only the pages of the tables that a run
+// wrote, as the system's map of the process's pages tells them (a page the
+// process never wrote is still the program image's blank page). For a
+// long-lived process whose runs touch a few pages of the tables each. False
+// (and every reset clears every table) where the system keeps no such map.
+bool ResetOnlyWrittenTables();

@@ -480,7 +480,13 @@ void BeginResults(const std::string& prefix) {
   // A fresh bundle for every run of the process (tests and fuzzing make
   // many): nothing of an earlier run's history or failure carries over.
   if (bundle.history >= 0) close(bundle.history);
+  // The buffer of pending rows is kept, emptied, with its room: a resident
+  // program's runs then neither grow it again nor touch fresh pages.
+  std::vector<char> pending = std::move(bundle.pending);
+  pending.clear();
   bundle = Bundle{};
+  bundle.pending = std::move(pending);
+  bundle.pending.reserve(2 * kFlushBytes);
   const std::size_t slash = prefix.rfind('/');
   bundle.prefix = prefix;
   bundle.dir = slash == std::string::npos ? "." : slash == 0 ? "/" : prefix.substr(0, slash);

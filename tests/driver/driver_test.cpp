@@ -433,3 +433,33 @@ TEST(Serve, EachRequestRunsAsAProcessOfItsOwnWould) {
   }
   EXPECT_EQ(RunBinary("--serve 'dir/'").status, 2);  // it stands alone
 }
+
+TEST(Serve, AResetBetweenRequestsClearsEveryPageARunWrote) {
+  // A served program's reset clears only the pages of the tables the
+  // system's page map calls written: writes scattered through all of them,
+  // to their first and last bytes, and to the rest of the state, are all
+  // gone after it, whether the map is there or not.
+  ResetModel();
+  const bool selective = ResetOnlyWrittenTables();
+  ModelTables& tables = M;
+  auto* bytes = reinterpret_cast<unsigned char*>(&tables);
+  for (std::size_t at = 0; at < sizeof(ModelTables); at += 7 * 4096 + 24) bytes[at] = 0x5a;
+  bytes[sizeof(ModelTables) - 1] = 1;
+  M.NodeHistory[kTableSize - 1] = {1.0, 2.0};
+  M.OmegaUnflooredByNode[kTableSize - 1] = 3.0;
+  M.Threads = 7;
+  M.SolveFraction = 0.5;
+  M.DataDir = "dir/";
+  M.Crossings.push_back({});
+  ResetModel();
+  std::size_t left = 0;
+  for (std::size_t at = 0; at < sizeof(ModelTables); ++at) left += bytes[at] != 0;
+  EXPECT_EQ(left, 0u) << (selective ? "with the page map" : "without a page map");
+  EXPECT_EQ(M.Threads, 1);
+  EXPECT_EQ(M.SolveFraction, 1.0);
+  EXPECT_TRUE(M.DataDir.empty());
+  EXPECT_TRUE(M.Crossings.empty());
+#if defined(__linux__)
+  EXPECT_TRUE(selective);  // every Linux since 2.6.25 keeps the map
+#endif
+}

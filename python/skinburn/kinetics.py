@@ -115,11 +115,11 @@ class Kinetics:
         """ln of the damage rate (rate in 1/s) at each temperature; -inf where the rate is 0, NaN at a NaN."""
         t = np.asarray(temperature_K, dtype=float)
         out = np.where(np.isnan(t), np.nan, -np.inf)
-        with np.errstate(divide="ignore", invalid="ignore"):
-            for i, r in enumerate(self.regimes):
-                upper = self.regimes[i + 1].from_K if i + 1 < len(self.regimes) else np.inf
-                sel = (t >= r.from_K) & (t < upper) & (t > 0)
-                out[sel] = r.log_frequency_factor - r.e_over_r_K / t[sel]
+        # Only finite temperatures above 0 K are divided by: no division here can fail.
+        for i, r in enumerate(self.regimes):
+            upper = self.regimes[i + 1].from_K if i + 1 < len(self.regimes) else np.inf
+            sel = (t >= r.from_K) & (t < upper) & (t > 0)
+            out[sel] = r.log_frequency_factor - r.e_over_r_K / t[sel]
         return out
 
     def rate_per_s(self, temperature_K: npt.ArrayLike) -> np.ndarray:

@@ -18,6 +18,7 @@ import csv
 import io
 import math
 import os
+import re
 import shutil
 import weakref
 import zlib
@@ -60,6 +61,27 @@ class NonFiniteHistory(SkinburnError, ValueError):
             f"the temperature history {what}: {value} K at step {step} (time {time_s:.9g} s), node {node} "
             f"(depth {depth_m:.9g} m); the run's inputs lead to no physical temperatures (a gas velocity, "
             "Reynolds number, coefficient or heat flux of the wrong sign or size?), so no burn is judged")
+
+
+#: The header the program writes (128 bytes, version 1.0): its dictionary in the one form it takes.
+_PROGRAM_NPY_HEADER = re.compile(rb"\x93NUMPY\x01\x00\x76\x00\\{'descr': '(<f8|>f8)', 'fortran_order': False, "
+                                 rb"'shape': \((\d{1,19}), (\d{1,19})\), \} *\n")
+
+
+def _npy_header(file: Any) -> tuple[tuple[int, ...], bool, np.dtype]:
+    """(shape, fortran order, dtype) of the .npy ``file`` open at its start, left at its data.
+
+    The program's own header is read by its one form; any other by NumPy's reader.
+    """
+    head = file.read(128)
+    found = _PROGRAM_NPY_HEADER.fullmatch(head)
+    if found is not None:
+        return (int(found[2]), int(found[3])), False, np.dtype(found[1].decode("ascii"))
+    file.seek(0)
+    version = np.lib.format.read_magic(file)
+    read_header = (np.lib.format.read_array_header_1_0 if version == (1, 0)
+                   else np.lib.format.read_array_header_2_0)
+    return read_header(file)
 
 
 def first_non_finite(temperature_K: npt.ArrayLike) -> Optional[tuple[int, int, float]]:
@@ -227,10 +249,7 @@ class Results:
             with open(self._history_path, "rb") as file:
                 self._check_history(file)
                 file.seek(0)
-                version = np.lib.format.read_magic(file)
-                read_header = (np.lib.format.read_array_header_1_0 if version == (1, 0)
-                               else np.lib.format.read_array_header_2_0)
-                shape, fortran, dtype = read_header(file)
+                shape, fortran, dtype = _npy_header(file)
                 self._temperature = np.memmap(file, dtype=dtype, mode="r", offset=file.tell(), shape=shape,
                                               order="F" if fortran else "C")
         return self._temperature

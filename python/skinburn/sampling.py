@@ -23,6 +23,11 @@ from __future__ import annotations
 
 import numpy as np
 
+#: numpy's clip ufunc itself: the values of np.clip without the checks of its Python wrapper, which
+#: cost more than the clipping of the few values a trial's tables have.
+_clip = (getattr(np, "_core", None) or np.core).umath.clip
+
+
 class Profile:
     """A piecewise-linear function of time on [0, inf) with jumps, built from knots.
 
@@ -57,10 +62,10 @@ class Profile:
         x = np.asarray(x, dtype=float)
         n = len(self.t)
         i = np.searchsorted(self.t, x, side="right") - 1   # last knot at or before x
-        i = np.clip(i, 0, n - 1)
+        i = _clip(i, 0, n - 1)
         j = np.minimum(i + 1, n - 1)
         span = np.where(j > i, self.t[j] - self.t[i], 1.0)
-        frac = np.clip((x - self.t[i]) / span, 0.0, 1.0)
+        frac = _clip((x - self.t[i]) / span, 0.0, 1.0)
         return np.where(j > i, self.v[i] + (self.v[j] - self.v[i]) * frac, self.v[i])
 
     def before(self, x: np.ndarray) -> np.ndarray:
@@ -69,10 +74,10 @@ class Profile:
         n = len(self.t)
         j = np.searchsorted(self.t, x, side="left")         # first knot at or after x
         inside = (j > 0) & (j < n)
-        jj = np.clip(j, 1, n - 1) if n > 1 else np.zeros_like(j)
+        jj = _clip(j, 1, n - 1) if n > 1 else np.zeros_like(j)
         ii = np.maximum(jj - 1, 0)
         span = np.where(self.t[jj] > self.t[ii], self.t[jj] - self.t[ii], 1.0)
-        line = self.v[ii] + (self.v[jj] - self.v[ii]) * np.clip((x - self.t[ii]) / span, 0.0, 1.0)
+        line = self.v[ii] + (self.v[jj] - self.v[ii]) * _clip((x - self.t[ii]) / span, 0.0, 1.0)
         return np.where(inside, line, np.where(j == 0, self.v[0], self.v[-1]))
 
     def constant_over(self, starts: np.ndarray, width: float) -> np.ndarray:
@@ -123,8 +128,8 @@ def step_values(p: Profile, starts: np.ndarray, width: float, at_end: bool) -> n
     # A step end that is a knot but for rounding (9.995 + 0.005 lies an ulp past 10) is that knot.
     ends = starts + width
     if len(p.t):
-        near = p.t[np.clip(np.searchsorted(p.t, ends), 0, len(p.t) - 1)]
-        below = p.t[np.clip(np.searchsorted(p.t, ends) - 1, 0, len(p.t) - 1)]
+        near = p.t[_clip(np.searchsorted(p.t, ends), 0, len(p.t) - 1)]
+        below = p.t[_clip(np.searchsorted(p.t, ends) - 1, 0, len(p.t) - 1)]
         for knot in (near, below):
             ends = np.where(np.abs(ends - knot) <= 1e-9 * width, knot, ends)
     straight = ~p._knots_inside(starts, ends)
@@ -147,7 +152,7 @@ def product_step_means(p: Profile, q: Profile, starts: np.ndarray, width: float)
     cum = np.concatenate(([0.0], np.cumsum(simpson(union[:-1], union[1:])))) if len(union) > 1 else np.zeros(1)
 
     def integral(x: np.ndarray) -> np.ndarray:
-        i = np.clip(np.searchsorted(union, x, side="right") - 1, 0, len(union) - 1)
+        i = _clip(np.searchsorted(union, x, side="right") - 1, 0, len(union) - 1)
         return cum[i] + simpson(union[i], x)
 
     return (integral(starts + width) - integral(starts)) / width

@@ -177,3 +177,26 @@ def test_the_exposed_face_step_by_step(airbag):
     assert len(right["time_s"]) == airbag.rows - 1
     with pytest.raises(ValueError, match="side must be"):
         airbag.face("top")
+
+
+def test_a_history_header_reads_as_numpy_reads_it(airbag, tmp_path):
+    """The program's header is read by its one form; every other header (another order, type, shape
+    or version) by NumPy's reader, to the same shape, order and type."""
+    from skinburn.results import _npy_header
+
+    with open(airbag.prefix.with_name(airbag.prefix.name + ".npy"), "rb") as f:
+        version = np.lib.format.read_magic(f)
+        expected = np.lib.format.read_array_header_1_0(f) if version == (1, 0) else None
+        f.seek(0)
+        assert _npy_header(f) == expected and f.tell() == 128
+    arrays = [np.zeros((3, 4)), np.asfortranarray(np.zeros((3, 4))), np.zeros((2, 3), dtype=np.float32),
+              np.zeros(5), np.zeros((2, 2, 2)), np.zeros((3, 4), dtype=">f8")]
+    for k, a in enumerate(arrays):
+        path = tmp_path / f"a{k}.npy"
+        np.save(path, a)
+        with open(path, "rb") as f:
+            got = _npy_header(f)
+            at = f.tell()
+            f.seek(0)
+            np.lib.format.read_magic(f)
+            assert got == np.lib.format.read_array_header_1_0(f) and at == f.tell(), a

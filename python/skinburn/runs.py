@@ -179,7 +179,8 @@ def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
         settlement = None
         trial = subject
         if not trial.resolved:
-            trial, settlement, last = settle(trial, prog)
+            with prog.resident() as resident:  # the settling runs, without a process each
+                trial, settlement, last = settle(trial, resident)
             if directory is None:
                 shutil.rmtree(target, ignore_errors=True)
                 return last

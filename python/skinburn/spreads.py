@@ -125,14 +125,15 @@ def spread(subject: Subject, skin: Optional[Skin] = None, *, skins: Optional[Seq
     if isinstance(subject, (str, os.PathLike)):
         subject = DataDirectory(subject, prog)
     rows = []
-    for s, a, k in _combinations(subject, skins, absorptivities, kinetics, skin):
-        if isinstance(subject, Trial):
-            res = run(_absorbed(subject.replace("skin", s).replace("kinetics", k), a), prog)
-        elif after is None:
-            res = run(subject, prog)
-        else:
-            res = run_on(subject, s, k, after, program=prog)
-        rows.append(SpreadRow(s.name, a, k.name, assess(res, s, k)))
+    with prog.resident() as resident:  # every combination's runs, without a process each
+        for s, a, k in _combinations(subject, skins, absorptivities, kinetics, skin):
+            if isinstance(subject, Trial):
+                res = run(_absorbed(subject.replace("skin", s).replace("kinetics", k), a), resident)
+            elif after is None:
+                res = run(subject, resident)
+            else:
+                res = run_on(subject, s, k, after, program=resident)
+            rows.append(SpreadRow(s.name, a, k.name, assess(res, s, k)))
     return rows
 
 

@@ -64,7 +64,7 @@ class NonFiniteHistory(SkinburnError, ValueError):
 
 
 #: The header the program writes (128 bytes, version 1.0): its dictionary in the one form it takes.
-_PROGRAM_NPY_HEADER = re.compile(rb"\x93NUMPY\x01\x00\x76\x00\\{'descr': '(<f8|>f8)', 'fortran_order': False, "
+_PROGRAM_NPY_HEADER = re.compile(rb"\x93NUMPY\x01\x00\x76\x00\{'descr': '(<f8|>f8)', 'fortran_order': False, "
                                  rb"'shape': \((\d{1,19}), (\d{1,19})\), \} *\n")
 
 

@@ -182,9 +182,11 @@ def test_the_exposed_face_step_by_step(airbag):
 def test_a_history_header_reads_as_numpy_reads_it(airbag, tmp_path):
     """The program's header is read by its one form; every other header (another order, type, shape
     or version) by NumPy's reader, to the same shape, order and type."""
-    from skinburn.results import _npy_header
+    from skinburn.results import _PROGRAM_NPY_HEADER, _npy_header
 
     with open(airbag.prefix.with_name(airbag.prefix.name + ".npy"), "rb") as f:
+        assert _PROGRAM_NPY_HEADER.fullmatch(f.read(128)), "the program's header is read by its form"
+        f.seek(0)
         version = np.lib.format.read_magic(f)
         expected = np.lib.format.read_array_header_1_0(f) if version == (1, 0) else None
         f.seek(0)

@@ -629,14 +629,18 @@ def _criterion_times(omega_rows: np.ndarray, deltat_s: float, rows: int) -> tupl
     return tuple(out)
 
 
-def _judge(res: Results, kinetics: Kinetics, omega_rows: np.ndarray, rows: Optional[int] = None) -> _Judged:
-    """The result after the first ``rows`` rows of the history (all by default)."""
+def _judge(res: Results, kinetics: Kinetics, omega_rows: np.ndarray, rows: Optional[int] = None,
+           depths: bool = True) -> _Judged:
+    """The result after the first ``rows`` rows of the history (all by default); without ``depths``
+    the depths each threshold reaches are left unjudged (None)."""
     hist = res.temperature_K if rows is None else res.temperature_K[:rows]
-    node_omega = damage_integral(hist, res.deltat_s, kinetics)
-    depths = tuple(depth_reached(hist, res.deltat_s, res.deltax_m, t, kinetics, res.conductivity_W_mK,
-                                 node_omega) for t in _THRESHOLDS)
+    reached: tuple[Optional[float], ...] = (None,) * len(_THRESHOLDS)
+    if depths:
+        node_omega = damage_integral(hist, res.deltat_s, kinetics)
+        reached = tuple(depth_reached(hist, res.deltat_s, res.deltax_m, t, kinetics, res.conductivity_W_mK,
+                                      node_omega) for t in _THRESHOLDS)
     upto = rows or len(omega_rows)
-    return _Judged(tuple(float(x) for x in omega_rows[upto - 1]), depths,
+    return _Judged(tuple(float(x) for x in omega_rows[upto - 1]), reached,
                    _criterion_times(omega_rows, res.deltat_s, upto))
 
 

@@ -293,7 +293,9 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
     of Omega at that one depth under that kinetics (a search's measure,
     :func:`cooling_growth` with ``depth_m``) instead of the whole result;
     ``answers`` (keys of :func:`~skinburn.assessment._unsettled`, such as
-    ``degree 2``) settles the grid by those answers alone. ``known`` is a
+    ``degree 2``) settles the grid by those answers alone (the depths and
+    the criterion times are then judged only if among them; the steps'
+    record holds None for them otherwise). ``known`` is a
     run already made (a search's last evaluation at its root): where it is
     of the very trial a step of the settling needs, it stands for that run.
     """
@@ -347,6 +349,10 @@ def _settle(trial: Trial, prog: Program, under: Kinetics, start_level: Union[int
         assert not isinstance(given_after, AutoCooling)
         after = float(given_after)
     settlement = Settlement(grid, after)
+    # Settling for some answers alone (a search's degree), the depths and the criterion times are
+    # judged only if among them.
+    judge_depths = answers is None or any(a.startswith("depth") for a in answers)
+    judge_times = answers is None or any(a.startswith("time") for a in answers)
 
     def attempt(g: Grid, a: float) -> tuple[Results, np.ndarray, _Judged]:
         t = trial.replace("grid", g).replace("after_exposure_s", a)
@@ -361,8 +367,9 @@ def _settle(trial: Trial, prog: Program, under: Kinetics, start_level: Union[int
         om = _criterion_omegas(res, t.skin, under)
         # The criterion times by the rule the verdict gives them (within a step, the temperature on the
         # straight line between two records).
-        times = res.criterion_times(t.skin, under)
-        judged = dataclasses.replace(_judge(res, under, om), times_s=tuple(times[c.degree] for c in CRITERIA))
+        times = res.criterion_times(t.skin, under) if judge_times else {c.degree: None for c in CRITERIA}
+        judged = dataclasses.replace(_judge(res, under, om, depths=judge_depths),
+                                     times_s=tuple(times[c.degree] for c in CRITERIA))
         settlement.steps.append({"deltax_m": g.deltax_m, "deltat_s": g.deltat_s, "after_s": a,
                                  "omega": list(judged.omega), "depths_m": list(judged.depths_m)})
         return res, om, judged
@@ -370,7 +377,7 @@ def _settle(trial: Trial, prog: Program, under: Kinetics, start_level: Union[int
     res, om, judged = attempt(grid, after)
     if auto_cool:
         for doubling in range(auto_cool.max_doublings + 1):
-            growth = _change(_judge(res, under, om, _last_quarter(res.rows)), judged) \
+            growth = _change(_judge(res, under, om, _last_quarter(res.rows), judge_depths), judged) \
                 if growth_at is None else cooling_growth(res, trial.skin, growth_at[1], growth_at[0])
             settlement.cooling_growth = growth
             settlement.steps[-1]["growth"] = growth

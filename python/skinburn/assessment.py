@@ -782,7 +782,8 @@ def _last_quarter(rows: int) -> int:
     return int(math.floor(0.75 * (rows - 1))) + 1
 
 
-def cooling_growth(res: Results, skin: Skin, kinetics: KineticsLike, depth_m: Optional[float] = None) -> float:
+def cooling_growth(res: Results, skin: Skin, kinetics: KineticsLike, depth_m: Optional[float] = None,
+                   at_root: bool = False) -> float:
     """How much the result still changed over the last quarter of a run: the measure
     :class:`~skinburn.trial.AutoCooling` settles the time after the exposure by.
 
@@ -793,19 +794,33 @@ def cooling_growth(res: Results, skin: Skin, kinetics: KineticsLike, depth_m: Op
     change). Works on any run with a history (``--results``), a data
     directory's included; dimensionless, about the relative growth.
 
-    With ``depth_m`` (m), Omega at that one depth alone, on the same terms:
-    what a search for one degree finds the threshold of, and all its answer
-    rests on. (Omega deeper down may grow for minutes more under an
-    insulated face, far below any threshold, without moving that answer.)
+    With ``depth_m`` (m), Omega at that one depth alone: what a search for
+    one degree finds the threshold of, and all its answer rests on. There
+    every growth counts, |ln(end / three quarters through)| whatever Omega
+    is (infinite where it grew from 0; 0 where it is still 0, unless
+    ``at_root``: at a search's root it must end at the threshold, so an
+    Omega still 0, below a kinetics' threshold temperature, means the heat
+    has not arrived yet, infinite): at the root, Omega ends at the
+    threshold only once the cooling is long enough, and a short cooling may
+    leave it far below every threshold and still growing. (Omega deeper
+    down may grow for minutes more under an insulated face, far below any
+    threshold, without moving that answer.)
 
     Under a model per degree (every degree named), the largest growth under any of its models.
     """
     if isinstance(kinetics, KineticsByDegree):
-        return max(cooling_growth(res, skin, k, depth_m) for k in kinetics.distinct)
+        return max(cooling_growth(res, skin, k, depth_m, at_root) for k in kinetics.distinct)
     if depth_m is not None:
         om = res.omega_history(depth_m, kinetics=kinetics) if depth_m <= (res.nodes - 1) * res.deltax_m \
             else np.zeros(res.rows)
         late = _last_quarter(res.rows)
-        return _change(_Judged((float(om[late - 1]),), ()), _Judged((float(om[-1]),), ()))
+        a, b = float(om[late - 1]), float(om[-1])
+        # A search's threshold lies where Omega there ends at it once the cooling is long enough: however
+        # far below any threshold a short cooling leaves it, all its growth moves the answer.
+        if a > 0.0:
+            return abs(math.log(b / a))
+        # Still 0: nothing has happened there yet, which at a search's root (where Omega must end at
+        # the threshold) means the heat has not arrived, not that it has gone.
+        return math.inf if b > 0.0 or at_root else 0.0
     om = _criterion_omegas(res, skin, kinetics)
     return _change(_judge(res, kinetics, om, _last_quarter(res.rows)), _judge(res, kinetics, om))

@@ -378,7 +378,7 @@ def _settle(trial: Trial, prog: Program, under: Kinetics, start_level: Union[int
     if auto_cool:
         for doubling in range(auto_cool.max_doublings + 1):
             growth = _change(_judge(res, under, om, _last_quarter(res.rows), judge_depths), judged) \
-                if growth_at is None else cooling_growth(res, trial.skin, growth_at[1], growth_at[0])
+                if growth_at is None else cooling_growth(res, trial.skin, growth_at[1], growth_at[0], at_root=True)
             settlement.cooling_growth = growth
             settlement.steps[-1]["growth"] = growth
             if growth <= auto_cool.tolerance:

@@ -51,7 +51,7 @@ from .results import Results
 from .runs import run, run_on, settle
 from .skin import Skin
 from .tables import RunOn, phase_edits
-from .trial import AutoCooling, AutoGrid, Grid, Trial, trial_from_dict
+from .trial import MAX_STEPS, AutoCooling, AutoGrid, Grid, Trial, trial_from_dict
 from .units import SkinburnError, Temperature, celsius, kelvin
 
 PathLike = Union[str, os.PathLike]
@@ -485,20 +485,34 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
     same_as_first = (None if isinstance(given.grid, AutoGrid) or not isinstance(given.after_exposure_s, AutoCooling)
                      or given.after_exposure_s.start_s is None else float(given.after_exposure_s.start_s))
 
+    cooled_s = 0.0  # s: the first runs' cooling at the least (longer once the range's top needed it)
+
     def first(x: float) -> Trial:
         t = make(x)
         if isinstance(t.grid, AutoGrid):
             t = t.replace("grid", t.grid.grid(t.skin, t.exposure.duration_s, 0, 0))
         if isinstance(t.after_exposure_s, AutoCooling):
-            t = t.replace("after_exposure_s", t.after_exposure_s.first_s(t.exposure.duration_s))
+            t = t.replace("after_exposure_s", max(t.after_exposure_s.first_s(t.exposure.duration_s), cooled_s))
         return t
     ev.make = first
-    if same_as_first is None:
-        # The first grids' root only starts the search on the settled grid: to 1 % is enough.
-        root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, max(rtol, _FIRST_RTOL), maxiter,
-                                               start_only=True)
-    else:
-        root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
+    while True:
+        try:
+            if same_as_first is None:
+                # The first grids' root only starts the search on the settled grid: to 1 % is enough.
+                root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, max(rtol, _FIRST_RTOL),
+                                                       maxiter, start_only=True)
+            else:
+                root, unburnt, burnt = _bracketed_root(ev, name, degree, lo, hi, tol, rtol, maxiter)
+            break
+        except BracketError as missed:
+            # Not reached at the top of the range: perhaps only not yet. Its damage may still grow long
+            # after the exposure (a third degree, minutes after a flash fire), so the top's cooling is
+            # carried on first; where that reaches the degree, the first runs all cool that long.
+            longer = _cooling_that_reaches(ev, hi, missed) if cooled_s == 0.0 else None
+            if longer is None:
+                raise
+            cooled_s = longer
+            ev.points, ev.recent = [], []
     coarse = dict(ev.points)
     answers = frozenset({f"degree {degree}"})
     for _ in range(_MAX_SETTLINGS):
@@ -533,6 +547,32 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
         key = "omega 1" if ev.crit.layer == "epidermis" else "omega 2"
         found = dataclasses.replace(found, uncertainty=_root_uncertainty(found, settlement.uncertainty.get(key)))
     return found
+
+
+def _cooling_that_reaches(ev: "_Evaluator", hi: float, missed: BracketError) -> Optional[float]:
+    """The cooling time (s) at which the run at ``hi`` (the range's top, on its first grid) reaches the
+    degree, doubling it from the first while Omega at the criterion depth still grows and the program
+    can hold the run; None when the degree is not the one missed at the top, the cooling is not
+    automatic, or the damage stops (or the capacity ends) short of the degree."""
+    (_, f_lo), (_, f_hi) = missed.ends
+    top = ev.make(hi)
+    auto = ev.base.after_exposure_s if isinstance(ev.base, Trial) else None
+    if f_hi > 0 or f_lo > 0 or not isinstance(auto, AutoCooling) or not isinstance(top.grid, Grid):
+        return None
+    after = float(top.after_exposure_s)
+    for _ in range(auto.max_doublings):
+        res = run(top.replace("after_exposure_s", after), ev.program)
+        ev.runs += 1
+        if ev.measure(res) >= 0:
+            return after
+        # Omega still 0 there counts as not arrived yet: the cooling goes on.
+        if cooling_growth(res, ev.skin, ev.kinetics or res.program_kinetics, ev.depth_m, at_root=True) \
+                <= auto.tolerance:
+            return None
+        after *= 2
+        if math.ceil((top.exposure.duration_s + after) / top.grid.deltat_s - 1e-9) > MAX_STEPS:
+            return None
+    return None
 
 
 def _on_settled(make: Callable[[float], Trial], grid: Grid, after: Any,

@@ -209,3 +209,20 @@ def test_a_job_holds_exactly_the_searchs_arguments_and_round_trips():
         search(liquid(), "exposure.duration_s", 0.5, 20.0, 3)  # degree is given by name
     again = job_from_dict(json.loads(json.dumps(job_to_dict(job))))
     assert again.options() == job.options() and again.base == job.base
+
+
+def test_a_third_degree_search_of_the_flash_fire_carries_the_cooling_on_until_the_burn_stops(program):
+    """At the root of a third-degree search, Omega at the dermis base reaches 1 only after minutes of
+    cooling (the heat stays in the skin): a short cooling leaves it at 0, below the kinetics'
+    threshold temperature, which is no sign that it has stopped growing. The search settles a cooling
+    of minutes and its root gives Omega 1 there on a finer grid with a longer cooling. (Both searches
+    raised before: RootNotSettled, and "no bracket" for the shorter range.)"""
+    r = search(flash_fire(84e3, 2.0), "exposure.duration_s", 0.05, 40.0, degree=3, program=program)
+    assert r.after_exposure_s >= 60.0, r
+    fine = flash_fire(84e3, r.value).replace("grid", sb.Grid(5e-6, 0.03, time_scheme="bdf2")) \
+        .replace("after_exposure_s", 600.0)
+    assert sb.assess(sb.run(fine, program)).omega_dermis_base == pytest.approx(1.0, rel=0.03)
+    # A range whose top reaches the degree only after a longer cooling than its first: not "no bracket",
+    # the top's cooling is carried on first, and the root is the same.
+    short = search(flash_fire(84e3, 2.0), "exposure.duration_s", 0.05, 4.0, degree=3, program=program)
+    assert short.value == pytest.approx(r.value, rel=2e-3), (short, r)

@@ -49,6 +49,7 @@ from .kinetics import Kinetics
 from .program import Program
 from .results import Results
 from .runs import run, run_on, settle
+from .writer import layout
 from .skin import Skin
 from .tables import RunOn, phase_edits
 from .trial import MAX_STEPS, AutoCooling, AutoGrid, Grid, Trial, trial_from_dict
@@ -492,7 +493,12 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
         if isinstance(t.grid, AutoGrid):
             t = t.replace("grid", t.grid.grid(t.skin, t.exposure.duration_s, 0, 0))
         if isinstance(t.after_exposure_s, AutoCooling):
-            t = t.replace("after_exposure_s", max(t.after_exposure_s.first_s(t.exposure.duration_s), cooled_s))
+            after = t.after_exposure_s.first_s(t.exposure.duration_s)
+            if cooled_s > after and isinstance(t.grid, Grid):
+                # As long as the top needed, as far as the program holds it on this trial's step.
+                room = (MAX_STEPS - 1) * t.grid.deltat_s - t.exposure.duration_s
+                after = max(after, min(cooled_s, room))
+            t = t.replace("after_exposure_s", after)
         return t
     ev.make = first
     while True:
@@ -583,7 +589,15 @@ def _on_settled(make: Callable[[float], Trial], grid: Grid, after: Any,
     def settled(x: float) -> Trial:
         t = make(x)
         g = t.grid.grid(t.skin, t.exposure.duration_s, *levels) if isinstance(t.grid, AutoGrid) else grid
-        return t.replace("grid", g).replace("after_exposure_s", after)
+        t = t.replace("grid", g).replace("after_exposure_s", after)
+        try:
+            layout(t)  # the capacity check, before any run
+        except ValueError as beyond:
+            raise RootNotSettled(f"the search cannot run the value {x:g} on the grid and cooling time it settled "
+                                 f"({after:g} s after the exposure, steps of {g.deltat_s:.3g} s): {beyond}; give "
+                                 f"the trial a Grid(...) and after_exposure_s, or search a narrower range") \
+                from None
+        return t
     return settled
 
 

@@ -226,3 +226,14 @@ def test_a_third_degree_search_of_the_flash_fire_carries_the_cooling_on_until_th
     # the top's cooling is carried on first, and the root is the same.
     short = search(flash_fire(84e3, 2.0), "exposure.duration_s", 0.05, 4.0, degree=3, program=program)
     assert short.value == pytest.approx(r.value, rel=2e-3), (short, r)
+
+
+def test_a_value_the_settled_cooling_cannot_hold_is_a_named_error(program):
+    """A third-degree search of a hot, fast jet settles minutes of cooling at its root; a value well
+    below it, on the settled levels, would need more steps than the program holds. That is the
+    search's own error naming the value, the cooling and what to change, not the writer's ValueError."""
+    from skinburn.scenarios import airbag_jet
+
+    base = airbag_jet(gas_temperature=sb.kelvin(1500.0), gas_velocity_m_s=200.0)
+    with pytest.raises(sb.RootNotSettled, match="cannot run the value .* give the trial a Grid"):
+        search(base, "exposure.duration_s", 0.02, 1.0, degree=3, program=program)

@@ -576,7 +576,9 @@ def _cooling_that_reaches(ev: "_Evaluator", hi: float, missed: BracketError) -> 
                 <= auto.tolerance:
             return None
         after *= 2
-        if math.ceil((top.exposure.duration_s + after) / top.grid.deltat_s - 1e-9) > MAX_STEPS:
+        try:
+            layout(top.replace("after_exposure_s", after))  # the capacity check, before the run
+        except ValueError:
             return None
     return None
 

@@ -244,9 +244,8 @@ int Serve() {
   mallopt(M_MMAP_THRESHOLD, 64 << 20);
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
 #endif
-  // The tables are still as the program started: from here on a reset
-  // between two requests clears only what the runs wrote (a few pages of a
-  // small trial) instead of touching all of them.
+  // From here on a reset between two requests clears only the pages of the
+  // tables the runs wrote (a few of a small trial) instead of all of them.
   ResetOnlyWrittenTables();
   std::string line;
   bool fresh = true;  // the model as the program started: the first run needs no reset

@@ -38,15 +38,18 @@ Span Tables() {
   return {reinterpret_cast<unsigned char*>(&tables), sizeof(ModelTables)};
 }
 
-// Marks, one per page from the page holding `begin`, the pages of the
-// process a run may have written: those the process holds privately
-// (present and not a page of the program's file, which is the image's
-// blank page) or has handed to swap. False when the system cannot say.
-bool WrittenPages(std::uintptr_t begin, std::uintptr_t end, std::vector<bool>& written) {
+std::uintptr_t PageSize() { return static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE)); }
+
+// Marks, one per page from the page holding the tables' first byte, the
+// pages a run may have written: those the process holds privately (present
+// and not a page of the program's file, which is the image's blank page)
+// or has handed to swap. False when the system cannot say.
+bool WrittenPages(const Span& tables, std::vector<bool>& written) {
 #if defined(__linux__)
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const std::uintptr_t page = PageSize();
+  const auto begin = reinterpret_cast<std::uintptr_t>(tables.begin);
   const std::uintptr_t first = begin / page;
-  const std::uintptr_t count = (end + page - 1) / page - first;
+  const std::uintptr_t count = (begin + tables.size + page - 1) / page - first;
   std::vector<std::uint64_t> entries(count);
   const int fd = open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -63,7 +66,7 @@ bool WrittenPages(std::uintptr_t begin, std::uintptr_t end, std::vector<bool>& w
   }
   return true;
 #else
-  (void)begin, (void)end, (void)written;
+  (void)tables, (void)written;
   return false;
 #endif
 }
@@ -74,16 +77,15 @@ bool WrittenPages(std::uintptr_t begin, std::uintptr_t end, std::vector<bool>& w
 void ClearTables() {
   const Span tables = Tables();
   std::vector<bool> written;
-  const auto begin = reinterpret_cast<std::uintptr_t>(tables.begin);
-  const std::uintptr_t end = begin + tables.size;
-  if (!only_written || !WrittenPages(begin, end, written)) {
+  if (!only_written || !WrittenPages(tables, written)) {
     std::memset(tables.begin, 0, tables.size);
     return;
   }
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const std::uintptr_t page = PageSize();
+  const auto begin = reinterpret_cast<std::uintptr_t>(tables.begin);
+  const std::uintptr_t end = begin + tables.size;
   const std::uintptr_t first = begin / page * page;
-  std::size_t k = 0;
-  while (k < written.size()) {
+  for (std::size_t k = 0; k < written.size();) {
     if (!written[k]) {
       ++k;
       continue;
@@ -109,10 +111,8 @@ void ResetModel() {
 }
 
 bool ResetOnlyWrittenTables() {
-  const Span tables = Tables();
   std::vector<bool> written;
-  const auto begin = reinterpret_cast<std::uintptr_t>(tables.begin);
-  only_written = WrittenPages(begin, begin + tables.size, written);
+  only_written = WrittenPages(Tables(), written);  // whether the system keeps the map at all
   return only_written;
 }
 

@@ -187,12 +187,13 @@ class Program:
         return CheckReport(doc, Path(directory))
 
     def run(self, directory: PathLike, prefix: PathLike, timeout: Optional[float] = None,
-            time_scheme: Optional[str] = None, perfusion: bool = False) -> "Completed":
+            time_scheme: Optional[str] = None, perfusion: bool = False, march_only: bool = False) -> "Completed":
         """Run on ``directory`` with ``--results prefix`` and return what it wrote.
 
         ``time_scheme`` (``"bdf2"`` or ``"backward-euler"``) is passed as
         ``--time-scheme``; None runs the program's own (backward Euler).
-        ``perfusion`` passes ``--perfusion`` (the directory's ``PERFUSE.DAT``).
+        ``perfusion`` passes ``--perfusion`` (the directory's ``PERFUSE.DAT``);
+        ``march_only`` passes ``--march-only`` (the history without the program's burn evaluation).
         """
         directory = Path(directory).resolve()
         prefix = Path(prefix).resolve()
@@ -202,6 +203,8 @@ class Program:
         scheme = ["--time-scheme", time_scheme] if time_scheme else []
         if perfusion:
             scheme.append("--perfusion")
+        if march_only:
+            scheme.append("--march-only")
         done = self._call(scheme + ["--results", str(prefix)], directory, timeout)
         stdout = done.stdout.decode("utf-8", "replace")
         stderr = done.stderr.decode("utf-8", "replace")

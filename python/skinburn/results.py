@@ -180,8 +180,9 @@ class Results:
 
     @property
     def outcome(self) -> str:
-        """``burn-depth``, ``omega-at-node``, ``all-above``, ``all-below``, ``error`` (or, from a
-        program that records it, ``non-finite``)."""
+        """``burn-depth``, ``omega-at-node``, ``all-above``, ``all-below``, ``march-only`` (run with
+        ``--march-only``: no burn evaluated), ``error`` (or, from a program that records it,
+        ``non-finite``)."""
         return str(self.document.get("outcome"))
 
     @property

@@ -105,13 +105,14 @@ def _workdir() -> Path:
 def run_directory(directory: PathLike, program: ProgramLike = None, trial: Optional[Trial] = None,
                   layout_info: object = None, cleanup: bool = False, raise_errors: bool = True,
                   time_scheme: Optional[str] = None, settlement: Optional["Settlement"] = None,
-                  perfusion: Optional[bool] = None) -> Results:
+                  perfusion: Optional[bool] = None, march_only: bool = False) -> Results:
     """Run skinburn on a data directory as it stands; results in ``directory/results.*``.
 
     ``time_scheme`` is the program's ``--time-scheme`` (None: its own,
     backward Euler); a trial's grid gives its own. ``settlement`` is how the
     trial's automatic grid was settled, when it was. ``perfusion`` passes
-    ``--perfusion`` (None: when the trial's skin is perfused).
+    ``--perfusion`` (None: when the trial's skin is perfused). ``march_only``
+    passes ``--march-only`` (no burn evaluated by the program).
 
     A run the program ends with an error raises :class:`~skinburn.program.ProgramError`
     carrying its message and status (unless ``raise_errors`` is False).
@@ -122,7 +123,7 @@ def run_directory(directory: PathLike, program: ProgramLike = None, trial: Optio
         time_scheme = trial.grid.time_scheme
     if perfusion is None:
         perfusion = trial is not None and trial.skin.perfused
-    done = prog.run(d, d / "results", time_scheme=time_scheme, perfusion=perfusion)
+    done = prog.run(d, d / "results", time_scheme=time_scheme, perfusion=perfusion, march_only=march_only)
     if raise_errors or done.document is None:
         try:
             done.raise_for_status()
@@ -137,7 +138,7 @@ def run_directory(directory: PathLike, program: ProgramLike = None, trial: Optio
 
 def run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike = None,
         directory: Optional[PathLike] = None, raise_errors: bool = True,
-        time_scheme: Optional[str] = None) -> Results:
+        time_scheme: Optional[str] = None, *, march_only: bool = False) -> Results:
     """Run a trial (or a copy of a data directory) and return its results.
 
     A trial runs with its grid's time scheme (BDF2 unless it says
@@ -156,23 +157,31 @@ def run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike = N
     :class:`~skinburn.program.DirectoryInUse`, and the history returned is
     mapped before the directory is let go, so a later run there cannot
     change it.
+
+    ``march_only`` runs the program with ``--march-only``: the same
+    history, without the program's own burn evaluation (its Omega and
+    burn depth; ``results.outcome`` is ``march-only``), for runs that only
+    the package's integration of the history judges (a search's): about
+    two thirds of the program's time on a short run.
     """
     if directory is None:
-        return _run(subject, program, None, raise_errors, time_scheme)
+        return _run(subject, program, None, raise_errors, time_scheme, march_only)
     with exclusive(directory):
-        res = _run(subject, program, directory, raise_errors, time_scheme)
+        res = _run(subject, program, directory, raise_errors, time_scheme, march_only)
         if res.rows:
             res.temperature_K  # mapped now: this run's history, whatever runs there next
         return res
 
 
 def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
-         directory: Optional[PathLike], raise_errors: bool, time_scheme: Optional[str]) -> Results:
+         directory: Optional[PathLike], raise_errors: bool, time_scheme: Optional[str],
+         march_only: bool = False) -> Results:
     """:func:`run`, without the lock on a kept directory."""
     prog = Program.find(program)
     if isinstance(subject, Trial) and subject.resolved and isinstance(subject.exposure, _LINEARIZED):
         # Each run of a flame (or a garment) writes a directory of its own (the kept one, when given).
-        return _flame_run(subject, prog, None if directory is None else Path(directory), raise_errors, None)
+        return _flame_run(subject, prog, None if directory is None else Path(directory), raise_errors, None,
+                          march_only)
     cleanup = directory is None
     target = _workdir() if directory is None else Path(directory)
     if isinstance(subject, Trial):
@@ -180,14 +189,15 @@ def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
         trial = subject
         if not trial.resolved:
             with prog.resident() as resident:  # the settling runs, without a process each
-                trial, settlement, last = settle(trial, resident)
+                trial, settlement, last = settle(trial, resident, march_only=march_only)
             if directory is None:
                 shutil.rmtree(target, ignore_errors=True)
                 return last
             if isinstance(trial.exposure, _LINEARIZED):  # the settled flame, again in the kept directory
-                return _flame_run(trial, prog, target, raise_errors, settlement)
+                return _flame_run(trial, prog, target, raise_errors, settlement, march_only)
         lay = write_trial(trial, target)
-        return run_directory(target, prog, trial, lay, cleanup, raise_errors, settlement=settlement)
+        return run_directory(target, prog, trial, lay, cleanup, raise_errors, settlement=settlement,
+                             march_only=march_only)
     source = subject.path if isinstance(subject, DataDirectory) else Path(subject)
     copy_inputs(source, target, keep=directory is not None)
     return run_directory(target, prog, None, None, cleanup, raise_errors, time_scheme)
@@ -213,7 +223,7 @@ _LINEARIZED = (Flame, Clothed)
 
 
 def _flame_run(trial: Trial, prog: Program, directory: Optional[Path], raise_errors: bool,
-               settlement: Optional["Settlement"]) -> Results:
+               settlement: Optional["Settlement"], march_only: bool = False) -> Results:
     """A trial whose exposure is a :class:`~skinburn.exposure.Flame` or a
     :class:`~skinburn.garment.Clothed`: run with its face linearized about the surface temperature of
     the run before (the surroundings', or the skin's initial one, at first), again until two runs in a
@@ -227,7 +237,8 @@ def _flame_run(trial: Trial, prog: Program, directory: Optional[Path], raise_err
     for _ in range(_FLAME_RUNS):
         target = _workdir() if directory is None else directory
         lay = write_trial(trial, target)
-        res = run_directory(target, prog, trial, lay, directory is None, raise_errors, settlement=settlement)
+        res = run_directory(target, prog, trial, lay, directory is None, raise_errors, settlement=settlement,
+                            march_only=march_only)
         if not res.rows:
             return res  # stopped before the march: nothing to settle
         surface = np.asarray(res.temperature_K[:, 0], dtype=float)
@@ -276,7 +287,7 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
            start_after_s: Optional[float] = None,
            growth_at: Optional[tuple[float, Kinetics]] = None,
            answers: Optional[frozenset[str]] = None,
-           known: Optional[Results] = None) -> tuple[Trial, Settlement, Results]:
+           known: Optional[Results] = None, *, march_only: bool = False) -> tuple[Trial, Settlement, Results]:
     """Settle an automatic grid and cooling time by runs; returns the explicit trial, how, and its run.
 
     The cooling time is settled on the first grid, then the grid is refined
@@ -298,22 +309,26 @@ def settle(trial: Trial, program: ProgramLike = None, start_level: Union[int, tu
     record holds None for them otherwise). ``known`` is a
     run already made (a search's last evaluation at its root): where it is
     of the very trial a step of the settling needs, it stands for that run.
+    ``march_only`` is :func:`run`'s, for every run of the settling.
     """
     prog = Program.find(program)
     if isinstance(trial.kinetics, KineticsByDegree):
-        return _settle_per_model(trial, prog, start_level, start_after_s, growth_at, answers, known)
-    return _settle(trial, prog, trial.kinetics, start_level, start_after_s, growth_at, answers, known)
+        return _settle_per_model(trial, prog, start_level, start_after_s, growth_at, answers, known, march_only)
+    return _settle(trial, prog, trial.kinetics, start_level, start_after_s, growth_at, answers, known,
+                   march_only)
 
 
 def _settle_per_model(trial: Trial, prog: Program, start_level: Union[int, tuple[int, int]],
                       start_after_s: Optional[float], growth_at: Optional[tuple[float, Kinetics]],
-                      answers: Optional[frozenset[str]], known: Optional[Results]) -> tuple[Trial, Settlement, Results]:
+                      answers: Optional[frozenset[str]], known: Optional[Results],
+                      march_only: bool = False) -> tuple[Trial, Settlement, Results]:
     """:func:`settle` for a trial with a model per degree: settled under each model on its own, then run
     on the finest levels (space and time apart) and the longest cooling time any of them settled at."""
     assert isinstance(trial.kinetics, KineticsByDegree), "a model per degree"
     own: list[tuple[Kinetics, Settlement, Results]] = []
     for k in trial.kinetics.distinct:
-        own.append((k, *_settle(trial, prog, k, start_level, start_after_s, growth_at, answers, known)[1:]))
+        own.append((k, *_settle(trial, prog, k, start_level, start_after_s, growth_at, answers, known,
+                                 march_only)[1:]))
     levels = (max(s.levels[0] for _, s, _ in own), max(s.levels[1] for _, s, _ in own))
     after = max(s.after_exposure_s for _, s, _ in own)
     grid = _grid_at(trial.grid, trial, levels) if isinstance(trial.grid, AutoGrid) else trial.grid
@@ -323,7 +338,7 @@ def _settle_per_model(trial: Trial, prog: Program, start_level: Union[int, tuple
     last = next((r for _, s, r in own if s.levels == levels and s.after_exposure_s == after), None)
     if last is None:
         layout(explicit)  # the capacity check, before the run
-        last = run(explicit, prog)
+        last = run(explicit, prog, march_only=march_only)
         runs += 1
     changes = [s.grid_change for _, s, _ in own if s.grid_change is not None]
     whole = Settlement(grid, after, runs, max(changes) if changes else None,
@@ -335,7 +350,8 @@ def _settle_per_model(trial: Trial, prog: Program, start_level: Union[int, tuple
 
 def _settle(trial: Trial, prog: Program, under: Kinetics, start_level: Union[int, tuple[int, int]],
             start_after_s: Optional[float], growth_at: Optional[tuple[float, Kinetics]],
-            answers: Optional[frozenset[str]], known: Optional[Results]) -> tuple[Trial, Settlement, Results]:
+            answers: Optional[frozenset[str]], known: Optional[Results],
+            march_only: bool = False) -> tuple[Trial, Settlement, Results]:
     """:func:`settle`, the answers judged under the one model ``under``."""
     auto_grid = trial.grid if isinstance(trial.grid, AutoGrid) else None
     auto_cool = trial.after_exposure_s if isinstance(trial.after_exposure_s, AutoCooling) else None
@@ -361,7 +377,7 @@ def _settle(trial: Trial, prog: Program, under: Kinetics, start_level: Union[int
             assert known is not None
             res = known
         else:
-            res = run(t, prog)
+            res = run(t, prog, march_only=march_only)
             settlement.runs += 1
         res.require_finite()
         om = _criterion_omegas(res, t.skin, under)

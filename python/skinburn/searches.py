@@ -205,7 +205,8 @@ class _Evaluator:
             finally:
                 shutil.rmtree(work, ignore_errors=True)
         else:
-            res = run(self.make(x), self.program)
+            # Judged by the package's own integration alone: the program marches only.
+            res = run(self.make(x), self.program, march_only=True)
         self.runs += 1 + (res.settlement.runs - 1 if res.settlement is not None else 0)
         return res
 
@@ -302,7 +303,7 @@ def _fixed_cooling_check(ev: "_Evaluator", root: float, name: str, prog: Program
     of it; on the grid the search used)."""
     res = ev.nearest(root)
     if res is None:
-        res = run(ev.make(root), prog)
+        res = run(ev.make(root), prog, march_only=True)
         ev.runs += 1
     growth = cooling_growth(res, ev.skin, ev.kinetics or res.program_kinetics, ev.depth_m)
     if growth > GROWTH_TOLERANCE:
@@ -526,7 +527,7 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
         model = ev.kinetics or kinetics_for(top.kinetics, degree)
         assert model is not None, "a trial's kinetics name every degree"
         explicit, settlement, chosen = settle(top, prog, 0, None, growth_at=(ev.depth_m, model),
-                                              answers=answers, known=ev.nearest(root))
+                                              answers=answers, known=ev.nearest(root), march_only=True)
         ev.runs += settlement.runs
         grid, after = explicit.grid, explicit.after_exposure_s
         assert isinstance(grid, Grid) and not isinstance(after, AutoCooling), "settle returns an explicit trial"
@@ -567,7 +568,7 @@ def _cooling_that_reaches(ev: "_Evaluator", hi: float, missed: BracketError) -> 
         return None
     after = float(top.after_exposure_s)
     for _ in range(auto.max_doublings):
-        res = run(top.replace("after_exposure_s", after), ev.program)
+        res = run(top.replace("after_exposure_s", after), ev.program, march_only=True)
         ev.runs += 1
         if ev.measure(res) >= 0:
             return after
@@ -615,7 +616,7 @@ def _root_on_settled(ev: "_Evaluator", first: Callable[[float], Trial], settled:
             ev.make = first
             coarse[x] = ev(x)
         return coarse[x]
-    guess = _newton_guess(coarse, near, m_near)
+    guess = _newton_guess(coarse, near, m_near, ev.on_floor)
     if guess is None or not lo <= guess <= hi:
         # No slope to step along: the root of the first grids' measure plus its offset at ``near``.
         offset = m_near - first_measure(near)
@@ -629,6 +630,10 @@ def _root_on_settled(ev: "_Evaluator", first: Callable[[float], Trial], settled:
             if (fa > 0) != (fb > 0) or fa == 0 or fb == 0:
                 guess = find_threshold(corrected, a, b, tol, rtol, maxiter, name)
                 break
+    if guess != near:
+        # Aimed half the tolerance past the root the first grids give: where their slope holds to that,
+        # the run lands on the far side of the root from ``near``, and the two bracket it at once.
+        guess = min(hi, max(lo, guess + math.copysign(0.5 * (tol + rtol * abs(guess)), guess - near)))
     ev.make = settled
     ev.points, ev.recent = [(near, m_near)], []
     xs = [near, guess]
@@ -653,19 +658,22 @@ def _root_on_settled(ev: "_Evaluator", first: Callable[[float], Trial], settled:
     return _rebracketed_root(ev, name, degree, xs[-1], lo, hi, tol, rtol, maxiter)
 
 
-def _newton_guess(coarse: dict[float, float], near: float, m_near: float) -> Optional[float]:
-    """A step from ``near`` (the settled grid's measure there ``m_near``) along the first grids' slope at
-    their root: the secant of the two first-grid evaluations on either side of ``near`` closest to it.
+def _newton_guess(coarse: dict[float, float], near: float, m_near: float,
+                  on_floor: Callable[[float], bool]) -> Optional[float]:
+    """A step from ``near`` (the settled grid's measure there ``m_near``) along the first grids' slope
+    there: the secant of the two first-grid evaluations closest to ``near`` whose Omega is above the floor
+    (``on_floor``), in the log of the value when both are positive (where the measure is near linear).
     None where the first grids give no such pair, or a flat one."""
-    below = [(x, m) for x, m in coarse.items() if m < 0 and math.isfinite(m)]
-    above = [(x, m) for x, m in coarse.items() if m >= 0 and math.isfinite(m)]
-    if not below or not above:
+    pts = sorted(((x, m) for x, m in coarse.items() if math.isfinite(m) and not on_floor(m)),
+                 key=lambda p: abs(p[0] - near))
+    if len(pts) < 2:
         return None
-    a = min(below, key=lambda p: abs(p[0] - near))
-    b = min(above, key=lambda p: abs(p[0] - near))
-    if a[0] == b[0] or a[1] == b[1]:
+    (xa, ma), (xb, mb) = pts[:2]
+    if ma == mb:
         return None
-    return near - m_near * (b[0] - a[0]) / (b[1] - a[1])
+    if xa > 0 and xb > 0 and near > 0:
+        return near * math.exp(-m_near * (math.log(xb) - math.log(xa)) / (mb - ma))
+    return near - m_near * (xb - xa) / (mb - ma)
 
 
 def _root_uncertainty(found: SearchResult, ln_omega_error: Optional[float]) -> Optional[float]:

@@ -57,6 +57,7 @@ constexpr const char* kUsage =
     "  --threads N        threads for the burn of every node (default: the cores available; 1 = none)\n"
     "  --time-scheme S    backward-euler (the default, first order in time) or bdf2 (second order)\n"
     "  --perfusion        add the blood's perfusion (the Pennes term) from DATADIR/PERFUSE.DAT\n"
+    "  --march-only       march and write the history, but evaluate no burn (no Omega, no burn depth)\n"
     "  --serve            stay resident: run the trial of each line of standard input\n"
     "                     ({\"args\": [...], \"cwd\": DIR} in JSON) and answer each with one line\n"
     "                     ({\"status\": N, \"stdout\": TEXT, \"stderr\": TEXT}); given alone\n"
@@ -73,6 +74,7 @@ struct Options {
   int threads = 0;             // 0 = the cores available
   TimeScheme scheme = TimeScheme::kBackwardEuler;
   bool perfusion = false;      // read PERFUSE.DAT and perfuse the skin
+  bool march_only = false;     // evaluate no burn after the march
   bool serve = false;          // stay resident and run the trials asked on standard input
   const char* dir = nullptr;   // the data directory
 };
@@ -129,6 +131,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
       options.help = true;
     } else if (arg == "--perfusion") {
       options.perfusion = true;
+    } else if (arg == "--march-only") {
+      options.march_only = true;
     } else if (arg == "--serve") {
       if (argc != 2) return UsageError("--serve stands alone: each trial's options come with its request");
       options.serve = true;
@@ -187,7 +191,15 @@ int Trial() {
   if (!PreRunReport()) return 1;
   console::Flush();  // the announcement stays on screen through the march
   if (!TimeMarch()) return 1;
-  if (!BurnEvaluation()) return 1;
+  if (M.MarchOnly) {
+    // The history is the answer (--results): a caller that integrates the
+    // damage itself has no use for the program's.
+    M.Reached = Phase::kEnd;
+    M.Result = Outcome::kMarchOnly;
+    console::Print("The march is complete; no burn was evaluated (--march-only).\r\n");
+  } else if (!BurnEvaluation()) {
+    return 1;
+  }
   if (M.BATCH != 1) {
     console::Printf("%s", "The program is complete.  ");
     console::Wait();
@@ -310,6 +322,7 @@ int Run(int argc, char** argv) {
   M.Threads = options.threads > 0 ? options.threads : CoresAvailable();
   M.Scheme = options.scheme;
   M.Perfusion = options.perfusion;
+  M.MarchOnly = options.march_only;
   SetRowSink(nullptr);
   if (options.check) return CheckInput(options.json);
   if (options.results) {

@@ -607,7 +607,7 @@ json Grid(json& warnings) {
   const double memory = pages > 0 && page > 0 ? static_cast<double>(pages) * static_cast<double>(page) : 0;
   j["memory_mib"] = memory / (1 << 20);
   const bool all_nodes = BurnsEveryNode();
-  j["burn_mode"] = all_nodes ? "all-nodes" : "single-node";
+  j["burn_mode"] = M.MarchOnly ? "none" : all_nodes ? "all-nodes" : "single-node";
   j["output_node"] = M.OUTNODE;
   // Named only when chosen, so that a run without the option reads as it always did.
   if (M.Scheme == TimeScheme::kBdf2) j["time_scheme"] = "bdf2";

@@ -124,7 +124,7 @@ struct Crossing {
 
 // How far a run got, for the results bundle.
 enum class Phase { kInput, kStart, kMarch, kBurn, kEnd };
-enum class Outcome { kNone, kBurnDepth, kOmegaAtNode, kAllAbove, kAllBelow };
+enum class Outcome { kNone, kBurnDepth, kOmegaAtNode, kAllAbove, kAllBelow, kMarchOnly };
 
 // How the march steps through time: backward Euler (first order, the
 // program's own), or the second-order backward difference (BDF2) after one
@@ -223,6 +223,7 @@ struct ModelState {
   FaceStep LeftStep{};    // the exposed face (node 1) in the current step
   FaceStep RightStep{};   // the inner face (node NODES) in the current step
   int Threads = 1;        // threads the burn of every node may use
+  bool MarchOnly = false;  // --march-only given: the march and its history, no burn evaluated
 
   // The time scheme. A BDF2 step is solved as a backward Euler step over
   // 2 DELTAT / 3 from (4 T(n) - T(n-1)) / 3, so the rows keep their form and

@@ -142,6 +142,7 @@ int FilePreRun() {
   if (M.Scheme == TimeScheme::kBdf2) {
     lines.Text("Time scheme: BDF2, second order in time (step 1 backward Euler)\r\n");
   }
+  if (M.MarchOnly) lines.Text("Burn: not evaluated (--march-only): the march and its history alone\r\n");
   if (M.Perfusion) {
     lines.Text("Blood perfusion from PERFUSE.DAT: arterial blood at ");
     lines.Fixed(M.ArterialTemp, 0, 2);

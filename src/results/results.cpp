@@ -360,6 +360,7 @@ const char* OutcomeName(Outcome outcome) {
     case Outcome::kOmegaAtNode: return "omega-at-node";
     case Outcome::kAllAbove: return "all-above";
     case Outcome::kAllBelow: return "all-below";
+    case Outcome::kMarchOnly: return "march-only";
     case Outcome::kNone: return "error";
   }
   return "error";
@@ -630,7 +631,7 @@ int WriteResults(int status) {
   }
   if (marched) {
     const bool all_nodes = BurnsEveryNode(output_node);
-    const bool burnt = M.Reached == Phase::kEnd;
+    const bool burnt = M.Reached == Phase::kEnd && M.Result != Outcome::kMarchOnly;
     json depth = json::array();
     json peak = json::array();
     json peak_time = json::array();

@@ -463,3 +463,54 @@ TEST(Serve, AResetBetweenRequestsClearsEveryPageARunWrote) {
   EXPECT_TRUE(selective);  // every Linux since 2.6.25 keeps the map
 #endif
 }
+
+// --- A march without the burn -----------------------------------------------
+
+TEST(MarchOnly, TheSameHistoryWithoutTheBurnAndNothingCarriedIntoTheNextRun) {
+  // The same trial with and without --march-only: the history to the last
+  // bit, the report less the burn's lines and with the option named, no
+  // Omega and no crossing in the results; served before a full run, it
+  // leaves that run's bytes as a process of its own gives them.
+  TempDir full;
+  TempDir lean;
+  CopyExample(full, "hot-liquid");
+  CopyExample(lean, "hot-liquid");
+  const RunResult burnt = RunBinary("--results '" + full.path() + "r' '" + full.path() + "'");
+  const RunResult marched = RunBinary("--march-only --results '" + lean.path() + "r' '" + lean.path() + "'");
+  ASSERT_EQ(burnt.status, 0) << burnt.out;
+  ASSERT_EQ(marched.status, 0) << marched.out;
+  const nlohmann::json doc = nlohmann::json::parse(lean.Read("r.json"));
+  const std::size_t header = doc["history"]["data_offset"].get<std::size_t>();
+  EXPECT_TRUE(lean.Read("r.npy").substr(header) == full.Read("r.npy").substr(header));
+  EXPECT_EQ(doc["outcome"], "march-only");
+  EXPECT_EQ(doc["status"], 0);
+  EXPECT_EQ(doc["reached"]["phase"], "end");
+  EXPECT_EQ(doc["inputs"]["grid"]["burn_mode"], "none");
+  EXPECT_TRUE(doc["crossings"].empty());
+  for (const auto& omega : doc["nodes"]["omega"]) EXPECT_TRUE(omega.is_null());
+  EXPECT_EQ(doc["nodes"]["peak_temperature_K"], nlohmann::json::parse(full.Read("r.json"))["nodes"]["peak_temperature_K"]);
+
+  const std::string named = "Burn: not evaluated (--march-only): the march and its history alone\r\n";
+  std::string report = lean.Read("OUTPUT.TXT");
+  const std::size_t at = report.find(named);
+  ASSERT_NE(at, std::string::npos);
+  report.erase(at, named.size());
+  const std::string whole = full.Read("OUTPUT.TXT");
+  EXPECT_EQ(whole.rfind(report, 0), 0u);  // the burn's lines come last
+  EXPECT_NE(whole.find("Omega = 1 at depth", report.size()), std::string::npos);
+  EXPECT_NE(burnt.out.find("Omega at depth"), std::string::npos);
+  EXPECT_EQ(marched.out.find("Omega at depth"), std::string::npos);
+  EXPECT_NE(marched.out.find("The march is complete; no burn was evaluated (--march-only).\r\n"), std::string::npos);
+
+  std::filesystem::remove(full.path() + "OUTPUT.TXT");
+  const std::string requests =
+      nlohmann::json{{"args", {"--march-only", "--results", lean.path() + "s", lean.path()}}}.dump() + "\n" +
+      nlohmann::json{{"args", {"--results", full.path() + "r", full.path()}}}.dump() + "\n";
+  const std::string before = WithoutRunId(full.Read("r.json"));
+  const RunResult served = RunBinary("--serve", requests);
+  const std::vector<nlohmann::json> answers = Answers(served.out);
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[0]["status"].get<int>(), 0);
+  EXPECT_TRUE(answers[1]["stdout"].get<std::string>() == burnt.out);
+  EXPECT_EQ(WithoutRunId(full.Read("r.json")), before);
+}

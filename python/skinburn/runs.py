@@ -158,11 +158,12 @@ def run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike = N
     mapped before the directory is let go, so a later run there cannot
     change it.
 
-    ``march_only`` runs the program with ``--march-only``: the same
-    history, without the program's own burn evaluation (its Omega and
-    burn depth; ``results.outcome`` is ``march-only``), for runs that only
-    the package's integration of the history judges (a search's): about
-    two thirds of the program's time on a short run.
+    ``march_only`` runs the program with ``--march-only`` and without its
+    report (no ``OUTPUT.TXT``): the same history, without the program's
+    own burn evaluation (its Omega and burn depth; ``results.outcome`` is
+    ``march-only``), for runs that only the package's integration of the
+    history judges (a search's): about half the program's time on a short
+    run.
     """
     if directory is None:
         return _run(subject, program, None, raise_errors, time_scheme, march_only)
@@ -195,7 +196,7 @@ def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
                 return last
             if isinstance(trial.exposure, _LINEARIZED):  # the settled flame, again in the kept directory
                 return _flame_run(trial, prog, target, raise_errors, settlement, march_only)
-        lay = write_trial(trial, target)
+        lay = write_trial(trial, target, report=not march_only)
         return run_directory(target, prog, trial, lay, cleanup, raise_errors, settlement=settlement,
                              march_only=march_only)
     source = subject.path if isinstance(subject, DataDirectory) else Path(subject)
@@ -236,7 +237,7 @@ def _flame_run(trial: Trial, prog: Program, directory: Optional[Path], raise_err
     change = math.inf
     for _ in range(_FLAME_RUNS):
         target = _workdir() if directory is None else directory
-        lay = write_trial(trial, target)
+        lay = write_trial(trial, target, report=not march_only)
         res = run_directory(target, prog, trial, lay, directory is None, raise_errors, settlement=settlement,
                             march_only=march_only)
         if not res.rows:

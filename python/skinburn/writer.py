@@ -119,11 +119,14 @@ def layout(trial: Trial) -> tuple[int, int, float, float]:
     return nodes, steps, duration, run_s
 
 
-def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: int = 1) -> Layout:
+def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: int = 1, *,
+                report: bool = True) -> Layout:
     """Write the data directory of a resolved ``trial`` into ``directory`` (created if need be).
 
     The run is unattended (``BATCH`` 1), appends the history of node 1 to
     ``OUTPUT.TXT`` and evaluates Omega at every node (``BURNDEPTH`` 1).
+    With ``report`` False it writes no ``OUTPUT.TXT`` at all (``VERBOSE``
+    0): for runs that only the package reads, from the results bundle.
     Files a previous trial left there are replaced; ``OUTPUT.TXT`` is removed.
     """
     nodes, steps, duration, run_s = layout(trial)
@@ -243,7 +246,7 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
         title,
         "Listing time for the full temperature profile: 0.0 sec",
         "Node for the history and Omega: 1 node",
-        "Results to file (VERBOSE flag): 1",
+        f"Results to file (VERBOSE flag): {1 if report else 0}",
         "List A-matrix: 0",
         "List T-initial: 0",
         "Omega at every node (burn depth): 1",

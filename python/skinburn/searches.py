@@ -468,12 +468,14 @@ def _settled_search(ev: "_Evaluator", name: str, degree: int, lo: float, hi: flo
        the grid's tolerance), so their tolerances bound the error of the
        answer itself.
     3. On the settled grid the measure differs from the first grids' by an
-       offset that varies slowly with the value (the grids' error): the
-       root of the first grids' measure plus the offset at the root is
-       found on first-grid runs, one run on the settled grid is made there,
-       and the root is the secant's between the two settled runs (another
-       settled run only while the secant still moves by more than the
-       tolerance).
+       offset that varies slowly with the value (the grids' error): one run
+       on the settled grid is made a step from the settled run along the
+       first grids' slope there (:func:`_newton_guess`; where they give
+       none, at the root of the first grids' measure plus the offset),
+       aimed half the tolerance past the root so that the two most often
+       bracket it, and the root is the secant's between the settled runs
+       (another settled run only while the secant still moves by more than
+       the tolerance, or closes in from one side).
     4. A root more than 10 % from the one the grid was settled at is
        settled again there.
 

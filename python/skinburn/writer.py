@@ -291,9 +291,10 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
 
     d = Path(directory)
     d.mkdir(parents=True, exist_ok=True)
+    there = set(os.listdir(d))  # one read of the directory, not a look for each name
     for stale in ("OUTPUT.TXT", "LEFTIMP.DAT", "GASPROP.DAT", "INITTEMP.DAT", "CONDUCT.DAT", "DENSITY.DAT",
                   "HEATCAP.DAT", "LEFTBC.DAT", "LEFTAMB.DAT", "RIGHTBC.DAT", "RIGHTAMB.DAT", "PERFUSE.DAT"):
-        if stale not in files and (d / stale).exists():
+        if stale not in files and stale in there:
             (d / stale).unlink()
     for name, content in files.items():
         (d / name).write_text(content, encoding="ascii")

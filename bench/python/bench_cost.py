@@ -89,8 +89,13 @@ def tree_cpu_s() -> float:
 def measure(fn: Callable[[], Any], repeat: int) -> Measured:
     """The fastest (by CPU) of ``repeat`` calls of ``fn``; garbage (the runs' temporary
     directories) is collected inside the measurement, less what a collection with nothing to
-    free costs right after it (the traversal of the interpreter's heap, 5-15 ms, which is the
-    same for a search and a single run and would otherwise pull every ratio towards 1)."""
+    free costs right after it. What was alive before is frozen out of the collector's sight
+    first (``gc.freeze``): its traversal cost 7-17 ms a collection on this machine, varying
+    from one to the next by more than a single run costs, the same for a search and a single run;
+    subtracted, its noise alone decided the fastest of the repeats and moved every ratio by up
+    to a third. Frozen, a collection with nothing to free costs microseconds."""
+    gc.collect()
+    gc.freeze()
     best: Optional[Measured] = None
     for _ in range(max(1, repeat)):
         gc.collect()

@@ -163,7 +163,7 @@ def run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike = N
     own burn evaluation (its Omega and burn depth; ``results.outcome`` is
     ``march-only``), for runs that only the package's integration of the
     history judges (a search's): about half the program's time on a short
-    run.
+    run. A data directory runs as it is, whatever ``march_only``.
     """
     if directory is None:
         return _run(subject, program, None, raise_errors, time_scheme, march_only)

@@ -187,13 +187,16 @@ class Program:
         return CheckReport(doc, Path(directory))
 
     def run(self, directory: PathLike, prefix: PathLike, timeout: Optional[float] = None,
-            time_scheme: Optional[str] = None, perfusion: bool = False, march_only: bool = False) -> "Completed":
+            time_scheme: Optional[str] = None, perfusion: bool = False, march_only: bool = False,
+            brief: bool = False) -> "Completed":
         """Run on ``directory`` with ``--results prefix`` and return what it wrote.
 
         ``time_scheme`` (``"bdf2"`` or ``"backward-euler"``) is passed as
         ``--time-scheme``; None runs the program's own (backward Euler).
         ``perfusion`` passes ``--perfusion`` (the directory's ``PERFUSE.DAT``);
-        ``march_only`` passes ``--march-only`` (the history without the program's burn evaluation).
+        ``march_only`` passes ``--march-only`` (the history without the program's burn evaluation);
+        ``brief`` passes ``--results-brief`` (a results document without what the history gives:
+        no arrays by node or by step, of the laid tables only the conductivities).
         """
         directory = Path(directory).resolve()
         prefix = Path(prefix).resolve()
@@ -205,6 +208,8 @@ class Program:
             scheme.append("--perfusion")
         if march_only:
             scheme.append("--march-only")
+        if brief:
+            scheme.append("--results-brief")
         done = self._call(scheme + ["--results", str(prefix)], directory, timeout)
         stdout = done.stdout.decode("utf-8", "replace")
         stderr = done.stderr.decode("utf-8", "replace")
@@ -368,12 +373,14 @@ class CheckReport:
         raise KeyError(f"DATA.DAT has no block {name!r}")
 
     def laid_values(self, table: str) -> Optional[list[float]]:
-        """The values a table laid on the grid (per node or per record), or None."""
+        """The values a table laid on the grid (per node or per record), or None (none laid, or left
+        out of a brief results document)."""
         try:
             laid = self.block(table).get("laid")
         except KeyError:
             return None
-        return None if laid is None else list(laid.get("values") or [])
+        values = None if laid is None else laid.get("values")
+        return None if values is None else list(values)
 
     def raise_unless_startable(self) -> None:
         """InputError with the program's message when the run would not start."""

@@ -338,6 +338,9 @@ class Results:
             raise ValueError(f"side must be 'left' or 'right', not {side!r}")
         faces = self.document.get("faces")
         if not faces:
+            if self.document.get("brief"):
+                raise ValueError("the run's results are brief (--results-brief, as the package's march-only "
+                                 "runs are): the faces' record was not kept; run without march_only")
             raise ValueError("the run recorded no face values (it stopped before the march, or its "
                              "program does not record them)")
         steps = len(faces["time_s"])

@@ -112,7 +112,8 @@ def run_directory(directory: PathLike, program: ProgramLike = None, trial: Optio
     backward Euler); a trial's grid gives its own. ``settlement`` is how the
     trial's automatic grid was settled, when it was. ``perfusion`` passes
     ``--perfusion`` (None: when the trial's skin is perfused). ``march_only``
-    passes ``--march-only`` (no burn evaluated by the program).
+    passes ``--march-only`` (no burn evaluated by the program) and ``--results-brief`` (no
+    arrays by node or by step in the results document: what is read of them comes from the history).
 
     A run the program ends with an error raises :class:`~skinburn.program.ProgramError`
     carrying its message and status (unless ``raise_errors`` is False).
@@ -123,7 +124,8 @@ def run_directory(directory: PathLike, program: ProgramLike = None, trial: Optio
         time_scheme = trial.grid.time_scheme
     if perfusion is None:
         perfusion = trial is not None and trial.skin.perfused
-    done = prog.run(d, d / "results", time_scheme=time_scheme, perfusion=perfusion, march_only=march_only)
+    done = prog.run(d, d / "results", time_scheme=time_scheme, perfusion=perfusion, march_only=march_only,
+                    brief=march_only)
     if raise_errors or done.document is None:
         try:
             done.raise_for_status()
@@ -163,7 +165,9 @@ def run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike = N
     own burn evaluation (its Omega and burn depth; ``results.outcome`` is
     ``march-only``), for runs that only the package's integration of the
     history judges (a search's): about half the program's time on a short
-    run. A data directory runs as it is, whatever ``march_only``.
+    run. Their results document is brief (``--results-brief``): the nodes'
+    peaks come from the history, and the faces' record (:meth:`Results.face`)
+    is not kept. A data directory runs as it is, whatever ``march_only``.
     """
     if directory is None:
         return _run(subject, program, None, raise_errors, time_scheme, march_only)

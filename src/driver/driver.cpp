@@ -54,6 +54,7 @@ constexpr const char* kUsage =
     "  --check            read DATADIR/ as a run would, report what was read, and stop\n"
     "  --check=json       the same as one JSON document (see docs/results.md)\n"
     "  --results PREFIX   also write PREFIX.json and PREFIX.npy with what the run computed\n"
+    "  --results-brief    with --results: leave out of PREFIX.json what the history gives\n"
     "  --threads N        threads for the burn of every node (default: the cores available; 1 = none)\n"
     "  --time-scheme S    backward-euler (the default, first order in time) or bdf2 (second order)\n"
     "  --perfusion        add the blood's perfusion (the Pennes term) from DATADIR/PERFUSE.DAT\n"
@@ -75,6 +76,7 @@ struct Options {
   TimeScheme scheme = TimeScheme::kBackwardEuler;
   bool perfusion = false;      // read PERFUSE.DAT and perfuse the skin
   bool march_only = false;     // evaluate no burn after the march
+  bool brief = false;          // --results-brief: the results document without what the history gives
   bool serve = false;          // stay resident and run the trials asked on standard input
   const char* dir = nullptr;   // the data directory
 };
@@ -133,6 +135,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
       options.perfusion = true;
     } else if (arg == "--march-only") {
       options.march_only = true;
+    } else if (arg == "--results-brief") {
+      options.brief = true;
     } else if (arg == "--serve") {
       if (argc != 2) return UsageError("--serve stands alone: each trial's options come with its request");
       options.serve = true;
@@ -312,6 +316,7 @@ int Run(int argc, char** argv) {
     console::Print("skinburn " SKINBURN_VERSION "\n");
     return 0;
   }
+  if (options.brief && !options.results) return UsageError("--results-brief needs --results PREFIX");
   if (!options.dir) return UsageError("no data directory was given");
   if (std::strlen(options.dir) > static_cast<std::size_t>(kDataDirMax)) {
     console::Printf("Main() Error: %s %s", "The data directory name is longer than 63 characters.\r\n",
@@ -326,7 +331,7 @@ int Run(int argc, char** argv) {
   SetRowSink(nullptr);
   if (options.check) return CheckInput(options.json);
   if (options.results) {
-    BeginResults(options.prefix);
+    BeginResults(options.prefix, options.brief);
     if (!ResultsActive()) {
       // The reason the trial file could not be made: most often a directory
       // of the prefix that is not there.

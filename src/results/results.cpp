@@ -168,6 +168,7 @@ struct NonFinite {
 struct Bundle {
   bool active = false;
   bool failed = false;   // a write failed; reported once
+  bool brief = false;    // --results-brief: the document without what the history gives
   std::string prefix;
   std::string dir;       // the target directory
   std::string base;      // the prefix's last component
@@ -475,9 +476,22 @@ void Publish(const std::string& text) {
   json_partial[0] = npy_partial[0] = '\0';
 }
 
+// A brief document keeps of the tables laid on the grid only the
+// conductivities, by which a depth between two nodes of different
+// conductivity is read; the other values are left out (null).
+void LeaveOutLaidValues(json& inputs) {
+  if (!inputs.contains("blocks") || !inputs["blocks"].is_array()) return;
+  const std::string kept = BlockOf('C')->name;
+  for (json& block : inputs["blocks"]) {
+    if (!block.is_object() || !block.contains("laid") || !block["laid"].is_object()) continue;
+    json& laid = block["laid"];
+    if (!(laid.contains("table") && laid["table"] == kept)) laid["values"] = nullptr;
+  }
+}
+
 }  // namespace
 
-void BeginResults(const std::string& prefix) {
+void BeginResults(const std::string& prefix, bool brief) {
   // A fresh bundle for every run of the process (tests and fuzzing make
   // many): nothing of an earlier run's history or failure carries over.
   if (bundle.history >= 0) close(bundle.history);
@@ -488,6 +502,7 @@ void BeginResults(const std::string& prefix) {
   bundle = Bundle{};
   bundle.pending = std::move(pending);
   bundle.pending.reserve(2 * kFlushBytes);
+  bundle.brief = brief;
   const std::size_t slash = prefix.rfind('/');
   bundle.prefix = prefix;
   bundle.dir = slash == std::string::npos ? "." : slash == 0 ? "/" : prefix.substr(0, slash);
@@ -563,6 +578,46 @@ void ResultsRow(int r, const double* u) {
   }
 }
 
+namespace {
+
+// Per node: its depth, its peak and when it came, and its Omega where the
+// burn was evaluated for it.
+json NodeArrays(bool burnt, bool all_nodes, int output_node) {
+  json depth = json::array();
+  json peak = json::array();
+  json peak_time = json::array();
+  json omega = json::array();
+  json unfloored = json::array();
+  for (int i = 1; i <= M.NODES; ++i) {
+    depth.push_back((i - 1) * M.DELTAX);
+    const std::size_t at = static_cast<std::size_t>(i - 1);
+    if (bundle.not_finite[at]) {
+      peak.push_back(nullptr);
+      peak_time.push_back(nullptr);
+    } else {
+      peak.push_back(bundle.peak_temperature[at]);
+      peak_time.push_back(bundle.peak_time[at]);
+    }
+    if (burnt && all_nodes) {
+      omega.push_back(M.OmegaByNode[i]);
+      unfloored.push_back(M.OmegaUnflooredByNode[i]);
+    } else if (burnt && i == output_node) {
+      omega.push_back(M.Omega);
+      unfloored.push_back(M.OmegaUnfloored);
+    } else {
+      omega.push_back(nullptr);
+      unfloored.push_back(nullptr);
+    }
+  }
+  return {{"depth_m", std::move(depth)},
+          {"peak_temperature_K", std::move(peak)},
+          {"peak_time_s", std::move(peak_time)},
+          {"omega", std::move(omega)},
+          {"omega_unfloored", std::move(unfloored)}};
+}
+
+}  // namespace
+
 int WriteResults(int status) {
   if (!bundle.active) return status;
   bundle.active = false;  // once, whichever end comes first
@@ -574,21 +629,27 @@ int WriteResults(int status) {
   doc["version"] = SKINBURN_VERSION;
   doc["kind"] = "results";
   doc["run_id"] = bundle.run_id;
-  json inputs = json::object();
-  inputs["program"] = "skinburn";
-  inputs["version"] = SKINBURN_VERSION;
-  inputs["kind"] = "check";
-  SetText(inputs, "data_dir", M.DataDir);
-  inputs["would_start"] = M.StagesPassed;
-  inputs["status"] = nullptr;
-  inputs["error"] = nullptr;
-  inputs["printed"] = nullptr;
+  json head = json::object();
+  head["program"] = "skinburn";
+  head["version"] = SKINBURN_VERSION;
+  head["kind"] = "check";
+  SetText(head, "data_dir", M.DataDir);
+  head["would_start"] = M.StagesPassed;
+  head["status"] = nullptr;
+  head["error"] = nullptr;
+  head["printed"] = nullptr;
   // A run that stopped before the march left the state as the input stage
-  // (and the first jet coefficient) left it.
-  inputs.update(bundle.inputs.is_null() ? InputDocument() : bundle.inputs);
+  // (and the first jet coefficient) left it. The facts take precedence over
+  // the head's fields (the keys are kept sorted, so the order is the same).
+  json inputs = bundle.inputs.is_null() ? InputDocument() : std::move(bundle.inputs);
+  bundle.inputs = nullptr;
+  for (auto& field : head.items()) {
+    if (!inputs.contains(field.key())) inputs[field.key()] = std::move(field.value());
+  }
   const json& grid = inputs["grid"];
   const int output_node =
       grid.is_object() && grid.contains("output_node") ? grid["output_node"].get<int>() : M.OUTNODE;
+  if (bundle.brief) LeaveOutLaidValues(inputs);
   doc["inputs"] = std::move(inputs);
   doc["status"] = status;
   const bool ended = status == 0 && M.Result != Outcome::kNone;
@@ -608,7 +669,7 @@ int WriteResults(int status) {
   doc["omega_at_output_node"] = nullptr;
   doc["crossings"] = Crossings();
   doc["output_node_history"] = nullptr;
-  doc["faces"] = Faces();
+  doc["faces"] = bundle.brief ? json(nullptr) : Faces();
   if (bundle.history >= 0) {
     FlushRows();
     if (bundle.history >= 0) {
@@ -632,48 +693,21 @@ int WriteResults(int status) {
   if (marched) {
     const bool all_nodes = BurnsEveryNode(output_node);
     const bool burnt = M.Reached == Phase::kEnd && M.Result != Outcome::kMarchOnly;
-    json depth = json::array();
-    json peak = json::array();
-    json peak_time = json::array();
-    json omega = json::array();
-    json unfloored = json::array();
-    for (int i = 1; i <= M.NODES; ++i) {
-      depth.push_back((i - 1) * M.DELTAX);
-      const std::size_t at = static_cast<std::size_t>(i - 1);
-      if (bundle.not_finite[at]) {
-        peak.push_back(nullptr);
-        peak_time.push_back(nullptr);
-      } else {
-        peak.push_back(bundle.peak_temperature[at]);
-        peak_time.push_back(bundle.peak_time[at]);
-      }
-      if (burnt && all_nodes) {
-        omega.push_back(M.OmegaByNode[i]);
-        unfloored.push_back(M.OmegaUnflooredByNode[i]);
-      } else if (burnt && i == output_node) {
-        omega.push_back(M.Omega);
-        unfloored.push_back(M.OmegaUnfloored);
-      } else {
-        omega.push_back(nullptr);
-        unfloored.push_back(nullptr);
-      }
-    }
-    doc["nodes"] = {{"depth_m", depth},
-                    {"peak_temperature_K", peak},
-                    {"peak_time_s", peak_time},
-                    {"omega", omega},
-                    {"omega_unfloored", unfloored}};
+    // A brief document leaves out the arrays by node and by step: the
+    // caller reads them from the history itself.
+    if (!bundle.brief) doc["nodes"] = NodeArrays(burnt, all_nodes, output_node);
     if (burnt && !all_nodes) {
       doc["omega_at_output_node"] = {{"omega", M.Omega},
                                      {"omega_unfloored", M.OmegaUnfloored},
                                      {"printed", Trimmed(Fixed(M.Omega, 0, 12))}};
     }
-    if (!bundle.output_times.empty()) {
+    if (!bundle.brief && !bundle.output_times.empty()) {
       doc["output_node_history"] = {{"node", bundle.output_node},
                                     {"time_s", bundle.output_times},
                                     {"temperature_K", bundle.output_temperatures}};
     }
   }
+  if (bundle.brief) doc["brief"] = true;
   Publish(doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n");
   RestoreHandlers();  // no partial file is left to remove
   return bundle.failed ? 1 : status;

@@ -13,8 +13,10 @@
 // BeginResults leaves the bundle inactive when the target cannot be
 // written; otherwise it removes an earlier run's pair and the partial files
 // of dead runs under the prefix, and from then on an interrupt removes this
-// run's partial files before the run dies.
-void BeginResults(const std::string& prefix);
+// run's partial files before the run dies. A brief bundle's document
+// (--results-brief) leaves out what a caller can form from the history: the
+// arrays by node and by step, and every laid table but the conductivities.
+void BeginResults(const std::string& prefix, bool brief = false);
 // History row r (the start for r = 0, else the end of step r) of nodes
 // u[1..NODES], as the march makes it: on its way to PREFIX.npy at once.
 void ResultsRow(int r, const double* u);

@@ -76,7 +76,8 @@ TEST(CommandLine, OptionsUsageAndTheOneArgumentOfOld) {
   }
   // Usage errors: status 2, the usage on standard error, nothing run.
   for (const char* args : {"--frobnicate dir/", "--results", "--check", "--results= dir/", "--check=xml dir/",
-                           "--threads 0 dir/", "--threads two dir/", "--threads", "--threads=-1 dir/"}) {
+                           "--threads 0 dir/", "--threads two dir/", "--threads", "--threads=-1 dir/",
+                           "--results-brief dir/"}) {
     const RunResult bad = RunBinary(args);
     EXPECT_EQ(bad.status, 2) << args;
     EXPECT_EQ(bad.out, "") << args;

@@ -502,9 +502,41 @@ TEST(MarchOnly, TheSameHistoryWithoutTheBurnAndNothingCarriedIntoTheNextRun) {
   EXPECT_EQ(marched.out.find("Omega at depth"), std::string::npos);
   EXPECT_NE(marched.out.find("The march is complete; no burn was evaluated (--march-only).\r\n"), std::string::npos);
 
+  // Brief: the same run and history; of the document only what the
+  // history cannot give, and of the laid tables only the conductivities.
+  const RunResult brief =
+      RunBinary("--march-only --results-brief --results '" + lean.path() + "b' '" + lean.path() + "'");
+  ASSERT_EQ(brief.status, 0) << brief.err;
+  EXPECT_EQ(brief.out, marched.out);
+  EXPECT_TRUE(lean.Read("b.npy").substr(header) == lean.Read("r.npy").substr(header));
+  nlohmann::json short_doc = nlohmann::json::parse(lean.Read("b.json"));
+  nlohmann::json expected = doc;
+  EXPECT_EQ(short_doc["brief"], true);
+  int kept = 0;
+  for (auto& block : expected["inputs"]["blocks"]) {
+    if (!block["laid"].is_object()) continue;
+    if (block["laid"]["table"] == "conductivity") {
+      ++kept;
+    } else {
+      block["laid"]["values"] = nullptr;
+    }
+  }
+  EXPECT_EQ(kept, 1);
+  for (const char* gone : {"nodes", "output_node_history", "faces"}) expected[gone] = nullptr;
+  expected["brief"] = true;
+  for (nlohmann::json* d : {&short_doc, &expected}) {
+    d->erase("run_id");
+    (*d)["history"].erase("run_id");
+    (*d)["history"].erase("file");
+    (*d)["inputs"].erase("data_dir");
+  }
+  EXPECT_EQ(short_doc, expected);
+  EXPECT_FALSE(doc.contains("brief"));
+
   std::filesystem::remove(full.path() + "OUTPUT.TXT");
   const std::string requests =
-      nlohmann::json{{"args", {"--march-only", "--results", lean.path() + "s", lean.path()}}}.dump() + "\n" +
+      nlohmann::json{{"args", {"--march-only", "--results-brief", "--results", lean.path() + "s", lean.path()}}}
+          .dump() + "\n" +
       nlohmann::json{{"args", {"--results", full.path() + "r", full.path()}}}.dump() + "\n";
   const std::string before = WithoutRunId(full.Read("r.json"));
   const RunResult served = RunBinary("--serve", requests);

@@ -108,6 +108,27 @@ def test_a_refused_run_raises_with_the_programs_message_and_status(program, exam
             d.report.raise_unless_startable()
 
 
+def test_march_only_results_are_brief_but_read_the_same(program):
+    # A layered skin, so that a depth between nodes of different conductivity is read by the laid
+    # conductivities the brief document keeps.
+    t = sb.Trial(sb.TORVI_DALE_1994, sb.InitialProfile.uniform(sb.celsius(37)),
+                 sb.SurfaceTemperature(sb.celsius(70), 2.0), grid=sb.Grid(80e-6 / 3.5, 0.05),
+                 after_exposure_s=2.0, kinetics=sb.HENRIQUES_1947)
+    full, brief = sb.run(t, program), sb.run(t, program, march_only=True)
+    assert brief.document["brief"] is True and brief.document["faces"] is None
+    assert "brief" not in full.document
+    assert np.array_equal(brief.temperature_K, full.temperature_K)
+    assert np.array_equal(brief.depth_m, full.depth_m)
+    assert np.array_equal(brief.peak_temperature_K, full.peak_temperature_K)
+    assert np.array_equal(brief.peak_time_s, full.peak_time_s)
+    assert np.array_equal(brief.conductivity_W_mK, full.conductivity_W_mK)
+    assert brief.inputs.laid_values("density") is None and full.inputs.laid_values("density")
+    for depth_m in (79e-6, 80e-6, 81.5e-6, 1e-3):
+        assert brief.omega_at_depth(depth_m) == full.omega_at_depth(depth_m)
+    with pytest.raises(ValueError, match="brief"):
+        brief.face("left")
+
+
 def test_trial_results_know_their_trial_and_clean_up(program):
     t = sb.Trial(sb.TORVI_DALE_1994, sb.InitialProfile.uniform(sb.celsius(37)),
                  sb.SurfaceTemperature(sb.celsius(70), 2.0), grid=sb.Grid(80e-6 / 3.5, 0.05),

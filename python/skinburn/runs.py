@@ -404,6 +404,14 @@ def _settle(trial: Trial, prog: Program, under: Kinetics, start_level: Union[int
             settlement.steps[-1]["growth"] = growth
             if growth <= auto_cool.tolerance:
                 break
+            # The capacity is told first: where the next doubling would not fit, more doublings are no cure.
+            steps = math.ceil((trial.exposure.duration_s + 2 * after) / grid.deltat_s - 1e-9)
+            if steps > MAX_STEPS:
+                raise CoolingNotSettled(
+                    f"the cooling time did not settle within the program's capacity: {2 * after:g} s of "
+                    f"cooling needs {steps} steps of {grid.deltat_s:.3g} s (at most {MAX_STEPS}), and the "
+                    f"damage still grew by {growth:.2g} (relative) over the last quarter of the run after "
+                    f"{after:g} s; give after_exposure_s or loosen AutoCooling's tolerance", settlement)
             if doubling == auto_cool.max_doublings:
                 raise CoolingNotSettled(
                     f"the cooling time did not settle: the damage still grew by {growth:.2g} (relative) over "
@@ -411,13 +419,6 @@ def _settle(trial: Trial, prog: Program, under: Kinetics, start_level: Union[int
                     f"doublings); raise AutoCooling(max_doublings=...) or its tolerance, or give "
                     f"after_exposure_s", settlement)
             after *= 2
-            steps = math.ceil((trial.exposure.duration_s + after) / grid.deltat_s - 1e-9)
-            if steps > MAX_STEPS:
-                raise CoolingNotSettled(
-                    f"the cooling time did not settle within the program's capacity: {after:g} s of cooling "
-                    f"needs {steps} steps of {grid.deltat_s:.3g} s (at most {MAX_STEPS}), and the damage "
-                    f"still grew by {growth:.2g} after {after / 2:g} s; give after_exposure_s or loosen "
-                    f"AutoCooling's tolerance", settlement)
             res, om, judged = attempt(grid, after)
     chosen = res
     if auto_grid:

@@ -11,7 +11,8 @@ runs that serve as denominators take the fastest of ``--repeat-fast``,
 default 5). Side by side, in one invocation:
 
 1. searches for the exposure time to a second-degree burn at 84 kW/m2
-   (``flash_fire(84e3, 2.0)``), over 0.05-4 s and 0.05-40 s, against one
+   (``flash_fire(84e3, 2.0)``), over 0.05-4 s, 0.05-40 s and 0.05-400 s,
+   and in water at 70 C (``hot_liquid``) over 0.5-600 s, each against one
    run and assessment of the explicit trial at the root (the grid and
    cooling time the search settled there);
 2. run + assessment with the automatic grid and cooling time of the flash
@@ -144,18 +145,20 @@ def one_run(sb: ModuleType, trial: Any, program: Any) -> str:
 
 
 def search_rows(sb: ModuleType, program: Any, repeat: int, repeat_fast: int) -> list[Row]:
-    """Case 1: the flash-fire searches against one run of their settled trial at the root."""
-    from skinburn.scenarios import flash_fire
+    """Case 1: searches for an exposure time against one run of their settled trial at the root: the
+    flash fire over three ranges, and the hot-water contact (70 C) over its longest."""
+    from skinburn.scenarios import flash_fire, hot_liquid
 
     rows = []
-    base = flash_fire(84e3, 2.0)
     vary = "exposure.duration_s"
-    for hi in (4.0, 40.0):
-        cost = measure(lambda: sb.search(base, vary, 0.05, hi, degree=2, program=program), repeat)
+    fire, water = flash_fire(84e3, 2.0), hot_liquid(sb.celsius(70), 5.0)
+    for label, base, lo, hi in (("84 kW/m2", fire, 0.05, 4.0), ("84 kW/m2", fire, 0.05, 40.0),
+                                ("84 kW/m2", fire, 0.05, 400.0), ("water 70 C", water, 0.5, 600.0)):
+        cost = measure(lambda: sb.search(base, vary, lo, hi, degree=2, program=program), repeat)
         found = cost.out
         trial = explicit_at_root(sb, base, vary, found)
         denom = measure(lambda: one_run(sb, trial, program), repeat_fast)
-        rows.append(Row(f"search 84 kW/m2, 2nd degree, 0.05-{hi:g} s", cost, found.runs, denom,
+        rows.append(Row(f"search {label}, 2nd degree, {lo:g}-{hi:g} s", cost, found.runs, denom,
                         f"{found.value:.5f} s; dx {found.deltax_m * 1e6:.3g} um, dt {found.deltat_s * 1e3:.3g} ms, "
                         f"cooling {found.after_exposure_s:g} s"))
     return rows

@@ -157,8 +157,9 @@ class AutoCooling:
     """Time after the exposure chosen by runs: doubled until the damage has stopped growing.
 
     Starting from ``start_s`` (default: the exposure's duration, at least
-    1 s), the time is doubled, at most ``max_doublings`` times (2^8: an
-    insulated face keeps the heat of a flash fire in the skin for minutes),
+    1 s), the time is doubled, at most ``max_doublings`` times (2^10: an
+    insulated face keeps the heat of a flash fire in the skin for minutes,
+    and the dermis base under a jet above 44 C as long),
     while the result grew by more than ``tolerance`` (relative) over the
     last quarter of the run: the depths Omega = 0.53 and 1 reach, and Omega
     at the criterion depths where the degree is in doubt (from 1 % of the
@@ -168,7 +169,7 @@ class AutoCooling:
 
     tolerance: float = 0.01
     start_s: Optional[float] = None
-    max_doublings: int = 8
+    max_doublings: int = 10
 
     def __post_init__(self) -> None:
         positive(self.tolerance, "tolerance (relative, no unit)")

@@ -489,6 +489,42 @@ void LeaveOutLaidValues(json& inputs) {
   }
 }
 
+// Per node: its depth, its peak and when it came, and its Omega where the
+// burn was evaluated for it.
+json NodeArrays(bool burnt, bool all_nodes, int output_node) {
+  json depth = json::array();
+  json peak = json::array();
+  json peak_time = json::array();
+  json omega = json::array();
+  json unfloored = json::array();
+  for (int i = 1; i <= M.NODES; ++i) {
+    depth.push_back((i - 1) * M.DELTAX);
+    const std::size_t at = static_cast<std::size_t>(i - 1);
+    if (bundle.not_finite[at]) {
+      peak.push_back(nullptr);
+      peak_time.push_back(nullptr);
+    } else {
+      peak.push_back(bundle.peak_temperature[at]);
+      peak_time.push_back(bundle.peak_time[at]);
+    }
+    if (burnt && all_nodes) {
+      omega.push_back(M.OmegaByNode[i]);
+      unfloored.push_back(M.OmegaUnflooredByNode[i]);
+    } else if (burnt && i == output_node) {
+      omega.push_back(M.Omega);
+      unfloored.push_back(M.OmegaUnfloored);
+    } else {
+      omega.push_back(nullptr);
+      unfloored.push_back(nullptr);
+    }
+  }
+  return {{"depth_m", std::move(depth)},
+          {"peak_temperature_K", std::move(peak)},
+          {"peak_time_s", std::move(peak_time)},
+          {"omega", std::move(omega)},
+          {"omega_unfloored", std::move(unfloored)}};
+}
+
 }  // namespace
 
 void BeginResults(const std::string& prefix, bool brief) {
@@ -567,6 +603,7 @@ void ResultsRow(int r, const double* u) {
     }
   }
   if (row_not_finite) ++bundle.non_finite.rows;
+  if (bundle.brief) return;  // the faces and the output node's history are not written
   if (r >= 1) {
     bundle.left_face.push_back(M.LeftStep);
     bundle.right_face.push_back(M.RightStep);
@@ -577,46 +614,6 @@ void ResultsRow(int r, const double* u) {
     bundle.output_temperatures.push_back(u[k]);
   }
 }
-
-namespace {
-
-// Per node: its depth, its peak and when it came, and its Omega where the
-// burn was evaluated for it.
-json NodeArrays(bool burnt, bool all_nodes, int output_node) {
-  json depth = json::array();
-  json peak = json::array();
-  json peak_time = json::array();
-  json omega = json::array();
-  json unfloored = json::array();
-  for (int i = 1; i <= M.NODES; ++i) {
-    depth.push_back((i - 1) * M.DELTAX);
-    const std::size_t at = static_cast<std::size_t>(i - 1);
-    if (bundle.not_finite[at]) {
-      peak.push_back(nullptr);
-      peak_time.push_back(nullptr);
-    } else {
-      peak.push_back(bundle.peak_temperature[at]);
-      peak_time.push_back(bundle.peak_time[at]);
-    }
-    if (burnt && all_nodes) {
-      omega.push_back(M.OmegaByNode[i]);
-      unfloored.push_back(M.OmegaUnflooredByNode[i]);
-    } else if (burnt && i == output_node) {
-      omega.push_back(M.Omega);
-      unfloored.push_back(M.OmegaUnfloored);
-    } else {
-      omega.push_back(nullptr);
-      unfloored.push_back(nullptr);
-    }
-  }
-  return {{"depth_m", std::move(depth)},
-          {"peak_temperature_K", std::move(peak)},
-          {"peak_time_s", std::move(peak_time)},
-          {"omega", std::move(omega)},
-          {"omega_unfloored", std::move(unfloored)}};
-}
-
-}  // namespace
 
 int WriteResults(int status) {
   if (!bundle.active) return status;
@@ -701,7 +698,7 @@ int WriteResults(int status) {
                                      {"omega_unfloored", M.OmegaUnfloored},
                                      {"printed", Trimmed(Fixed(M.Omega, 0, 12))}};
     }
-    if (!bundle.brief && !bundle.output_times.empty()) {
+    if (!bundle.output_times.empty()) {
       doc["output_node_history"] = {{"node", bundle.output_node},
                                     {"time_s", bundle.output_times},
                                     {"temperature_K", bundle.output_temperatures}};

@@ -46,7 +46,7 @@ from .measured import FluxRecord, RecordError, read_flux_csv, semi_infinite_flux
 from .kinetics import (HENRIQUES_1947, KINETICS, PROGRAM_DEFAULT, PROGRAM_OMEGA_FLOOR, WEAVER_STOLL_1969,
                        Kinetics, Regime, damage_integral, kinetics_preset)
 from .program import CheckReport, DirectoryInUse, InputError, Program, ProgramError
-from .results import NonFiniteHistory, Results
+from .results import JoinedResults, NonFiniteHistory, Results
 from .runs import CoolingNotSettled, FlameNotSettled, GarmentNotSettled, fabric_history, GridNotSettled, NotSettled, RunOnRecord, Settlement, run, run_on, settle
 from .dispatch import ExecutorShutDown, GnuParallelMissing
 from .searches import (BracketError, RootNotSettled, SearchFailure, SearchJob, SearchResult,
@@ -67,7 +67,7 @@ __all__ = [
     "Convection", "Criterion", "DataDirectory", "DirectoryChanged", "DirectoryInUse", "GasTable", "Grid", "HENRIQUES_1947",
     "HeatFlux", "HeldTemperature", "InitialProfile", "InnerConvection", "InputError", "Insulated", "KINETICS",
     "Kinetics", "KineticsByDegree", "KineticsChoiceError", "kinetics_choice", "Layer", "NonFiniteHistory", "PROGRAM_DEFAULT", "PROGRAM_OMEGA_FLOOR", "Program", "ProgramError",
-    "Regime", "Results", "RunOn", "RunOnRecord", "SKINS", "SearchFailure", "SearchJob", "SearchResult", "Series",
+    "JoinedResults", "Regime", "Results", "RunOn", "RunOnRecord", "SKINS", "SearchFailure", "SearchJob", "SearchResult", "Series",
     "Settlement", "Skin", "SpreadRow", "StillGrowing", "SurfaceTemperature", "TORVI_DALE_1994", "Temperature",
     "Trial", "UNIFORM_DERMIS", "WEAVER_STOLL_1969", "assess", "assess_history", "celsius", "criterion",
     "damage_integral", "kelvin", "kinetics_preset", "run", "run_on", "search", "search_many", "search_spread",

@@ -507,6 +507,9 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
     inputs = getattr(results, "inputs", None)
     warned = tuple(f"the program's check warns [{w.get('code', '?')}]: {w.get('text', '')}"
                    for w in (getattr(inputs, "warnings", None) or ()))
+    joined = getattr(results, "legs_text", None)
+    if joined is not None:
+        warned += (joined(),)
     return dataclasses.replace(
         judged, perfusion=_perfusion_text(getattr(inputs, "perfusion", None)),
         degree=None if growing else judged.degree, growth=growth, tolerance=tolerance,

@@ -14,7 +14,7 @@ Uses :mod:`skinburn.checks` and :mod:`skinburn.units`.
 from __future__ import annotations
 
 from dataclasses import dataclass
-from typing import Optional, Union
+from typing import Any, Optional, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -455,22 +455,40 @@ class InitialProfile:
         return np.interp(np.asarray(depth_m, dtype=float), [0.0, inner_m], [float(self.surface.K), float(self.core.K)])
 
 
+def after_phase(exposure: Any, initial: InitialProfile, duration_s: float) -> Optional[Exposure]:
+    """What the exposed face does once ``exposure`` has ended, as an exposure of its own that lasts
+    ``duration_s`` (s) and does the same after it: the face of a run carried on from the end of one
+    that went past the exposure. None for an exposure whose face goes on changing after it (a garment's
+    fabric still heats the skin)."""
+    if getattr(exposure, "after_text", None) is not None:
+        return None
+    if isinstance(exposure, SurfaceTemperature):
+        held = exposure.after if exposure.after is not None else initial.core
+        return SurfaceTemperature(held, duration_s, exposure.after)
+    if isinstance(exposure, HeatFlux):
+        return HeatFlux(0.0, duration_s)
+    h = float(getattr(exposure, "after_h_W_m2K", 0.0))
+    gas = getattr(exposure, "after_gas", None)
+    return Convection(h, gas if gas is not None else initial.surface, duration_s, h, gas)
+
+
 def after_exposure_text(exposure: Exposure, initial: InitialProfile) -> str:
-    """What the exposed face does once ``exposure`` has ended, as the trial's data directory writes it:
-    ``the face insulated``, ``convection at 10 W/(m^2 K) from 293.15 K``, ``the surface held at
-    310.15 K (the core temperature)``; an exposure that says it itself (``after_text()``, a garment's),
-    its own words."""
+    """What the exposed face does once ``exposure`` has ended (:func:`after_phase`), as the trial's
+    data directory writes it: ``the face insulated``, ``convection at 10 W/(m^2 K) from 293.15 K``,
+    ``the surface held at 310.15 K (the core temperature)``; an exposure that says it itself
+    (``after_text()``, a garment's), its own words."""
     own = getattr(exposure, "after_text", None)
     if own is not None:
         return str(own())
-    if isinstance(exposure, SurfaceTemperature):
-        if exposure.after is None:
-            return f"the surface held at {float(initial.core.K):g} K (the core temperature)"
-        return f"the surface held at {float(exposure.after.K):g} K"
-    h = getattr(exposure, "after_h_W_m2K", 0.0)
+    phase = after_phase(exposure, initial, 1.0)
+    if isinstance(phase, SurfaceTemperature):
+        assert isinstance(phase.temperature, Temperature), "a held face holds one temperature"
+        return f"the surface held at {float(phase.temperature.K):g} K" + (
+            " (the core temperature)" if getattr(exposure, "after", None) is None else "")
+    h = phase.h_W_m2K if isinstance(phase, Convection) else 0.0
     if not h:
         return "the face insulated"
-    gas = getattr(exposure, "after_gas", None)
-    ambient = float(gas.K) if gas is not None else float(initial.surface.K)
-    return f"convection at {h:g} W/(m^2 K) from {ambient:g} K" + (
-        " (the initial surface temperature)" if gas is None else "")
+    assert isinstance(phase, Convection) and isinstance(h, float) and isinstance(phase.gas, Temperature), \
+        "the air after the exposure: one coefficient, one temperature"
+    return f"convection at {h:g} W/(m^2 K) from {float(phase.gas.K):g} K" + (
+        " (the initial surface temperature)" if getattr(exposure, "after_gas", None) is None else "")

@@ -512,6 +512,72 @@ class Results:
         self._temperature = None
 
 
+class JoinedResults(Results):
+    """The results of one trial's run made in several runs of the program (legs) on one grid, each
+    from the temperatures the one before ended with (:func:`skinburn.writer.legs`).
+
+    The history is the legs' rows end to end (each later leg's row 0, the
+    temperatures it started from, is the row before it), so every array and
+    every measure of :class:`Results` reads the whole run. The document is
+    the first leg's, with the program's own burn evaluation dropped: each
+    leg's covers itself alone (``outcome`` is ``legs``). ``legs`` holds each
+    leg's results, ``leg_starts_s`` the time each began (s).
+    """
+
+    def __init__(self, legs: Sequence[Results], trial: Any = None, *, settlement: Any = None) -> None:
+        first = legs[0]
+        document = dict(first.document, outcome="legs", crossings=[], nodes=None, faces=None)
+        super().__init__(document, first.prefix, trial, first.layout, first.directory, settlement=settlement)
+        self.legs = tuple(legs)
+        starts, row = [], 0
+        for leg in self.legs:
+            starts.append(row * self.deltat_s)
+            row += leg.rows - 1
+        self.leg_starts_s = tuple(starts)
+        self._rows = row + 1
+        self.document["reached"] = dict(self.legs[-1].reached, step=row, time_s=row * self.deltat_s)
+
+    def rebuilt(self, *, settlement: Any = None, run_on: Any = None) -> "Results":
+        return JoinedResults(self.legs, self.trial,
+                             settlement=settlement if settlement is not None else self.settlement)
+
+    @property
+    def rows(self) -> int:
+        return self._rows
+
+    @property
+    def temperature_K(self) -> np.ndarray:
+        """The temperature history in K of the whole run, the legs' rows end to end (in memory)."""
+        if self._temperature is None:
+            self._temperature = np.concatenate([np.asarray(self.legs[0].temperature_K)]
+                                               + [np.asarray(leg.temperature_K[1:]) for leg in self.legs[1:]])
+        return self._temperature
+
+    def require_finite(self) -> None:
+        if not self._physical:
+            require_finite(self.temperature_K, self.deltat_s, self.deltax_m)
+            self._physical = True
+
+    def legs_text(self) -> str:
+        """One clause for a verdict: how the run was made."""
+        later = ", ".join(f"{t:g}" for t in self.leg_starts_s[1:])
+        grid = getattr(self.trial, "grid", None)
+        restart = "; BDF2 starts each again with one backward Euler step" \
+            if getattr(grid, "time_scheme", None) == "bdf2" else ""
+        return (f"the run needs more steps than the program holds: it was made in {len(self.legs)} runs of the "
+                f"program on one grid, each later one (from {later} s) starting from the temperatures the one "
+                f"before ended with, with the face as it is after the exposure{restart}")
+
+    def face(self, side: str = "left") -> dict[str, Any]:
+        raise ValueError(f"the run was made in {len(self.legs)} runs of the program (legs): each leg's faces are "
+                         "its own results' (results.legs[k].face())")
+
+    def close(self) -> None:
+        super().close()
+        for leg in self.legs:
+            leg.close()
+
+
 def depth_weights(depth_m: float, deltax_m: float, nodes: int,
                   conductivity_W_mK: Optional[np.ndarray] = None) -> tuple[float, float, int]:
     """(a, b, i): the temperature at ``depth_m`` is a * T[i] + b * T[i+1] (0-based nodes).

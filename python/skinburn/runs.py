@@ -27,15 +27,15 @@ from .assessment import (_change, _criterion_omegas, _differences, _judge, _Judg
                      _unsettled, cooling_growth)
 from .criteria import CRITERIA, KineticsByDegree, KineticsLike, resolved
 from .datadir import DataDirectory, copy_inputs, write_whole
-from .exposure import Flame, Series
+from .exposure import Flame, Series, after_phase
 from .garment import Clothed, FabricMarch, GarmentError, march
 from .kinetics import Kinetics
 from .program import Program, exclusive
-from .results import Results
+from .results import JoinedResults, Results
 from .skin import Skin
 from .tables import PhaseRefused, RunOn, phase_edits
 from .trial import MAX_NODES, MAX_STEPS, AutoCooling, AutoGrid, Grid, Trial
-from .writer import layout, write_trial
+from .writer import MAX_LEGS, layout, legs, write_trial
 from .units import SkinburnError, kelvin
 
 PathLike = Union[str, os.PathLike]
@@ -183,6 +183,10 @@ def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
          march_only: bool = False) -> Results:
     """:func:`run`, without the lock on a kept directory."""
     prog = Program.find(program)
+    if isinstance(subject, Trial) and subject.resolved:
+        steps = legs(subject)
+        if len(steps) > 1:
+            return _run_legs(subject, prog, steps, directory, raise_errors)
     if isinstance(subject, Trial) and subject.resolved and isinstance(subject.exposure, _LINEARIZED):
         # Each run of a flame (or a garment) writes a directory of its own (the kept one, when given).
         return _flame_run(subject, prog, None if directory is None else Path(directory), raise_errors, None,
@@ -206,6 +210,36 @@ def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
     source = subject.path if isinstance(subject, DataDirectory) else Path(subject)
     copy_inputs(source, target, keep=directory is not None)
     return run_directory(target, prog, None, None, cleanup, raise_errors, time_scheme)
+
+
+def _run_legs(trial: Trial, prog: Program, steps: tuple[int, ...], directory: Optional[PathLike],
+              raise_errors: bool) -> Results:
+    """A resolved trial whose run needs more steps than the program holds, made in runs of ``steps``
+    steps each (:func:`~skinburn.writer.legs`): the first is the trial cut short (in ``directory``
+    when given), each later one starts from the temperatures the one before ended with, with the face
+    as it is after the exposure. Every leg runs march-only (the program's own burn evaluation would
+    cover its leg alone); the results join their histories (:class:`~skinburn.results.JoinedResults`).
+    A leg that stops, or ends with temperatures that are not physical, is returned (or raised) as it is."""
+    grid = trial.grid
+    assert isinstance(grid, Grid), "a resolved trial"
+    dt = grid.deltat_s
+    lead = trial.replace("after_exposure_s", steps[0] * dt - trial.exposure.duration_s)
+    res = _run(lead, prog, directory, raise_errors, None, True)
+    done = [res]
+    for before, n in zip(steps, steps[1:]):
+        if res.status != 0 or res.rows != before + 1:
+            return res
+        res.require_finite()
+        phase = after_phase(trial.exposure, trial.initial, n * dt)
+        assert phase is not None, "legs() refuses a face that goes on changing"
+        leg = dataclasses.replace(trial, exposure=phase, after_exposure_s=0.0)
+        target = _workdir()
+        lay = write_trial(leg, target, report=False, start_K=np.asarray(res.temperature_K[-1], dtype=float))
+        res = run_directory(target, prog, leg, lay, True, raise_errors, march_only=True)
+        done.append(res)
+    if res.status != 0 or not res.rows:
+        return res
+    return JoinedResults(done, trial)
 
 
 #: K: a flame's (or a garment's) skin surface temperature has settled when two runs in a row differ by no
@@ -342,7 +376,7 @@ def _settle_per_model(trial: Trial, prog: Program, start_level: Union[int, tuple
     runs = sum(s.runs for _, s, _ in own)
     last = next((r for _, s, r in own if s.levels == levels and s.after_exposure_s == after), None)
     if last is None:
-        layout(explicit)  # the capacity check, before the run
+        legs(explicit)  # the capacity check, before the run
         last = run(explicit, prog, march_only=march_only)
         runs += 1
     changes = [s.grid_change for _, s, _ in own if s.grid_change is not None]
@@ -377,7 +411,7 @@ def _settle(trial: Trial, prog: Program, under: Kinetics, start_level: Union[int
 
     def attempt(g: Grid, a: float) -> tuple[Results, np.ndarray, _Judged]:
         t = trial.replace("grid", g).replace("after_exposure_s", a)
-        layout(t)  # the capacity check, before any run
+        legs(t)  # the capacity check, before any run
         if _same_trial(known, t):
             assert known is not None
             res = known
@@ -406,10 +440,11 @@ def _settle(trial: Trial, prog: Program, under: Kinetics, start_level: Union[int
                 break
             # The capacity is told first: where the next doubling would not fit, more doublings are no cure.
             steps = math.ceil((trial.exposure.duration_s + 2 * after) / grid.deltat_s - 1e-9)
-            if steps > MAX_STEPS:
+            beyond = _beyond_capacity(trial.replace("grid", grid).replace("after_exposure_s", 2 * after))
+            if beyond is not None:
                 raise CoolingNotSettled(
                     f"the cooling time did not settle within the program's capacity: {2 * after:g} s of "
-                    f"cooling needs {steps} steps of {grid.deltat_s:.3g} s (at most {MAX_STEPS}), and the "
+                    f"cooling needs {steps} steps of {grid.deltat_s:.3g} s ({beyond}), and the "
                     f"damage still grew by {growth:.2g} (relative) over the last quarter of the run after "
                     f"{after:g} s; give after_exposure_s or loosen AutoCooling's tolerance", settlement)
             if doubling == auto_cool.max_doublings:
@@ -467,11 +502,22 @@ class _Step:
     diffs: dict[str, float] = field(default_factory=dict)
 
 
+def _beyond_capacity(trial: Trial) -> Optional[str]:
+    """Why a resolved trial cannot be run (within :data:`~skinburn.writer.MAX_LEGS` runs of the program,
+    :func:`~skinburn.writer.legs`), else None."""
+    try:
+        legs(trial)
+    except ValueError as why:
+        return str(why)
+    return None
+
+
 def _beyond(auto: AutoGrid, trial: Trial, levels: tuple[int, int], run_s: float) -> Optional[str]:
     """Why the grid at ``levels`` for a run of ``run_s`` (s) is beyond the program's capacity, else None."""
     g = _grid_at(auto, trial, levels)
     nodes, steps = g.node_count(trial.skin), math.ceil(run_s / g.deltat_s - 1e-9)
-    if nodes > MAX_NODES or steps > MAX_STEPS:
+    if _beyond_capacity(trial.replace("grid", g).replace("after_exposure_s",
+                                                         max(run_s - trial.exposure.duration_s, 0.0))):
         return f"DELTAX {g.deltax_m:.3g} m and DELTAT {g.deltat_s:.3g} s need {nodes} nodes and {steps} steps"
     return None
 
@@ -506,7 +552,7 @@ def _refine_apart(auto: AutoGrid, trial: Trial, levels: tuple[int, int], start: 
             g = _grid_at(auto, trial, lv)
             raise GridNotSettled(
                 f"the grid did not settle within the program's capacity: refining the {_DIMENSIONS[dim]} to "
-                f"{why}, beyond its {MAX_NODES} nodes and {MAX_STEPS} steps, on DELTAX {g.deltax_m:.3g} m and "
+                f"{why}, beyond its {MAX_NODES} nodes and {MAX_LEGS} runs of {MAX_STEPS} steps, on DELTAX {g.deltax_m:.3g} m and "
                 f"DELTAT {g.deltat_s:.3g} s (last estimated error {_shown(settlement.grid_change)}): loosen "
                 f"the tolerance, shorten the cooling (after_exposure_s) or give Grid(...)", settlement)
         return _refined_run(auto, trial, at, nxt, dim, after, nominal[dim], before, attempt, settlement)

@@ -49,7 +49,7 @@ from .kinetics import Kinetics
 from .program import Program
 from .results import Results
 from .runs import run, run_on, settle
-from .writer import layout
+from .writer import legs
 from .skin import Skin
 from .tables import RunOn, phase_edits
 from .trial import MAX_STEPS, AutoCooling, AutoGrid, Grid, Trial, trial_from_dict
@@ -580,7 +580,7 @@ def _cooling_that_reaches(ev: "_Evaluator", hi: float, missed: BracketError) -> 
             return None
         after *= 2
         try:
-            layout(top.replace("after_exposure_s", after))  # the capacity check, before the run
+            legs(top.replace("after_exposure_s", after))  # the capacity check, before the run
         except ValueError:
             return None
     return None
@@ -596,7 +596,7 @@ def _on_settled(make: Callable[[float], Trial], grid: Grid, after: Any,
         g = t.grid.grid(t.skin, t.exposure.duration_s, *levels) if isinstance(t.grid, AutoGrid) else grid
         t = t.replace("grid", g).replace("after_exposure_s", after)
         try:
-            layout(t)  # the capacity check, before any run
+            legs(t)  # the capacity check, before any run
         except ValueError as beyond:
             raise RootNotSettled(f"the search cannot run the value {x:g} on the grid and cooling time it settled "
                                  f"({after:g} s after the exposure, steps of {g.deltat_s:.3g} s): {beyond}; give "

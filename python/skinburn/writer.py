@@ -6,7 +6,8 @@ follow docs/data-files.md, and nothing is read back here (``skinburn
 --check=json`` says what the program makes of the directory). :func:`layout`
 checks a trial against the program's capacity.
 
-Holds :func:`write_trial`, :class:`Layout` and :func:`layout`. Uses
+Holds :func:`write_trial`, :class:`Layout`, :func:`layout` and :func:`legs` (a run longer than the
+program holds, made in several). Uses
 :mod:`skinburn.exposure`, :mod:`skinburn.kinetics`, :mod:`skinburn.sampling`,
 :mod:`skinburn.skin`, :mod:`skinburn.trial` and :mod:`skinburn.units`; it
 runs nothing.
@@ -23,7 +24,7 @@ import numpy as np
 
 from .garment import Clothed
 from .exposure import (AirbagJet, Convection, Flame, HeatFlux, HeldTemperature, InnerConvection, Insulated,
-                       SurfaceTemperature, knots)
+                       SurfaceTemperature, after_phase, knots)
 from .kinetics import PROGRAM_DEFAULT, Kinetics
 from .skin import Skin
 from .sampling import (Profile, end_records, partial_means, product_step_means, record_values, staircase_pairs,
@@ -97,8 +98,9 @@ def _perfusion_file(skin: Skin, deltax_m: float, nodes: int) -> str:
     return "\n".join(lines) + "\nEND\n"
 
 
-def layout(trial: Trial) -> tuple[int, int, float, float]:
-    """(nodes, steps, exposure s, run s) of a resolved trial, checked against the program's capacity."""
+def layout(trial: Trial, whole: bool = True) -> tuple[int, int, float, float]:
+    """(nodes, steps, exposure s, run s) of a resolved trial, checked against the program's capacity
+    (its steps only when ``whole``: :func:`legs` checks a run made in several)."""
     if not trial.resolved:
         raise ValueError("the trial's grid or time after the exposure is automatic: settle it with "
                          "skinburn.run(...) or give Grid(...) and after_exposure_s")
@@ -113,21 +115,80 @@ def layout(trial: Trial) -> tuple[int, int, float, float]:
     steps = max(1, math.ceil(run_s / grid.deltat_s - 1e-9))
     if not 2 <= nodes <= MAX_NODES:
         raise ValueError(f"{nodes} nodes: skinburn takes 2 to {MAX_NODES}; choose another deltax_m")
-    if steps > MAX_STEPS:
+    if whole and steps > MAX_STEPS:
         raise ValueError(f"{steps} steps: skinburn takes at most {MAX_STEPS}; choose a longer deltat_s "
                          "or a shorter run")
     return nodes, steps, duration, run_s
 
 
+#: The most runs (legs) one trial's run is made in where it needs more steps than the program holds.
+MAX_LEGS = 4
+#: Bytes: the most a history joined from legs may hold (it is read whole into memory).
+MAX_JOINED_BYTES = 2 << 30
+
+
+def legs(trial: Trial) -> tuple[int, ...]:
+    """The steps of each run (leg) a resolved ``trial`` is made in: one, within the program's capacity.
+
+    A run that needs more steps than the program holds goes on in further
+    runs on the same grid, each from the temperatures the one before ended
+    with and with the face as it is after the exposure
+    (:func:`~skinburn.exposure.after_phase`): the exposure must end within
+    the first, the face must not go on changing after it (a garment's
+    does), there are at most :data:`MAX_LEGS` and the whole history holds
+    at most :data:`MAX_JOINED_BYTES`. ValueError (the capacity named)
+    otherwise.
+    """
+    nodes, steps, duration, _ = layout(trial, whole=False)
+    if steps <= MAX_STEPS:
+        return (steps,)
+    grid = trial.grid
+    assert isinstance(grid, Grid), "layout refuses an automatic grid"
+    first = MAX_STEPS - 1
+    count = 1 + math.ceil((steps - first) / first)
+    why = None
+    if after_phase(trial.exposure, trial.initial, 1.0) is None:
+        why = "its face goes on changing after the exposure, so the run cannot be carried on in another"
+    elif duration / grid.deltat_s > first - 1:
+        why = "its exposure does not end within one run"
+    elif count > MAX_LEGS:
+        why = f"more than {MAX_LEGS} runs of the program"
+    elif (steps + 1) * nodes * 8 > MAX_JOINED_BYTES:
+        why = (f"its history, {(steps + 1) * nodes * 8 / 2**30:.3g} GiB in several runs, would be more than the "
+               f"{MAX_JOINED_BYTES / 2**30:.3g} GiB the package joins")
+    if why is not None:
+        raise ValueError(f"{steps} steps: skinburn takes at most {MAX_STEPS} and {why}; choose a longer "
+                         "deltat_s or a shorter run")
+    rest = steps - first
+    out = [first]
+    while rest > 0:
+        out.append(min(rest, first))
+        rest -= out[-1]
+    return tuple(out)
+
+
+def _start_pairs(start_K: np.ndarray, deltax_m: float, nodes: int) -> list[tuple[float, float]]:
+    """(depth m, K) pairs that lay ``start_K`` (one temperature per node) on the nodes exactly."""
+    if len(start_K) != nodes:
+        raise ValueError(f"start_K holds {len(start_K)} temperatures for {nodes} nodes")
+    pairs = [(i * deltax_m, float(t)) for i, t in enumerate(start_K)]
+    if nodes < MAX_NODES:  # the table reaches past the inner face, as the profiles' do
+        pairs.append(((nodes + 1) * deltax_m, float(start_K[-1])))
+    return pairs
+
+
 def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: int = 1, *,
-                report: bool = True) -> Layout:
+                report: bool = True, start_K: Optional[np.ndarray] = None) -> Layout:
     """Write the data directory of a resolved ``trial`` into ``directory`` (created if need be).
 
     The run is unattended (``BATCH`` 1), appends the history of node 1 to
     ``OUTPUT.TXT`` and evaluates Omega at every node (``BURNDEPTH`` 1).
     With ``report`` False it writes no ``OUTPUT.TXT`` at all (``VERBOSE``
     0): for runs that only the package reads, from the results bundle.
-    Files a previous trial left there are replaced; ``OUTPUT.TXT`` is removed.
+    ``start_K`` (K, one per node) starts the run from those temperatures
+    instead of the trial's initial profile (a run carried on from another's
+    end, :func:`legs`). Files a previous trial left there are replaced;
+    ``OUTPUT.TXT`` is removed.
     """
     nodes, steps, duration, run_s = layout(trial)
     grid = trial.grid
@@ -266,7 +327,8 @@ def write_trial(trial: Trial, directory: Union[str, os.PathLike], trial_number: 
         f"NODES: {nodes}",
     ]
     blocks = [
-        ("INITIAL_TEMPERATURE", trial.initial.pairs((nodes - 1) * dx, reach), "INITTEMP.DAT",
+        ("INITIAL_TEMPERATURE", trial.initial.pairs((nodes - 1) * dx, reach) if start_K is None
+         else _start_pairs(np.asarray(start_K, dtype=float), dx, nodes), "INITTEMP.DAT",
          "Initial temperature K against depth m"),
         ("CONDUCTIVITY", skin.property_pairs("conductivity", dx, nodes), "CONDUCT.DAT",
          "Conductivity W/(m K) against depth m"),

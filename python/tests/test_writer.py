@@ -1,5 +1,6 @@
 """The trial writer: the directories it writes, as the program reads them (--check=json); values refused
 where they enter."""
+import dataclasses
 import json
 import math
 
@@ -278,3 +279,57 @@ def test_values_trials_legitimately_use_are_kept():
     jet(reynolds=25000.0)
     sb.Trial(sb.TORVI_DALE_1994, sb.InitialProfile.uniform(sb.celsius(37)), sb.HeatFlux(1e4, 1.0),
              grid=sb.Grid(1e-4, 0.01), after_exposure_s=0.0)
+
+
+@pytest.mark.parametrize("name", ["flux-series-cooling", "convection", "hot-liquid", "jet"])
+def test_a_run_longer_than_the_program_holds_is_made_in_legs_that_join_as_one_run(program, monkeypatch, name):
+    """With the program's capacity made small, a run goes on in further runs from the temperatures the
+    one before ended with and the face as it is after the exposure. Under backward Euler every step
+    is the one a single run makes, so the joined history is that run's to the bit; BDF2 starts each
+    later leg with one backward Euler step, a change far below the scheme's own error."""
+    import skinburn.writer as writer
+
+    base = CASES[name].replace("after_exposure_s", 3 * CASES[name].exposure.duration_s + 0.05)
+    euler = None
+    for scheme in ("backward-euler", "bdf2"):
+        t = base.replace("grid", dataclasses.replace(base.grid, time_scheme=scheme))
+        one = sb.run(t, program)
+        steps = one.rows - 1
+        monkeypatch.setattr(writer, "MAX_STEPS", math.ceil(0.4 * steps))
+        assert len(writer.legs(t)) == 3
+        joined = sb.run(t, program)
+        monkeypatch.undo()
+        assert isinstance(joined, sb.JoinedResults) and joined.rows == one.rows
+        assert joined.leg_starts_s[1] == pytest.approx((math.ceil(0.4 * steps) - 1) * t.grid.deltat_s)
+        a, b = np.asarray(one.temperature_K), np.asarray(joined.temperature_K)
+        if scheme == "backward-euler":
+            assert np.array_equal(a, b)
+            euler = a
+        else:  # a tenth of the difference between the schemes at the most
+            assert 0 < np.max(np.abs(a - b)) < 0.1 * np.max(np.abs(a - euler))
+        z = t.skin.epidermis_base_m
+        assert joined.omega_at_depth(z, sb.HENRIQUES_1947) == pytest.approx(one.omega_at_depth(z, sb.HENRIQUES_1947),
+                                                                          rel=1e-9 if scheme != "bdf2" else 1e-4)
+        assert joined.outcome == "legs" and not joined.crossings
+        assert joined.reached["time_s"] == pytest.approx(steps * t.grid.deltat_s)
+        assert any("made in 3 runs of the program" in n for n in sb.assess(joined).notes)
+
+
+def test_a_run_that_legs_cannot_carry_is_refused_before_any_run(monkeypatch):
+    import skinburn.writer as writer
+
+    monkeypatch.setattr(writer, "MAX_STEPS", 100)
+    long = CASES["convection"].replace("after_exposure_s", 2.0)   # 80 steps: one run
+    assert writer.legs(long) == (80,)
+    assert writer.legs(long.replace("after_exposure_s", 10.0)) == (99, 99, 42)
+    with pytest.raises(ValueError, match="240 steps: .* its exposure does not end within one run"):
+        writer.legs(long.replace("exposure.duration_s", 10.0).replace("after_exposure_s", 2.0))
+    with pytest.raises(ValueError, match="440 steps: .* more than 4 runs of the program"):
+        writer.legs(long.replace("after_exposure_s", 20.0))
+    monkeypatch.setattr(writer, "MAX_JOINED_BYTES", 1 << 20)
+    with pytest.raises(ValueError, match=r"its history, 0.0217 GiB in several runs, would be more than"):
+        writer.legs(long.replace("grid.deltax_m", 1e-6).replace("after_exposure_s", 10.0))
+    clothed = long.replace("exposure", sb.Clothed(sb.Flame(0.0, sb.celsius(25), 84e3, 2.0),
+                                                  sb.Garment(sb.COTTON_LIKE, 6e-3))).replace("after_exposure_s", 10.0)
+    with pytest.raises(ValueError, match="face goes on changing after the exposure"):
+        writer.legs(clothed)

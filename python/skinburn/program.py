@@ -156,9 +156,12 @@ class Program:
                                 + "; build it (cmake --preset default && cmake --build --preset default) "
                                   "or set SKINBURN")
 
-    def _call(self, args: list[str], directory: Path, timeout: Optional[float]) -> subprocess.CompletedProcess:
-        """Run the binary on ``directory`` from its parent, so the argument stays short."""
-        directory = Path(directory).resolve()
+    def _call(self, args: list[str], directory: Path, timeout: Optional[float],
+              resolved: bool = False) -> subprocess.CompletedProcess:
+        """Run the binary on ``directory`` (``resolved``: already made absolute, links followed) from
+        its parent, so the argument stays short."""
+        if not resolved:
+            directory = Path(directory).resolve()
         arg = directory.name + "/"
         if len(arg) > MAX_ARGUMENT:
             raise ValueError(f"the directory name {directory.name!r} is longer than skinburn's "
@@ -200,8 +203,9 @@ class Program:
         """
         directory = Path(directory).resolve()
         prefix = Path(prefix).resolve()
-        for stale in (prefix.with_name(prefix.name + ".json"), prefix.with_name(prefix.name + ".npy")):
-            if stale.exists():
+        json_path = prefix.with_name(prefix.name + ".json")
+        for stale in (json_path, prefix.with_name(prefix.name + ".npy")):
+            with contextlib.suppress(FileNotFoundError):
                 stale.unlink()
         scheme = ["--time-scheme", time_scheme] if time_scheme else []
         if perfusion:
@@ -210,12 +214,11 @@ class Program:
             scheme.append("--march-only")
         if brief:
             scheme.append("--results-brief")
-        done = self._call(scheme + ["--results", str(prefix)], directory, timeout)
+        done = self._call(scheme + ["--results", str(prefix)], directory, timeout, resolved=True)
         stdout = done.stdout.decode("utf-8", "replace")
         stderr = done.stderr.decode("utf-8", "replace")
-        json_path = prefix.with_name(prefix.name + ".json")
         document = None
-        if json_path.exists():
+        with contextlib.suppress(FileNotFoundError):
             document = json.loads(json_path.read_text(encoding="utf-8"))
         return Completed(done.returncode, stdout, stderr, document, prefix)
 

@@ -98,8 +98,32 @@ class CoolingNotSettled(NotSettled):
     """The damage still grew after the longest cooling time tried."""
 
 
-def _workdir() -> Path:
+#: Bytes: a run whose history holds at most this is made in a work directory in memory when there is room.
+SMALL_RUN_BYTES = 64 << 20
+#: Where the work directories of small runs go: memory (tmpfs) on Linux.
+MEMORY_DIRECTORY = "/dev/shm"
+
+
+def _workdir(history_bytes: Optional[int] = None) -> Path:
+    """A temporary work directory for one run. A run whose history is known to hold at most
+    :data:`SMALL_RUN_BYTES` (``history_bytes``) is made in memory (:data:`MEMORY_DIRECTORY`), where
+    creating and removing its few files costs a fraction of what it does on a disk, when that has
+    room for it four times over and more, and ``TMPDIR`` does not name the place; any other run in
+    the system's temporary directory."""
+    if history_bytes is not None and history_bytes <= SMALL_RUN_BYTES and "TMPDIR" not in os.environ:
+        try:
+            room = os.statvfs(MEMORY_DIRECTORY)
+            if room.f_bavail * room.f_frsize >= 4 * history_bytes + SMALL_RUN_BYTES:
+                return Path(tempfile.mkdtemp(prefix="sb-", dir=MEMORY_DIRECTORY))
+        except OSError:
+            pass  # no such place, or not ours to write: the system's
     return Path(tempfile.mkdtemp(prefix="sb-"))
+
+
+def _history_bytes(trial: Trial) -> int:
+    """Bytes of the history one run of a resolved ``trial`` writes (one leg's at most)."""
+    nodes, steps, _, _ = layout(trial, whole=False)
+    return (min(steps, MAX_STEPS) + 1) * nodes * 8
 
 
 def run_directory(directory: PathLike, program: ProgramLike = None, trial: Optional[Trial] = None,
@@ -192,7 +216,6 @@ def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
         return _flame_run(subject, prog, None if directory is None else Path(directory), raise_errors, None,
                           march_only)
     cleanup = directory is None
-    target = _workdir() if directory is None else Path(directory)
     if isinstance(subject, Trial):
         settlement = None
         trial = subject
@@ -200,14 +223,15 @@ def _run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike,
             with prog.resident() as resident:  # the settling runs, without a process each
                 trial, settlement, last = settle(trial, resident, march_only=march_only)
             if directory is None:
-                shutil.rmtree(target, ignore_errors=True)
                 return last
             if isinstance(trial.exposure, _LINEARIZED):  # the settled flame, again in the kept directory
-                return _flame_run(trial, prog, target, raise_errors, settlement, march_only)
+                return _flame_run(trial, prog, Path(directory), raise_errors, settlement, march_only)
+        target = _workdir(_history_bytes(trial)) if directory is None else Path(directory)
         lay = write_trial(trial, target, report=not march_only)
         return run_directory(target, prog, trial, lay, cleanup, raise_errors, settlement=settlement,
                              march_only=march_only)
     source = subject.path if isinstance(subject, DataDirectory) else Path(subject)
+    target = _workdir() if directory is None else Path(directory)
     copy_inputs(source, target, keep=directory is not None)
     return run_directory(target, prog, None, None, cleanup, raise_errors, time_scheme)
 
@@ -233,7 +257,7 @@ def _run_legs(trial: Trial, prog: Program, steps: tuple[int, ...], directory: Op
         phase = after_phase(trial.exposure, trial.initial, n * dt)
         assert phase is not None, "legs() refuses a face that goes on changing"
         leg = dataclasses.replace(trial, exposure=phase, after_exposure_s=0.0)
-        target = _workdir()
+        target = _workdir(_history_bytes(leg))
         lay = write_trial(leg, target, report=False, start_K=np.asarray(res.temperature_K[-1], dtype=float))
         res = run_directory(target, prog, leg, lay, True, raise_errors, march_only=True)
         done.append(res)
@@ -274,7 +298,7 @@ def _flame_run(trial: Trial, prog: Program, directory: Optional[Path], raise_err
     previous: Optional[np.ndarray] = None
     change = math.inf
     for _ in range(_FLAME_RUNS):
-        target = _workdir() if directory is None else directory
+        target = _workdir(_history_bytes(trial)) if directory is None else directory
         lay = write_trial(trial, target, report=not march_only)
         res = run_directory(target, prog, trial, lay, directory is None, raise_errors, settlement=settlement,
                             march_only=march_only)

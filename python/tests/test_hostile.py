@@ -202,3 +202,36 @@ def test_every_error_the_package_names_stands_under_one_root():
     # The built-in class each stood under before stays (callers that caught it keep working).
     assert issubclass(skinburn.NotSettled, RuntimeError) and issubclass(skinburn.NonFiniteHistory, ValueError)
     assert inspect.isclass(skinburn.SkinburnError)
+
+
+def test_small_runs_are_made_in_memory_only_where_there_is_room(program, monkeypatch, tmp_path):
+    """A small run's work directory is in memory when the place exists and has room; TMPDIR, a place
+    that is missing or full, or a history too big for it, keeps the work on the system's disk. The
+    results read the same wherever they were made, and their directory goes with them."""
+    import gc
+
+    import skinburn.runs as runs
+
+    trial = flash_fire(84e3, 0.5).replace("grid", sb.Grid(DX, DT)).replace("after_exposure_s", 1.0)
+    monkeypatch.setattr(runs, "MEMORY_DIRECTORY", str(tmp_path / "memory"))
+    monkeypatch.delenv("TMPDIR", raising=False)
+    (tmp_path / "memory").mkdir()
+    small = sb.run(trial, program)
+    assert small.directory.parent == tmp_path / "memory"
+    where = small.directory
+    monkeypatch.setattr(runs, "SMALL_RUN_BYTES", small.rows * small.nodes * 8 - 1)
+    assert sb.run(trial, program).directory.parent != tmp_path / "memory"   # too big for it
+    monkeypatch.undo()
+    monkeypatch.setattr(runs, "MEMORY_DIRECTORY", str(tmp_path / "missing"))
+    elsewhere = sb.run(trial, program)
+    assert elsewhere.directory.parent != tmp_path / "missing"
+    assert np.array_equal(np.asarray(elsewhere.temperature_K), np.asarray(small.temperature_K))
+    monkeypatch.setattr(runs, "MEMORY_DIRECTORY", str(tmp_path / "memory"))
+    monkeypatch.setenv("TMPDIR", str(tmp_path))   # the user's choice of place: not memory
+    assert sb.run(trial, program).directory.parent != tmp_path / "memory"
+    monkeypatch.setattr(os, "statvfs", lambda p: os.statvfs_result((4096, 4096, 10, 0, 0, 0, 0, 0, 0, 255)))
+    monkeypatch.delenv("TMPDIR")
+    assert sb.run(trial, program).directory.parent != tmp_path / "memory"   # full
+    del small
+    gc.collect()
+    assert not where.exists()

@@ -17,6 +17,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import os
 import sys
 import tempfile
 from pathlib import Path
@@ -326,7 +327,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     args = parser.parse_args(argv)
     try:
         with tempfile.TemporaryDirectory(prefix="sb-cli-") as scratch:
-            return args.func(args, Path(scratch))
+            status = args.func(args, Path(scratch))
+        sys.stdout.flush()  # here, where a reader gone away is met, not at the interpreter's exit
+        return status
     except ProgramError as exc:
         print(str(exc), file=sys.stderr)
         return 1
@@ -341,6 +344,11 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 2
     except SkinburnError as exc:  # a grid or cooling that did not settle, a directory in use, ...: named
         print(f"skinburn: {type(exc).__name__}: {exc}", file=sys.stderr)
+        return 1
+    except BrokenPipeError:
+        # The reader went away (a pipe into head): what is left unprinted goes nowhere, quietly, and
+        # the status says the output was cut short.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
 
 

@@ -558,6 +558,11 @@ class JoinedResults(Results):
             require_finite(self.temperature_K, self.deltat_s, self.deltax_m)
             self._physical = True
 
+    def verify_history(self) -> None:
+        """Checks every leg's history against its own JSON (:meth:`Results.verify_history`)."""
+        for leg in self.legs:
+            leg.verify_history()
+
     def legs_text(self) -> str:
         """One clause for a verdict: how the run was made."""
         later = ", ".join(f"{t:g}" for t in self.leg_starts_s[1:])

@@ -99,7 +99,7 @@ class CoolingNotSettled(NotSettled):
 
 
 #: Bytes: a run whose history holds at most this is made in a work directory in memory when there is room.
-SMALL_RUN_BYTES = 64 << 20
+SMALL_RUN_BYTES = 4 << 20
 #: Where the work directories of small runs go: memory (tmpfs) on Linux.
 MEMORY_DIRECTORY = "/dev/shm"
 

@@ -53,6 +53,18 @@ def test_a_trial_that_does_not_settle_is_one_named_line_not_a_traceback(program,
     assert "Traceback" not in out.stderr and out.stderr.count("\n") == 1
 
 
+def test_a_reader_that_goes_away_cuts_the_output_short_without_a_traceback(program, examples):
+    """``assess ... | head -1``: the pipe closed before the verdict is written is status 1 and nothing on
+    standard error, whether the write meets it in the verdict or at the end."""
+    env = dict(os.environ, SKINBURN=str(program.path), PYTHONPATH=str(PACKAGE_ROOT), PYTHONDONTWRITEBYTECODE="1")
+    p = subprocess.Popen([sys.executable, "-m", "skinburn", "assess", str(examples / "airbag-jet"), "--skin",
+                          "uniform", "--kinetics", "weaver-stoll"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                         env=env)
+    p.stdout.close()
+    err = p.stderr.read().decode()
+    assert p.wait(timeout=300) == 1 and err == ""
+
+
 def test_a_set_value_refines_the_skin_chosen_and_is_not_lost_to_it(program, tmp_path):
     (tmp_path / "t.json").write_text(cli(program, "template", "hot-liquid").stdout)
     out = cli(program, "assess", "--trial", tmp_path / "t.json", "--skin", "torvi-dale",

@@ -311,6 +311,7 @@ def test_a_run_longer_than_the_program_holds_is_made_in_legs_that_join_as_one_ru
         assert joined.omega_at_depth(z, sb.HENRIQUES_1947) == pytest.approx(one.omega_at_depth(z, sb.HENRIQUES_1947),
                                                                           rel=1e-9 if scheme != "bdf2" else 1e-4)
         assert joined.outcome == "legs" and not joined.crossings
+        joined.verify_history()
         assert joined.reached["time_s"] == pytest.approx(steps * t.grid.deltat_s)
         assert any("made in 3 runs of the program" in n for n in sb.assess(joined).notes)
 

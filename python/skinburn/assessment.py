@@ -500,7 +500,12 @@ def assess(results: Results, skin: Optional[Skin] = None, kinetics: Optional[Kin
         uncertainty = dict(settlement.uncertainty)
         grid_text = (f"DELTAX {settlement.grid.deltax_m * 1e6:.3g} um, DELTAT {settlement.grid.deltat_s * 1e3:.3g} ms, "
                      f"{'BDF2' if settlement.grid.time_scheme == 'bdf2' else 'backward Euler'}")
-        if settlement.criterion_times_s is not None:
+        by_degree = getattr(settlement, "times_deltat_by_degree", None)
+        if settlement.criterion_times_s is not None and by_degree:
+            times = dict(settlement.criterion_times_s)
+            grid_text += ("; each criterion time by runs of its own that end soon after it is met, on DELTAT "
+                          + ", ".join(f"{dt * 1e3:.3g} ms ({_ORDINALS[d]} degree)" for d, dt in sorted(by_degree.items())))
+        elif settlement.criterion_times_s is not None:
             times = dict(settlement.criterion_times_s)
             grid_text += (f"; the criterion times on DELTAT {settlement.times_deltat_s * 1e3:.3g} ms, by runs "
                           f"that end soon after the last is met")

@@ -62,6 +62,9 @@ class Settlement:
     ``uncertainty`` is that model's answers' (estimated on the grid it settled at, never finer than
     the one chosen); here ``uncertainty`` is empty, ``grid_change`` and ``cooling_growth`` the
     largest of any model, ``steps`` every model's runs in turn and ``runs`` counts all.
+    ``criterion_times_s`` holds criterion times settled on shorter runs than the whole, when they
+    were (a time met early in a long run): on one step, ``times_deltat_s``, or each on runs of its own,
+    ``times_deltat_by_degree`` (degree -> step, s; ``times_deltat_s`` the coarsest).
     """
 
     grid: Grid
@@ -75,6 +78,7 @@ class Settlement:
     uncertainty: dict[str, float] = field(default_factory=dict)
     criterion_times_s: Optional[dict[int, Optional[float]]] = None
     times_deltat_s: Optional[float] = None
+    times_deltat_by_degree: Optional[dict[int, float]] = None
     by_kinetics: tuple[tuple[Kinetics, "Settlement"], ...] = ()
 
 
@@ -433,8 +437,8 @@ def _settle(trial: Trial, prog: Program, under: Kinetics, start_level: Union[int
     judge_depths = answers is None or any(a.startswith("depth") for a in answers)
     judge_times = answers is None or any(a.startswith("time") for a in answers)
 
-    def attempt(g: Grid, a: float) -> tuple[Results, np.ndarray, _Judged]:
-        t = trial.replace("grid", g).replace("after_exposure_s", a)
+    def attempt(g: Grid, a: float, base: Optional[Trial] = None) -> tuple[Results, np.ndarray, _Judged]:
+        t = (trial if base is None else base).replace("grid", g).replace("after_exposure_s", a)
         legs(t)  # the capacity check, before any run
         if _same_trial(known, t):
             assert known is not None
@@ -626,6 +630,14 @@ def _refine_apart(auto: AutoGrid, trial: Trial, levels: tuple[int, int], start: 
             if fresh and left and all(q.startswith("time ") for q in left):
                 deferred |= fresh
                 continue
+        if dim == 1 and lv[1] - start[1] >= auto.max_refinements > 0:
+            # The step refined as far as allowed on the whole runs: criterion times alone still unsettled
+            # (met early in a long exposure) are settled on runs that end soon after each is met.
+            left = {q for q, r in ratios.items() if r > 1.0}
+            fresh = {q for q in parts[1] if q.startswith("time ")} - deferred
+            if fresh and left and all(q.startswith("time ") for q in left):
+                deferred |= fresh
+                continue
         if lv[dim] - start[dim] >= auto.max_refinements:
             what = max(ratios, key=lambda q: ratios[q])
             g = _grid_at(auto, trial, lv)
@@ -717,10 +729,9 @@ def _settle_times(auto: AutoGrid, trial: Trial, at: _Step, space_part: dict[str,
         nxt = (lv[0], lv[1] + 1)
         why = _beyond(auto, trial, nxt, run_s)
         if why is not None or lv[1] - start[1] >= auto.max_refinements:
-            raise GridNotSettled(f"the criterion times did not settle within the program's capacity or "
-                                 f"{auto.max_refinements} refinements of the step on runs of {run_s:g} s "
-                                 f"({why or 'the refinements allowed'}); loosen the tolerance or give Grid(...)",
-                                 settlement)
+            _settle_each_time(auto, trial, at, space_part, attempt, settlement,
+                              f"{why or 'the refinements allowed'} on runs of {run_s:g} s")
+            return
         step = _refined_run(auto, trial, step, nxt, 1, after, order, before, attempt, settlement)
         before = step.diffs
         time_part = {q: e for q, e in step.finer.items() if q in keys}
@@ -734,6 +745,67 @@ def _settle_times(auto: AutoGrid, trial: Trial, at: _Step, space_part: dict[str,
     settlement.criterion_times_s = {c.degree: t for c, t in zip(CRITERIA, step.judged.times_s)}
     settlement.times_deltat_s = g.deltat_s
     settlement.uncertainty.update(total)
+
+
+def _settle_each_time(auto: AutoGrid, trial: Trial, at: _Step, space_part: dict[str, float],
+                      attempt: Callable[..., tuple[Results, np.ndarray, _Judged]], settlement: Settlement,
+                      why: str) -> None:
+    """Settles each criterion time met on the grid chosen ``at`` on runs of its own that end half as late
+    again as it is met, from a first step a tenth of that run (a run that ends inside the exposure is the
+    exposure cut there: the march up to its end is the whole run's), refining the step alone; their space
+    parts are those of the whole runs. For a time met early in a long exposure, whose step on the whole
+    runs would be a small part of the exposure. ``why``: why the shorter runs of all the times together
+    did not settle them. Sets ``settlement.criterion_times_s``, ``.times_deltat_s`` (the coarsest step
+    of any), ``.times_deltat_by_degree`` and the times' uncertainty."""
+    order = float(auto.time_order)
+    times: dict[int, Optional[float]] = {c.degree: None for c in CRITERIA}
+    steps: dict[int, float] = {}
+    for c, met in zip(CRITERIA, at.judged.times_s):
+        if met is None:
+            continue
+        key = f"time {c.degree}"
+        end = 1.5 * met
+        if end < trial.exposure.duration_s:
+            short, after = trial.replace("exposure.duration_s", end), 0.0
+        else:
+            short, after = trial, end - trial.exposure.duration_s
+
+        def run_short(g: Grid, a: float, base: Trial = short) -> tuple[Results, np.ndarray, _Judged]:
+            return attempt(g, a, base)
+        lv = (at.levels[0], 0)
+        _, _, judged = run_short(_grid_at(auto, short, lv), after)
+        step = _Step(lv, at.res, judged, len(settlement.steps) - 1)
+        before: Optional[dict[str, float]] = None
+        while True:
+            nxt = (step.levels[0], step.levels[1] + 1)
+            beyond = _beyond(auto, short, nxt, end)
+            if beyond is not None or step.levels[1] >= auto.max_refinements:
+                raise GridNotSettled(f"the criterion times did not settle: {why}, and the {c.degree}"
+                                     f"{_SUFFIX[c.degree]}-degree time ({met:.4g} s) on runs of its own of "
+                                     f"{end:.4g} s within {beyond or f'{auto.max_refinements} refinements'}; "
+                                     "loosen the tolerance or give Grid(...)", settlement)
+            step = _refined_run(auto, short, step, nxt, 1, after, order, before, run_short, settlement)
+            before = step.diffs
+            part = {q: e for q, e in step.finer.items() if q == key}
+            total = {q: space_part.get(q, 0.0) + e for q, e in part.items()}
+            g = _grid_at(auto, short, step.levels)
+            ratios = {q: r for q, r in _unsettled(step.judged, total, auto.tolerance, 0.0, g.deltat_s).items()
+                      if q == key}
+            settlement.steps[step.index]["change"] = ratios
+            if max(ratios.values(), default=0.0) <= 1.0:
+                break
+        times[c.degree] = step.judged.times_s[CRITERIA.index(c)]
+        steps[c.degree] = g.deltat_s
+        settlement.uncertainty.update(total)
+    if not steps:
+        raise GridNotSettled(f"the criterion times did not settle ({why}): none is met on the grid chosen; "
+                             "give Grid(...)", settlement)
+    settlement.criterion_times_s = times
+    settlement.times_deltat_s = max(steps.values())
+    settlement.times_deltat_by_degree = steps
+
+
+_SUFFIX = {1: "st", 2: "nd", 3: "rd"}
 
 
 def _shown(value: Optional[float]) -> str:

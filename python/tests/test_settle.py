@@ -128,3 +128,21 @@ def test_criterion_times_beyond_the_capacity_over_the_whole_cooling_are_settled_
     for d in (1, 2, 3):
         assert how.uncertainty[f"time {d}"] <= 0.01 * a.criterion_times_s[d]
     assert "the criterion times on DELTAT 25 ms" in a.verdict()
+
+
+def test_criterion_times_met_early_in_a_long_contact_are_settled_on_runs_of_their_own(program):
+    """Water at 100 C for 10 minutes: the first degree is met at 0.16 s, which the whole runs' step
+    (ten refinements from a minute) cannot tell. Each time is settled on runs of its own that end soon
+    after it is met; the march up to then is that of the same water for one minute, whose route
+    settles its times on its whole runs: the two agree to within their stated errors."""
+    from skinburn.scenarios import hot_liquid
+
+    long = sb.run(hot_liquid(sb.celsius(100), 600.0), program)
+    short = sb.run(hot_liquid(sb.celsius(100), 60.0), program)
+    a, b = sb.assess(long), sb.assess(short)
+    assert long.settlement.times_deltat_by_degree and short.settlement.times_deltat_by_degree is None
+    assert set(long.settlement.times_deltat_by_degree) == {1, 2, 3} and a.degree == b.degree == 3
+    for d in (1, 2, 3):
+        allowed = a.uncertainty[f"time {d}"] + b.uncertainty[f"time {d}"]
+        assert abs(a.criterion_times_s[d] - b.criterion_times_s[d]) <= allowed <= 0.01 * b.criterion_times_s[d]
+    assert "each criterion time by runs of its own that end soon after it is met" in a.verdict()

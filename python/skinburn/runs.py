@@ -196,6 +196,11 @@ def run(subject: Union[Trial, DataDirectory, PathLike], program: ProgramLike = N
     run. Their results document is brief (``--results-brief``): the nodes'
     peaks come from the history, and the faces' record (:meth:`Results.face`)
     is not kept. A data directory runs as it is, whatever ``march_only``.
+
+    A trial whose run needs more steps than the program holds is made in
+    several runs of it on one grid (:func:`~skinburn.writer.legs`), each
+    from the temperatures the one before ended with; its results are a
+    :class:`~skinburn.results.JoinedResults`.
     """
     if directory is None:
         return _run(subject, program, None, raise_errors, time_scheme, march_only)

@@ -553,11 +553,6 @@ class JoinedResults(Results):
                                                + [np.asarray(leg.temperature_K[1:]) for leg in self.legs[1:]])
         return self._temperature
 
-    def require_finite(self) -> None:
-        if not self._physical:
-            require_finite(self.temperature_K, self.deltat_s, self.deltax_m)
-            self._physical = True
-
     def verify_history(self) -> None:
         """Checks every leg's history against its own JSON (:meth:`Results.verify_history`)."""
         for leg in self.legs:

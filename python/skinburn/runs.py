@@ -23,8 +23,8 @@ from typing import Callable, Optional, Union
 
 import numpy as np
 
-from .assessment import (_change, _criterion_omegas, _differences, _judge, _Judged, _last_quarter, _richardson, _THRESHOLDS,
-                     _unsettled, cooling_growth)
+from .assessment import (_change, _criterion_omegas, _differences, _judge, _Judged, _last_quarter, _ORDINALS,
+                         _richardson, _THRESHOLDS, _unsettled, cooling_growth)
 from .criteria import CRITERIA, KineticsByDegree, KineticsLike, resolved
 from .datadir import DataDirectory, copy_inputs, write_whole
 from .exposure import Flame, Series, after_phase
@@ -627,18 +627,14 @@ def _refine_apart(auto: AutoGrid, trial: Trial, levels: tuple[int, int], start: 
             break
         lv = at.levels
         dim = 0 if share[0] > share[1] or (share[0] == share[1] and lv[0] - start[0] <= lv[1] - start[1]) else 1
-        if dim == 1 and _beyond(auto, trial, (lv[0], lv[1] + 1), run_s) is not None:
+        # The step cannot be refined further on the whole runs (the program's capacity, or the refinements
+        # allowed): criterion times alone still unsettled in time (met early in a long run) are settled on
+        # shorter runs that end soon after they are met.
+        if dim == 1 and (_beyond(auto, trial, (lv[0], lv[1] + 1), run_s) is not None
+                         or lv[1] - start[1] >= auto.max_refinements > 0):
             g = _grid_at(auto, trial, lv)
             left = {q for q, r in kept(_unsettled(at.judged, parts[1], auto.tolerance, 0.0, g.deltat_s)).items()
                     if r > 1.0}
-            fresh = {q for q in parts[1] if q.startswith("time ")} - deferred
-            if fresh and left and all(q.startswith("time ") for q in left):
-                deferred |= fresh
-                continue
-        if dim == 1 and lv[1] - start[1] >= auto.max_refinements > 0:
-            # The step refined as far as allowed on the whole runs: criterion times alone still unsettled
-            # (met early in a long exposure) are settled on runs that end soon after each is met.
-            left = {q for q, r in ratios.items() if r > 1.0}
             fresh = {q for q in parts[1] if q.startswith("time ")} - deferred
             if fresh and left and all(q.startswith("time ") for q in left):
                 deferred |= fresh
@@ -785,8 +781,8 @@ def _settle_each_time(auto: AutoGrid, trial: Trial, at: _Step, space_part: dict[
             nxt = (step.levels[0], step.levels[1] + 1)
             beyond = _beyond(auto, short, nxt, end)
             if beyond is not None or step.levels[1] >= auto.max_refinements:
-                raise GridNotSettled(f"the criterion times did not settle: {why}, and the {c.degree}"
-                                     f"{_SUFFIX[c.degree]}-degree time ({met:.4g} s) on runs of its own of "
+                raise GridNotSettled(f"the criterion times did not settle: {why}, and the "
+                                     f"{_ORDINALS[c.degree]}-degree time ({met:.4g} s) on runs of its own of "
                                      f"{end:.4g} s within {beyond or f'{auto.max_refinements} refinements'}; "
                                      "loosen the tolerance or give Grid(...)", settlement)
             step = _refined_run(auto, short, step, nxt, 1, after, order, before, run_short, settlement)
@@ -809,8 +805,6 @@ def _settle_each_time(auto: AutoGrid, trial: Trial, at: _Step, space_part: dict[
     settlement.times_deltat_s = max(steps.values())
     settlement.times_deltat_by_degree = steps
 
-
-_SUFFIX = {1: "st", 2: "nd", 3: "rd"}
 
 
 def _shown(value: Optional[float]) -> str:

@@ -159,12 +159,7 @@ def legs(trial: Trial) -> tuple[int, ...]:
     if why is not None:
         raise ValueError(f"{steps} steps: skinburn takes at most {MAX_STEPS} and {why}; choose a longer "
                          "deltat_s or a shorter run")
-    rest = steps - first
-    out = [first]
-    while rest > 0:
-        out.append(min(rest, first))
-        rest -= out[-1]
-    return tuple(out)
+    return (first,) * (count - 1) + (steps - first * (count - 1),)
 
 
 def _start_pairs(start_K: np.ndarray, deltax_m: float, nodes: int) -> list[tuple[float, float]]:
